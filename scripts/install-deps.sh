@@ -1,0 +1,36 @@
+#!/usr/bin/env bash
+# Installs the Debian packages the build needs, when they are missing and we may.
+# Usage: install-deps.sh [gui|wine|all]...   (the base set is always checked)
+set -euo pipefail
+
+base=(cmake g++ make ninja-build libgtest-dev pkg-config)
+gui=(qt6-base-dev qt6-base-dev-tools libgl-dev xvfb xdotool imagemagick)
+wine=(g++-mingw-w64-x86-64-posix wine wine64)
+
+want=("${base[@]}")
+for group in "$@"; do
+  case "$group" in
+    gui) want+=("${gui[@]}") ;;
+    wine) want+=("${wine[@]}") ;;
+    all) want+=("${gui[@]}" "${wine[@]}") ;;
+    *) echo "install-deps: unknown group '$group'" >&2; exit 2 ;;
+  esac
+done
+
+missing=()
+for pkg in "${want[@]}"; do
+  dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q 'install ok installed' || missing+=("$pkg")
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+if [ "$(id -u)" -eq 0 ]; then
+  sudo=()
+elif command -v sudo >/dev/null; then
+  sudo=(sudo)
+else
+  echo "install-deps: missing packages and no way to install them: ${missing[*]}" >&2
+  exit 1
+fi
+echo "install-deps: installing ${missing[*]}"
+"${sudo[@]}" apt-get update -qq
+DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq "${missing[@]}"

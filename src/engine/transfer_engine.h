@@ -1,0 +1,113 @@
+// The transfer engine: a byte-driven state machine that loads a flat binary image
+// into the device's boot code over a line that echoes every byte sent.
+//
+// It has no timer and no thread of its own. It advances only when the transport
+// reports received bytes (RxChar) and answers each accepted reply at once by
+// queueing the next packet. Everything runs on the caller's (user-interface) thread.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <fstream>
+#include <memory>
+#include <string>
+
+namespace engine {
+
+enum TTransferState : std::uint8_t {
+  tsIdle = 0,               // every received byte is ignored
+  tsAwaitDevice = 1,        // the device's 0x55 after power-on
+  tsAwaitHandshakeAck = 2,  // 0xAA after the handshake
+  tsAwaitBlockSum = 3,      // the sum of the data block just sent
+  tsAwaitPageAck = 4,       // 0xAA after a page command
+};
+
+// How the last transfer ended, for callers that need to know (the command line).
+enum class TOutcome { None, Finished, ErrorStop };
+
+// The byte transport: in the window the serial port component, in tests a fake.
+class ITransport {
+ public:
+  virtual ~ITransport() = default;
+  // True once a port has been chosen (the component's DeviceName differs from "COM%d").
+  virtual bool PortChosen() const = 0;
+  virtual bool IsOpen() const = 0;
+  virtual void Open() = 0;  // raises the component's error on failure
+  // Queues n bytes for sending and returns at once.
+  virtual int WriteData(const void* p, int n) = 0;
+  // Reads up to n waiting bytes; returns how many were read.
+  virtual int ReadData(void* p, int n) = 0;
+};
+
+// The window's controls as the engine drives them, in the order it drives them.
+class IControls {
+ public:
+  virtual ~IControls() = default;
+  virtual void SetTotalParts(std::uint32_t total) = 0;       // progress bar TotalParts
+  virtual void SetPartsComplete(std::uint32_t parts) = 0;    // progress bar PartsComplete
+  virtual void SetProgressVisible(bool visible) = 0;         // progress bar shown/hidden
+  virtual void SetControlsEnabled(bool enabled) = 0;         // ABegin, ASelectFile, UiToolButton2
+  virtual void SetPromptVisible(bool visible) = 0;           // Form2 ("Включи питание")
+  virtual void ShowMessage(const std::string& text) = 0;     // modal box with an OK button
+};
+
+inline constexpr const char* kReplyErrorText = "Ошибка ответа";
+
+class TransferEngine {
+ public:
+  static constexpr int kTxBufferSize = 1024;
+  static constexpr int kBlockSize = 128;
+
+  TransferEngine(ITransport& transport, IControls& controls);
+  ~TransferEngine();
+  TransferEngine(const TransferEngine&) = delete;
+  TransferEngine& operator=(const TransferEngine&) = delete;
+
+  // The start action: converts hexFileName, opens the image, sets up the progress
+  // bar, waits for the device. Does nothing when no port is chosen. Conversion,
+  // image and port errors propagate to the caller.
+  void Start(const std::string& hexFileName);
+
+  // The received-data notification: count bytes are waiting (never 0).
+  void RxChar(int count);
+
+  // Closes and releases the image, if any (window destruction).
+  void ReleaseImage();
+
+  // The window creation sets the state to idle.
+  void Reset();
+
+  TTransferState TransferState() const { return transferState_; }
+  TOutcome Outcome() const { return outcome_; }
+  std::int32_t BlockCount() const { return blockCount_; }
+  std::uint16_t BlockAddress() const { return blockAddress_; }
+  std::uint8_t ExpectedReply() const { return expectedReply_; }
+  bool HasImage() const { return imageStream_ != nullptr; }
+
+ private:
+  void ByteStep(std::uint8_t b);
+  void NextStep();
+  void BuildHandshake();
+  void BuildPageCommand();
+  void BuildDataBlock();
+  void Finish();
+  void ErrorStop();
+  void Send();
+
+  ITransport& transport_;
+  IControls& controls_;
+
+  std::uint8_t expectedReply_ = 0;
+  std::unique_ptr<std::ifstream> imageStream_;
+  std::array<std::uint8_t, kTxBufferSize> txBuffer_{};
+  std::int32_t txLength_ = 0;
+  std::int32_t rxCount_ = 0;
+  std::int32_t blockCount_ = 0;
+  std::uint16_t blockAddress_ = 0;
+  TTransferState transferState_ = tsIdle;
+  bool endReached_ = false;
+  std::uint8_t blockSum_ = 0;
+  TOutcome outcome_ = TOutcome::None;
+};
+
+}  // namespace engine
