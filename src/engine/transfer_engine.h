@@ -43,12 +43,12 @@ class ITransport {
 class IControls {
  public:
   virtual ~IControls() = default;
-  virtual void SetTotalParts(std::uint32_t total) = 0;       // progress bar TotalParts
-  virtual void SetPartsComplete(std::uint32_t parts) = 0;    // progress bar PartsComplete
-  virtual void SetProgressVisible(bool visible) = 0;         // progress bar shown/hidden
-  virtual void SetControlsEnabled(bool enabled) = 0;         // ABegin, ASelectFile, UiToolButton2
-  virtual void SetPromptVisible(bool visible) = 0;           // Form2 ("Включи питание")
-  virtual void ShowMessage(const std::string& text) = 0;     // modal box with an OK button
+  virtual void SetTotalParts(std::uint32_t total) = 0;     // progress bar TotalParts
+  virtual void SetPartsComplete(std::uint32_t parts) = 0;  // progress bar PartsComplete
+  virtual void SetProgressVisible(bool visible) = 0;       // progress bar shown/hidden
+  virtual void SetControlsEnabled(bool enabled) = 0;       // ABegin, ASelectFile, UiToolButton2
+  virtual void SetPromptVisible(bool visible) = 0;         // Form2 ("Включи питание")
+  virtual void ShowMessage(const std::string& text) = 0;   // modal box with an OK button
 };
 
 inline constexpr const char* kReplyErrorText = "Ошибка ответа";
@@ -65,13 +65,18 @@ class TransferEngine {
 
   // The start action: converts hexFileName, opens the image, sets up the progress
   // bar, waits for the device. Does nothing when no port is chosen. Conversion,
-  // image and port errors propagate to the caller.
+  // image and port errors propagate to the caller. A conversion or image error
+  // ends any earlier wait (state idle, prompt hidden): there is no image to send.
+  // A port error leaves the engine waiting with its image, the prompt not shown.
   void Start(const std::string& hexFileName);
 
-  // The received-data notification: count bytes are waiting (never 0).
+  // The received-data notification: count bytes are waiting (never 0). Reads at
+  // most kTxBufferSize of them; the rest wait for the next notification. A
+  // transport error propagates; the bytes of this call not yet handled are lost.
   void RxChar(int count);
 
-  // Closes and releases the image, if any (window destruction).
+  // Closes and releases the image, if any (window destruction). A transfer in
+  // progress cannot go on without its image, so the engine goes idle.
   void ReleaseImage();
 
   // The window creation sets the state to idle.
@@ -93,6 +98,9 @@ class TransferEngine {
   void Finish();
   void ErrorStop();
   void Send();
+  void OpenImage(const std::string& imageName);
+  void CloseImage();
+  void ClearTxBuffer();
 
   ITransport& transport_;
   IControls& controls_;

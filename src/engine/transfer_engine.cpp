@@ -1,0 +1,226 @@
+#include "engine/transfer_engine.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <filesystem>
+#include <limits>
+#include <numeric>
+#include <system_error>
+
+#include "oh2b/oh2b.h"
+
+namespace engine {
+
+namespace {
+
+constexpr std::uint8_t kDeviceHello = 0x55;
+constexpr std::uint8_t kAck = 0xAA;
+constexpr std::uint8_t kLineIdleLow = 0x00;   // what a line settling at power-on
+constexpr std::uint8_t kLineIdleHigh = 0xFF;  // may deliver before the device speaks
+constexpr std::uint8_t kPageCommand = 0x11;
+constexpr std::uint8_t kDataBlock = 0x22;
+constexpr std::uint8_t kFinishCommand = 0x99;
+constexpr int kCommandLength = 3;
+constexpr int kBlocksPerPage = 4;
+
+}  // namespace
+
+TransferEngine::TransferEngine(ITransport& transport, IControls& controls)
+    : transport_(transport), controls_(controls) {}
+
+TransferEngine::~TransferEngine() = default;
+
+void TransferEngine::Start(const std::string& hexFileName) {
+  if (!transport_.PortChosen()) return;
+  outcome_ = TOutcome::None;
+
+  // The converter renames and recreates the image file, so ours must be closed first.
+  CloseImage();
+  try {
+    OpenImage(oh2b::HexToBin(hexFileName));
+  } catch (...) {
+    // Nothing is left to send: a device answering an earlier start must not find
+    // the engine still waiting.
+    if (transferState_ != tsIdle) {
+      transferState_ = tsIdle;
+      controls_.SetPromptVisible(false);
+    }
+    throw;
+  }
+
+  imageStream_->seekg(0, std::ios::end);
+  const auto size = static_cast<std::uint64_t>(std::max<std::streamoff>(imageStream_->tellg(), 0));
+  imageStream_->seekg(0, std::ios::beg);
+  const std::uint64_t parts = size / kBlockSize;
+  controls_.SetTotalParts(static_cast<std::uint32_t>(
+      std::min<std::uint64_t>(parts, std::numeric_limits<std::uint32_t>::max())));
+  controls_.SetPartsComplete(0);
+
+  blockAddress_ = 0;
+  blockCount_ = 0;
+  expectedReply_ = kDeviceHello;
+  txLength_ = 0;  // nothing sent yet, so no received byte is echo
+  endReached_ = false;
+  transferState_ = tsAwaitDevice;
+
+  if (!transport_.IsOpen()) transport_.Open();
+  controls_.SetPromptVisible(true);
+}
+
+void TransferEngine::RxChar(int count) {
+  if (count <= 0) return;
+  std::array<std::uint8_t, kTxBufferSize> rxBuffer{};
+  const int got = transport_.ReadData(rxBuffer.data(), std::min(count, kTxBufferSize));
+  for (int i = 0; i < std::min(got, kTxBufferSize); ++i) ByteStep(rxBuffer[i]);
+}
+
+void TransferEngine::ReleaseImage() {
+  CloseImage();
+  transferState_ = tsIdle;
+}
+
+void TransferEngine::Reset() {
+  transferState_ = tsIdle;
+}
+
+void TransferEngine::ByteStep(std::uint8_t b) {
+  // Saturates instead of overflowing on a line that chatters for weeks while idle.
+  if (rxCount_ < std::numeric_limits<std::int32_t>::max()) ++rxCount_;
+  if (rxCount_ <= txLength_) return;  // our own packet coming back
+  if (transferState_ == tsIdle) return;
+  if (transferState_ == tsAwaitDevice && (b == kLineIdleLow || b == kLineIdleHigh)) return;
+  if (b != expectedReply_) {
+    ErrorStop();
+    return;
+  }
+
+  switch (transferState_) {
+    case tsAwaitDevice:
+      controls_.SetProgressVisible(true);
+      controls_.SetControlsEnabled(false);
+      controls_.SetPromptVisible(false);
+      BuildHandshake();
+      transferState_ = tsAwaitHandshakeAck;
+      break;
+    case tsAwaitHandshakeAck:
+    case tsAwaitBlockSum:
+      NextStep();
+      break;
+    case tsAwaitPageAck:
+      BuildDataBlock();
+      transferState_ = tsAwaitBlockSum;
+      break;
+    case tsIdle:
+      return;
+  }
+  Send();
+}
+
+void TransferEngine::NextStep() {
+  if (endReached_) {
+    Finish();
+  } else if (blockCount_ % kBlocksPerPage == 0) {
+    BuildPageCommand();
+    transferState_ = tsAwaitPageAck;
+  } else {
+    BuildDataBlock();
+    transferState_ = tsAwaitBlockSum;
+  }
+}
+
+void TransferEngine::ClearTxBuffer() {
+  txBuffer_.fill(0);
+}
+
+void TransferEngine::BuildHandshake() {
+  ClearTxBuffer();
+  txBuffer_[0] = 0x55;
+  txBuffer_[1] = 0x33;
+  txBuffer_[2] = 0xCC;
+  txLength_ = kCommandLength;
+  expectedReply_ = kAck;
+}
+
+void TransferEngine::BuildPageCommand() {
+  ClearTxBuffer();
+  txBuffer_[0] = kPageCommand;
+  txBuffer_[1] = static_cast<std::uint8_t>(blockAddress_ >> 8);
+  txBuffer_[2] = static_cast<std::uint8_t>(blockAddress_ & 0xFF);
+  txLength_ = kCommandLength;
+  expectedReply_ = kAck;
+}
+
+void TransferEngine::BuildDataBlock() {
+  ClearTxBuffer();
+  std::uint8_t* const data = txBuffer_.data() + kCommandLength;
+  imageStream_->read(reinterpret_cast<char*>(data), kBlockSize);
+  // A short read (end of the image, or a read error) makes this the last block; the
+  // zeroed rest of the buffer fills it out.
+  if (imageStream_->gcount() < kBlockSize) endReached_ = true;
+
+  txBuffer_[0] = kDataBlock;
+  txBuffer_[1] = static_cast<std::uint8_t>(blockAddress_ >> 8);
+  txBuffer_[2] = static_cast<std::uint8_t>(blockAddress_ & 0xFF);
+
+  ++blockCount_;
+  // The device's address space is 16 bits wide: larger images wrap to 0.
+  blockAddress_ = static_cast<std::uint16_t>(static_cast<std::uint32_t>(blockCount_) * kBlockSize);
+  controls_.SetPartsComplete(static_cast<std::uint32_t>(blockCount_));
+
+  txLength_ = kCommandLength + kBlockSize;
+  blockSum_ = std::accumulate(
+      data, data + kBlockSize, std::uint8_t{0},
+      [](std::uint8_t sum, std::uint8_t byte) { return static_cast<std::uint8_t>(sum + byte); });
+  expectedReply_ = blockSum_;
+}
+
+void TransferEngine::Finish() {
+  controls_.SetProgressVisible(false);
+  controls_.SetControlsEnabled(true);
+  ClearTxBuffer();
+  txBuffer_[0] = kFinishCommand;
+  txLength_ = kCommandLength;
+  transferState_ = tsIdle;
+  endReached_ = false;
+  CloseImage();
+  outcome_ = TOutcome::Finished;
+}
+
+void TransferEngine::ErrorStop() {
+  controls_.SetPartsComplete(0);
+  blockAddress_ = 0;
+  blockCount_ = 0;
+  transferState_ = tsIdle;
+  outcome_ = TOutcome::ErrorStop;
+  controls_.SetProgressVisible(false);
+  controls_.ShowMessage(kReplyErrorText);
+  // Back to ready, so that the operator can simply start again.
+  controls_.SetControlsEnabled(true);
+  controls_.SetPromptVisible(false);
+  CloseImage();
+}
+
+void TransferEngine::Send() {
+  rxCount_ = 0;
+  transport_.WriteData(txBuffer_.data(), txLength_);
+}
+
+void TransferEngine::OpenImage(const std::string& imageName) {
+  auto stream = std::make_unique<std::ifstream>();
+  errno = 0;
+  if (!imageName.empty()) stream->open(imageName, std::ios::in | std::ios::binary);
+  if (!stream->is_open()) {
+    const int error = errno != 0 ? errno : ENOENT;
+    const std::filesystem::path cwd = std::filesystem::current_path();
+    const std::filesystem::path full = imageName.empty() ? cwd : cwd / imageName;
+    throw oh2b::EFOpenError("Cannot open file \"" + full.string() + "\". " +
+                            std::generic_category().message(error));
+  }
+  imageStream_ = std::move(stream);
+}
+
+void TransferEngine::CloseImage() {
+  imageStream_.reset();
+}
+
+}  // namespace engine
