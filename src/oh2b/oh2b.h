@@ -26,7 +26,8 @@ class EWriteError : public std::runtime_error {
  public:
   using std::runtime_error::runtime_error;
 };
-// A record line too short for the positions its handling reads.
+// A record line too short for the positions its handling reads:
+// "Line %d of "%s" is too short for its record" (line number, HEX file path).
 class ERecordError : public std::runtime_error {
  public:
   using std::runtime_error::runtime_error;

@@ -1,0 +1,141 @@
+// Windows file layer of the converter (ANSI API, as the rest of the program).
+#include <windows.h>
+
+#include <string>
+
+#include "oh2b/fileops.h"
+
+namespace oh2b::fileops {
+
+namespace {
+
+HANDLE Handle(std::intptr_t handle) {
+  return reinterpret_cast<HANDLE>(handle);
+}
+
+ErrorCode LastError() {
+  return static_cast<ErrorCode>(::GetLastError());
+}
+
+bool IsTrimmed(char c) {
+  return static_cast<unsigned char>(c) <= ' ' || c == '.';
+}
+
+}  // namespace
+
+bool FileExists(const std::string& path) {
+  const DWORD attributes = ::GetFileAttributesA(path.c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+}
+
+bool RenameNoReplace(const std::string& from, const std::string& to) {
+  // MoveFileA never replaces an existing file of the new name.
+  return ::MoveFileA(from.c_str(), to.c_str()) != 0;
+}
+
+std::string SystemErrorText(ErrorCode code) {
+  char* buffer = nullptr;
+  const DWORD length = ::FormatMessageA(
+      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+      nullptr, static_cast<DWORD>(code), 0, reinterpret_cast<LPSTR>(&buffer), 0, nullptr);
+  std::string text;
+  if (length != 0 && buffer != nullptr) text.assign(buffer, length);
+  if (buffer != nullptr) ::LocalFree(buffer);
+  while (!text.empty() && IsTrimmed(text.back())) text.pop_back();
+  if (text.empty()) text = "System error " + std::to_string(code);
+  return text;
+}
+
+std::string CurrentDirectory() {
+  DWORD size = ::GetCurrentDirectoryA(0, nullptr);
+  while (size != 0) {
+    std::string dir(size, '\0');
+    const DWORD length = ::GetCurrentDirectoryA(size, dir.data());
+    if (length == 0) break;
+    if (length < size) {
+      dir.resize(length);
+      return dir;
+    }
+    size = length;  // the directory changed meanwhile and grew; try again
+  }
+  return {};
+}
+
+std::string PathInDirectory(const std::string& dir, const std::string& name) {
+  if (dir.empty()) return name;
+  if (dir.back() == '\\' || dir.back() == '/') return dir + name;
+  return dir + '\\' + name;
+}
+
+ErrorCode ReadWholeFile(const std::string& path, std::string& contents) {
+  contents.clear();
+  const HANDLE file = ::CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return LastError();
+  LARGE_INTEGER size;
+  std::size_t expected = 0;
+  if (::GetFileSizeEx(file, &size) && size.QuadPart > 0) {
+    expected = static_cast<std::size_t>(size.QuadPart);
+  }
+  contents.resize(expected + 1);
+  std::size_t used = 0;
+  for (;;) {
+    if (used == contents.size()) contents.resize(contents.size() * 2 + 65536);
+    const std::size_t room = contents.size() - used;
+    const DWORD want = room > 0x40000000u ? 0x40000000u : static_cast<DWORD>(room);
+    DWORD got = 0;
+    if (!::ReadFile(file, contents.data() + used, want, &got, nullptr)) {
+      const ErrorCode error = LastError();
+      ::CloseHandle(file);
+      contents.clear();
+      return error;
+    }
+    if (got == 0) break;
+    used += got;
+  }
+  ::CloseHandle(file);
+  contents.resize(used);
+  return 0;
+}
+
+OutputFile::~OutputFile() {
+  if (IsOpen()) ::CloseHandle(Handle(handle_));
+}
+
+ErrorCode OutputFile::Create(const std::string& path) {
+  const HANDLE file = ::CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                    CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return LastError();
+  handle_ = reinterpret_cast<std::intptr_t>(file);
+  return 0;
+}
+
+ErrorCode OutputFile::Write(const void* data, std::size_t size) {
+  const char* p = static_cast<const char*>(data);
+  while (size > 0) {
+    const DWORD chunk = size > 0x40000000u ? 0x40000000u : static_cast<DWORD>(size);
+    DWORD done = 0;
+    if (!::WriteFile(Handle(handle_), p, chunk, &done, nullptr)) return LastError();
+    if (done == 0) return ERROR_DISK_FULL;
+    p += done;
+    size -= done;
+  }
+  return 0;
+}
+
+ErrorCode OutputFile::Seek(std::uint64_t offset) {
+  LARGE_INTEGER distance;
+  distance.QuadPart = static_cast<LONGLONG>(offset);
+  if (!::SetFilePointerEx(Handle(handle_), distance, nullptr, FILE_BEGIN)) return LastError();
+  return 0;
+}
+
+ErrorCode OutputFile::Close() {
+  if (!IsOpen()) return 0;
+  const HANDLE file = Handle(handle_);
+  handle_ = kNoHandle;
+  if (!::CloseHandle(file)) return LastError();
+  return 0;
+}
+
+}  // namespace oh2b::fileops

@@ -1,0 +1,287 @@
+// Intel HEX to flat binary image conversion.
+//
+// The HEX file is read whole, then handled line by line at fixed character
+// positions. The image is written through a buffer in one forward pass for files in
+// ascending address order; a record below the image's end is written back at its
+// own address. Gaps are filled with 0xFF.
+#include "oh2b/oh2b.h"
+
+#include <algorithm>
+#include <array>
+#include <cstdint>
+#include <cstring>
+#include <memory>
+#include <string_view>
+
+#include "oh2b/fileops.h"
+
+namespace oh2b {
+
+namespace {
+
+constexpr std::uint8_t kBadDigit = 0x10;
+
+constexpr std::array<std::uint8_t, 256> MakeHexTable() {
+  std::array<std::uint8_t, 256> table{};
+  for (auto& value : table) value = kBadDigit;
+  for (int c = '0'; c <= '9'; ++c) table[c] = static_cast<std::uint8_t>(c - '0');
+  for (int c = 'A'; c <= 'F'; ++c) table[c] = static_cast<std::uint8_t>(c - 'A' + 10);
+  for (int c = 'a'; c <= 'f'; ++c) table[c] = static_cast<std::uint8_t>(c - 'a' + 10);
+  return table;
+}
+
+constexpr std::array<std::uint8_t, 256> kHexDigit = MakeHexTable();
+
+[[noreturn]] void ThrowConvertError(std::string_view digits, std::string_view appended = {}) {
+  std::string text = "$";
+  text.append(digits);
+  text.append(appended);
+  throw EConvertError("'" + text + "' is not a valid integer value");
+}
+
+// Reads the hexadecimal field; appended only names the zeros that scale the value, so
+// that an error message shows the whole text that was converted.
+std::uint32_t ParseHex(std::string_view digits, std::string_view appended = {}) {
+  std::uint32_t value = 0;
+  for (const char c : digits) {
+    const std::uint8_t digit = kHexDigit[static_cast<unsigned char>(c)];
+    if (digit == kBadDigit) ThrowConvertError(digits, appended);
+    value = (value << 4) | digit;
+  }
+  return value;
+}
+
+std::string FileNamePart(const std::string& path) {
+  // Backslash and colon separate Windows paths; a slash separates paths on every
+  // platform, and a name must never carry a directory into the image's name.
+  const std::size_t cut = path.find_last_of("\\:/");
+  return cut == std::string::npos ? path : path.substr(cut + 1);
+}
+
+std::string ChangeExtension(const std::string& name, const char* extension) {
+  const std::size_t dot = name.rfind('.');
+  return (dot == std::string::npos ? name : name.substr(0, dot)) + extension;
+}
+
+[[noreturn]] void ThrowWriteError(const std::string& path, fileops::ErrorCode error) {
+  throw EWriteError("Cannot write file \"" + path + "\". " + fileops::SystemErrorText(error));
+}
+
+// The image file behind a write buffer. The buffer holds a contiguous range of the
+// image starting at bufStart_; writes go to pos_, which never lies beyond the end.
+class ImageWriter {
+ public:
+  ImageWriter(fileops::OutputFile& file, std::string path)
+      : file_(file), path_(std::move(path)), buffer_(new std::uint8_t[kCapacity]) {}
+
+  std::uint64_t End() const { return end_; }
+
+  // Moves the write position to offset, which is at most End().
+  void SetPosition(std::uint64_t offset) {
+    if (offset < bufStart_ || offset > bufStart_ + bufLen_) {
+      Flush();
+      bufStart_ = offset;
+    }
+    pos_ = offset;
+  }
+
+  void Write(const std::uint8_t* data, std::size_t size) {
+    while (size > 0) {
+      const std::size_t chunk = std::min(size, Room());
+      std::memcpy(Cursor(), data, chunk);
+      Advance(chunk);
+      data += chunk;
+      size -= chunk;
+    }
+  }
+
+  // Appends count bytes of 0xFF at the end of the image.
+  void Fill(std::uint64_t count) {
+    SetPosition(end_);
+    while (count > 0) {
+      const std::size_t chunk = static_cast<std::size_t>(std::min<std::uint64_t>(count, Room()));
+      std::memset(Cursor(), 0xFF, chunk);
+      Advance(chunk);
+      count -= chunk;
+    }
+  }
+
+  void Flush() {
+    if (bufLen_ > 0) {
+      if (filePos_ != bufStart_) Check(file_.Seek(bufStart_));
+      Check(file_.Write(buffer_.get(), bufLen_));
+      filePos_ = bufStart_ + bufLen_;
+    }
+    bufStart_ = pos_;
+    bufLen_ = 0;
+  }
+
+  void Close() {
+    Flush();
+    Check(file_.Close());
+  }
+
+  // After a failure: keeps what was converted so far, reporting nothing more.
+  void CloseQuietly() noexcept {
+    try {
+      Flush();
+    } catch (...) {
+    }
+    file_.Close();
+  }
+
+ private:
+  static constexpr std::size_t kCapacity = 1 << 20;
+
+  std::size_t Room() {
+    if (pos_ - bufStart_ == kCapacity) Flush();
+    return kCapacity - static_cast<std::size_t>(pos_ - bufStart_);
+  }
+  std::uint8_t* Cursor() { return buffer_.get() + (pos_ - bufStart_); }
+  void Advance(std::size_t count) {
+    pos_ += count;
+    bufLen_ = std::max(bufLen_, static_cast<std::size_t>(pos_ - bufStart_));
+    end_ = std::max(end_, pos_);
+  }
+  void Check(fileops::ErrorCode error) {
+    if (error != 0) ThrowWriteError(path_, error);
+  }
+
+  fileops::OutputFile& file_;
+  std::string path_;
+  std::unique_ptr<std::uint8_t[]> buffer_;
+  std::uint64_t bufStart_ = 0;  // image offset of buffer_[0]
+  std::size_t bufLen_ = 0;      // bytes of the buffer that hold image data
+  std::uint64_t pos_ = 0;       // where the next byte goes
+  std::uint64_t end_ = 0;       // the image's length so far
+  std::uint64_t filePos_ = 0;   // the file's own position, to spare seeks
+};
+
+class Converter {
+ public:
+  Converter(const std::string& hexPath, ImageWriter& image) : hexPath_(hexPath), image_(image) {}
+
+  void HandleText(std::string_view text) {
+    // A NUL ends the text.
+    if (const void* nul = std::memchr(text.data(), '\0', text.size())) {
+      text = text.substr(0, static_cast<std::size_t>(static_cast<const char*>(nul) - text.data()));
+    }
+    const char* p = text.data();
+    const char* const end = p + text.size();
+    while (p != end) {
+      const char* lineEnd = p;
+      while (lineEnd != end && *lineEnd != '\r' && *lineEnd != '\n') ++lineEnd;
+      ++lineNumber_;
+      HandleLine(std::string_view(p, static_cast<std::size_t>(lineEnd - p)));
+      p = lineEnd;
+      if (p != end && *p++ == '\r' && p != end && *p == '\n') ++p;
+    }
+  }
+
+ private:
+  void HandleLine(std::string_view line) {
+    // Positions are counted from 1 in the record layout; line[k - 1] is position k.
+    if (line.size() < 9) {
+      // Blank lines, a trailing Ctrl-Z and the like carry nothing; a short record
+      // would have to be read past its end.
+      if (line.empty() || line[0] != ':') return;
+      ThrowTooShort();
+    }
+    const std::uint32_t type = ParseHex(line.substr(7, 2));
+    if (line[0] != ':') return;
+    switch (type) {
+      case 0x00:
+        HandleData(line);
+        break;
+      case 0x02:
+        RequireLength(line, 13);
+        baseAddress_ = ParseHex(line.substr(9, 4), "0") << 4;
+        break;
+      case 0x04:
+        RequireLength(line, 13);
+        baseAddress_ = ParseHex(line.substr(9, 4), "0000") << 16;
+        break;
+      default:
+        break;  // end of file, start addresses and the rest change nothing
+    }
+  }
+
+  void HandleData(std::string_view line) {
+    const std::uint64_t target = std::uint64_t{baseAddress_} + ParseHex(line.substr(3, 4));
+    if (target > image_.End()) {
+      image_.Fill(target - image_.End());
+    } else {
+      // Below the end: the record belongs at its own address, not after what
+      // is already there.
+      image_.SetPosition(target);
+    }
+    const std::uint32_t count = ParseHex(line.substr(1, 2));
+    RequireLength(line, 9 + 2 * std::size_t{count});
+    std::array<std::uint8_t, 255> bytes;
+    const char* digits = line.data() + 9;
+    for (std::uint32_t i = 0; i < count; ++i, digits += 2) {
+      const std::uint8_t high = kHexDigit[static_cast<unsigned char>(digits[0])];
+      const std::uint8_t low = kHexDigit[static_cast<unsigned char>(digits[1])];
+      if (((high | low) & kBadDigit) != 0) {
+        image_.Write(bytes.data(), i);  // the bytes before the bad one stay written
+        ThrowConvertError(std::string_view(digits, 2));
+      }
+      bytes[i] = static_cast<std::uint8_t>((high << 4) | low);
+    }
+    image_.Write(bytes.data(), count);
+  }
+
+  void RequireLength(std::string_view line, std::size_t length) {
+    if (line.size() < length) ThrowTooShort();
+  }
+
+  [[noreturn]] void ThrowTooShort() {
+    throw ERecordError("Line " + std::to_string(lineNumber_) + " of \"" + hexPath_ +
+                       "\" is too short for its record");
+  }
+
+  const std::string& hexPath_;
+  ImageWriter& image_;
+  std::uint32_t baseAddress_ = 0;
+  unsigned long lineNumber_ = 0;
+};
+
+}  // namespace
+
+std::string HexToBin(const std::string& hexPath) {
+  if (!fileops::FileExists(hexPath)) return {};
+
+  // The HEX file is read completely before the image is named or touched, so a HEX
+  // file that bears the image's own name is safe.
+  std::string text;
+  if (const fileops::ErrorCode error = fileops::ReadWholeFile(hexPath, text); error != 0) {
+    throw EFOpenError("Cannot open file \"" + hexPath + "\". " + fileops::SystemErrorText(error));
+  }
+
+  const std::string imageName = ChangeExtension(FileNamePart(hexPath), ".BIN");
+  if (fileops::FileExists(imageName)) {
+    // Keeps an earlier image unless a backup exists already; then it is overwritten.
+    fileops::RenameNoReplace(imageName, ChangeExtension(imageName, ".BAK"));
+  }
+
+  const std::string imagePath = fileops::PathInDirectory(fileops::CurrentDirectory(), imageName);
+  fileops::OutputFile file;
+  if (const fileops::ErrorCode error = file.Create(imageName); error != 0) {
+    throw EFCreateError("Cannot create file \"" + imagePath + "\". " +
+                        fileops::SystemErrorText(error));
+  }
+
+  ImageWriter image(file, imagePath);
+  try {
+    Converter converter(hexPath, image);
+    converter.HandleText(text);
+    std::string().swap(text);
+    image.Close();
+  } catch (...) {
+    image.CloseQuietly();
+    throw;
+  }
+  return imageName;
+}
+
+}  // namespace oh2b
