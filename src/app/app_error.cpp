@@ -1,0 +1,27 @@
+#include "app/app_error.h"
+
+#include <QApplication>
+#include <QMessageBox>
+
+namespace app {
+
+std::string ErrorBoxText(const std::string& message) {
+  if (message.empty() || static_cast<unsigned char>(message.back()) <= '.') return message;
+  return message + '.';
+}
+
+void ShowException(const std::exception& error) {
+  if (dynamic_cast<const EAbort*>(&error) != nullptr) return;
+  QMessageBox box(QMessageBox::Critical, QString::fromUtf8(kAppTitle),
+                  QString::fromUtf8(ErrorBoxText(error.what())), QMessageBox::Ok,
+                  QApplication::activeWindow());
+  box.exec();
+}
+
+void ShowMessageBox(const std::string& text) {
+  QMessageBox box(QMessageBox::NoIcon, QString::fromUtf8(kAppTitle), QString::fromUtf8(text),
+                  QMessageBox::Ok, QApplication::activeWindow());
+  box.exec();
+}
+
+}  // namespace app

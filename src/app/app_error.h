@@ -1,0 +1,32 @@
+// The application's default error display: what the operator sees when an
+// exception leaves one of the program's handlers.
+#pragma once
+
+#include <exception>
+#include <string>
+
+class QApplication;
+
+namespace app {
+
+// The silent abort: leaves a handler without any message.
+class EAbort : public std::exception {
+ public:
+  const char* what() const noexcept override { return "Operation aborted"; }
+};
+
+// The application title; every message box carries it.
+inline constexpr const char* kAppTitle = "Загрузчик";
+
+// The text shown for an error: a full stop is appended unless the text is empty or
+// its last byte sorts at or below '.' (so "...", "!" or ")" endings stay as they are).
+std::string ErrorBoxText(const std::string& message);
+
+// Shows the error in a modal box titled with the application title, with an error
+// icon and an OK button. An EAbort shows nothing. Runs on the user-interface thread.
+void ShowException(const std::exception& error);
+
+// A box with the application title, the text and an OK button (no icon).
+void ShowMessageBox(const std::string& text);
+
+}  // namespace app

@@ -1,0 +1,44 @@
+#include "app/unit2.h"
+
+#include <QFont>
+#include <QLabel>
+#include <QVBoxLayout>
+
+namespace app {
+
+TForm2::TForm2(QWidget* mainWindow) : QDialog(mainWindow) {
+  setObjectName("Form2");
+  setWindowTitle(QString());
+  setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint |
+                 Qt::WindowCloseButtonHint);
+  setFixedSize(195, 57);
+  setModal(false);
+  setAutoFillBackground(true);
+  setBackgroundRole(QPalette::Window);
+
+  Label1 = new QLabel(QString::fromUtf8(kPowerOnPrompt), this);
+  Label1->setObjectName("Label1");
+  Label1->setAlignment(Qt::AlignCenter);
+  QFont font = Label1->font();
+  font.setPixelSize(19);
+  Label1->setFont(font);
+  auto* layout = new QVBoxLayout(this);
+  layout->setContentsMargins(0, 0, 0, 0);
+  layout->addWidget(Label1);
+}
+
+void TForm2::ShowPrompt() {
+  show();
+  raise();
+}
+
+void TForm2::showEvent(QShowEvent* event) {
+  if (QWidget* owner = parentWidget(); owner != nullptr) {
+    QRect frame = geometry();
+    frame.moveCenter(owner->geometry().center());
+    move(frame.topLeft());
+  }
+  QDialog::showEvent(event);
+}
+
+}  // namespace app
