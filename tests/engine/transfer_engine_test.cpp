@@ -1,0 +1,585 @@
+#include "engine/transfer_engine.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <optional>
+
+#include "engine_fakes.h"
+#include "oh2b/oh2b.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using engine::TOutcome;
+using engine::TransferEngine;
+using engine::TTransferState;
+using enginetest::Bytes;
+using enginetest::ExpectedPackets;
+using enginetest::Pattern;
+using Log = std::vector<std::string>;
+
+const std::string kErrorMessage = "message Ошибка ответа";
+
+// Each test converts HEX files in a fresh current directory of its own.
+class EngineTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    oldDir_ = fs::current_path();
+    std::string name = ::testing::UnitTest::GetInstance()->current_test_info()->name();
+    std::replace(name.begin(), name.end(), '/', '_');
+    dir_ = fs::temp_directory_path() /
+           ("engine-test-" + name + "-" +
+            std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()));
+    fs::create_directories(dir_);
+    fs::current_path(dir_);
+  }
+  void TearDown() override {
+    fs::current_path(oldDir_);
+    std::error_code ec;
+    fs::remove_all(dir_, ec);
+  }
+
+  std::string WriteHex(const Bytes& image, const std::string& name = "fw.hex") {
+    std::ofstream(dir_ / name, std::ios::binary) << enginetest::IntelHex(image);
+    return (dir_ / name).string();
+  }
+
+  // Starts a transfer of `image` and lets the device announce itself.
+  void Transfer(const Bytes& image, std::size_t chunk = 0) {
+    engine.Start(WriteHex(image));
+    line.DeviceSends({0x55});
+    line.Deliver(engine, chunk);
+  }
+
+  void ExpectPackets(const std::vector<Bytes>& expected) {
+    ASSERT_EQ(line.packets.size(), expected.size());
+    for (std::size_t i = 0; i < expected.size(); ++i)
+      EXPECT_EQ(line.packets[i], expected[i]) << "packet " << i;
+  }
+
+  // The state after an error stop: reset, idle, back to ready, image released.
+  void ExpectErrorStopped() {
+    EXPECT_EQ(engine.TransferState(), engine::tsIdle);
+    EXPECT_EQ(engine.Outcome(), TOutcome::ErrorStop);
+    EXPECT_EQ(engine.BlockCount(), 0);
+    EXPECT_EQ(engine.BlockAddress(), 0);
+    EXPECT_FALSE(engine.HasImage());
+    ASSERT_GE(log.size(), 5u);
+    EXPECT_EQ(Log(log.end() - 5, log.end()),
+              (Log{"parts 0", "progress off", kErrorMessage, "controls on", "prompt off"}));
+  }
+
+  fs::path oldDir_;
+  fs::path dir_;
+  Log log;
+  enginetest::FakeControls controls{log};
+  enginetest::FakeLine line{log};
+  TransferEngine engine{line, controls};
+};
+
+TEST_F(EngineTest, Exchange600BytesByteForByte) {
+  const Bytes image = Pattern(600);
+  Transfer(image);
+
+  ASSERT_EQ(line.packets.size(), 9u);
+  const Bytes headers[9] = {{0x55, 0x33, 0xCC}, {0x11, 0x00, 0x00}, {0x22, 0x00, 0x00},
+                            {0x22, 0x00, 0x80}, {0x22, 0x01, 0x00}, {0x22, 0x01, 0x80},
+                            {0x11, 0x02, 0x00}, {0x22, 0x02, 0x00}, {0x99, 0x00, 0x00}};
+  const std::size_t blockStart[9] = {0, 0, 0, 128, 256, 384, 0, 512, 0};
+  for (std::size_t i = 0; i < 9; ++i) {
+    const Bytes& p = line.packets[i];
+    const bool block = headers[i][0] == 0x22;
+    ASSERT_EQ(p.size(), block ? 131u : 3u) << "packet " << i;
+    EXPECT_EQ(Bytes(p.begin(), p.begin() + 3), headers[i]) << "packet " << i;
+    if (!block) continue;
+    const std::size_t n = std::min<std::size_t>(128, 600 - blockStart[i]);
+    EXPECT_TRUE(std::equal(p.begin() + 3, p.begin() + 3 + static_cast<std::ptrdiff_t>(n),
+                           image.begin() + static_cast<std::ptrdiff_t>(blockStart[i])))
+        << "packet " << i;
+  }
+  // The last block holds 88 image bytes and 40 zeros, not what the block before left.
+  const Bytes& last = line.packets[7];
+  EXPECT_TRUE(std::all_of(last.begin() + 3 + 88, last.end(), [](auto b) { return b == 0; }));
+
+  // The device's side of the line: announcement, acks and the five block sums.
+  EXPECT_EQ(line.deviceSent, (Bytes{0x55, 0xAA, 0xAA, 0xE2, 0xAB, 0xFF, 0xCB, 0xAA, 0x26}));
+
+  EXPECT_EQ(log, (Log{"total 4",
+                      "parts 0",
+                      "prompt on",
+                      "progress on",
+                      "controls off",
+                      "prompt off",
+                      "send 55 33 CC",
+                      "send 11 00 00",
+                      "parts 1",
+                      "send 22 00 00 +128",
+                      "parts 2",
+                      "send 22 00 80 +128",
+                      "parts 3",
+                      "send 22 01 00 +128",
+                      "parts 4",
+                      "send 22 01 80 +128",
+                      "send 11 02 00",
+                      "parts 5",
+                      "send 22 02 00 +128",
+                      "progress off",
+                      "controls on",
+                      "send 99 00 00"}));
+  EXPECT_EQ(engine.TransferState(), engine::tsIdle);
+  EXPECT_EQ(engine.Outcome(), TOutcome::Finished);
+  EXPECT_FALSE(engine.HasImage());
+  EXPECT_EQ(engine.BlockCount(), 5);
+  EXPECT_EQ(engine.BlockAddress(), 0x0280);
+  EXPECT_TRUE(line.waiting.empty());
+}
+
+struct TransferCase {
+  std::size_t size;
+  std::size_t chunk;  // bytes per notification, 0 = all that the line holds
+};
+
+class TransferTest : public EngineTest, public ::testing::WithParamInterface<TransferCase> {};
+
+// Whole transfers, sizes around the block and page boundaries and beyond 64 KiB, with
+// the line's bytes reported all at once, one at a time, or split inside packets.
+TEST_P(TransferTest, SendsEveryBlockAndFinishes) {
+  const auto [size, chunk] = GetParam();
+  const Bytes image = Pattern(size, static_cast<std::uint32_t>(size) + 7);
+  Transfer(image, chunk);
+
+  ExpectPackets(ExpectedPackets(image));
+  EXPECT_EQ(engine.Outcome(), TOutcome::Finished);
+  EXPECT_EQ(engine.TransferState(), engine::tsIdle);
+  EXPECT_FALSE(engine.HasImage());
+
+  // Progress: the total, 0, then one step per block; the last block one above the total.
+  const std::size_t total = size / 128;
+  Log progress;
+  for (const auto& e : log)
+    if (e.rfind("total", 0) == 0 || e.rfind("parts", 0) == 0) progress.push_back(e);
+  Log expected{"total " + std::to_string(total), "parts 0"};
+  for (std::size_t i = 1; i <= total + 1; ++i) expected.push_back("parts " + std::to_string(i));
+  EXPECT_EQ(progress, expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Sizes, TransferTest,
+    ::testing::Values(TransferCase{0, 0}, TransferCase{0, 1}, TransferCase{1, 0},
+                      TransferCase{127, 1}, TransferCase{128, 0}, TransferCase{129, 2},
+                      TransferCase{256, 0}, TransferCase{511, 0}, TransferCase{512, 1},
+                      TransferCase{513, 0}, TransferCase{600, 1}, TransferCase{600, 2},
+                      TransferCase{600, 3}, TransferCase{600, 132}, TransferCase{600, 133},
+                      TransferCase{2048, 0}, TransferCase{65536, 0}, TransferCase{65736, 0},
+                      TransferCase{65736, 1}),
+    [](const auto& info) {
+      return "size" + std::to_string(info.param.size) + "_chunk" + std::to_string(info.param.chunk);
+    });
+
+TEST_F(EngineTest, EmptyImageSendsOneZeroBlock) {
+  Transfer({});
+  Bytes zeroBlock{0x22, 0x00, 0x00};
+  zeroBlock.resize(131, 0x00);
+  ExpectPackets({{0x55, 0x33, 0xCC}, {0x11, 0x00, 0x00}, zeroBlock, {0x99, 0x00, 0x00}});
+  EXPECT_EQ(line.deviceSent, (Bytes{0x55, 0xAA, 0xAA, 0x00}));
+  EXPECT_EQ(engine.Outcome(), TOutcome::Finished);
+}
+
+TEST_F(EngineTest, ExactMultipleEndsWithAnExtraZeroBlockWhoseSumFinishes) {
+  const Bytes image = Pattern(256);
+  line.replyOverride[4] = {};  // hold back the answer to the block after the image
+  Transfer(image);
+
+  // After the second full block comes no finish but a block of zeros at 0x0100 (no
+  // page command before it), expecting the sum 0.
+  ASSERT_EQ(line.packets.size(), 5u);
+  Bytes extra{0x22, 0x01, 0x00};
+  extra.resize(131, 0x00);
+  EXPECT_EQ(line.packets[4], extra);
+  EXPECT_EQ(engine.ExpectedReply(), 0x00);
+  EXPECT_EQ(engine.TransferState(), engine::tsAwaitBlockSum);
+  EXPECT_EQ(engine.Outcome(), TOutcome::None);
+
+  line.DeviceSends({0x00});
+  line.Deliver(engine);
+  ASSERT_EQ(line.packets.size(), 6u);
+  EXPECT_EQ(line.packets[5], (Bytes{0x99, 0x00, 0x00}));
+  EXPECT_EQ(engine.Outcome(), TOutcome::Finished);
+}
+
+TEST_F(EngineTest, AddressesWrapAbove64KiB) {
+  const Bytes image = Pattern(65536 + 200);
+  Transfer(image);
+  // Blocks 512 and 513 go to 0x0000 and 0x0080, after a page command for 0x0000.
+  const std::size_t firstWrapped = 1 + 512 + 128;  // handshake, blocks, page commands
+  ASSERT_GT(line.packets.size(), firstWrapped + 2);
+  EXPECT_EQ(line.packets[firstWrapped], (Bytes{0x11, 0x00, 0x00}));
+  EXPECT_EQ(
+      Bytes(line.packets[firstWrapped + 1].begin(), line.packets[firstWrapped + 1].begin() + 3),
+      (Bytes{0x22, 0x00, 0x00}));
+  EXPECT_EQ(
+      Bytes(line.packets[firstWrapped + 2].begin(), line.packets[firstWrapped + 2].begin() + 3),
+      (Bytes{0x22, 0x00, 0x80}));
+  EXPECT_EQ(engine.BlockCount(), 514);
+  EXPECT_EQ(engine.BlockAddress(), 0x0100);  // 514 × 128 modulo 65536
+  EXPECT_EQ(log.front(), "total 513");
+}
+
+TEST_F(EngineTest, ReplyArrivingWithItsEchoInOneNotification) {
+  engine.Start(WriteHex(Pattern(600)));
+  line.replyOverride[0] = {};  // hold the handshake's answer back
+  line.waiting = {0x55};
+  engine.RxChar(1);
+  ASSERT_EQ(line.packets.size(), 1u);
+  ASSERT_EQ(line.pending.size(), 3u);  // the echo, not yet reported
+
+  line.DeviceSends({0xAA});
+  line.Deliver(engine);  // first notification: 4 bytes, echo then reply
+  EXPECT_EQ(line.readSizes.at(1), 4);
+  ASSERT_GE(line.packets.size(), 2u);
+  EXPECT_EQ(line.packets[1], (Bytes{0x11, 0x00, 0x00}));
+  EXPECT_EQ(engine.Outcome(), TOutcome::Finished);
+}
+
+// The packet that answers a reply is queued at once, so whatever follows that reply
+// is its echo, however the bytes look, and only the byte after is the next reply.
+TEST_F(EngineTest, BytesAfterAnAcceptedReplyCountAsTheNextPacketsEcho) {
+  engine.Start(WriteHex(Pattern(600)));
+  line.replyOverride[0] = {};
+  line.DeviceSends({0x55});
+  line.Deliver(engine);  // the handshake goes out, its echo comes back
+  ASSERT_EQ(engine.TransferState(), engine::tsAwaitHandshakeAck);
+
+  line.waiting = {0xAA, 0x01, 0x02, 0x03, 0xAA};
+  engine.RxChar(5);
+  ASSERT_EQ(line.packets.size(), 3u);
+  EXPECT_EQ(log.back(), "send 22 00 00 +128");
+  EXPECT_EQ(engine.TransferState(), engine::tsAwaitBlockSum);
+}
+
+TEST_F(EngineTest, AtMost1024BytesAreReadPerNotification) {
+  engine.Start(WriteHex(Pattern(600)));
+  line.waiting.assign(1500, 0x00);  // line noise while the device powers up
+  line.waiting.push_back(0x55);
+  engine.RxChar(1501);
+  EXPECT_EQ(line.readSizes, (std::vector<int>{1024}));
+  EXPECT_EQ(line.waiting.size(), 477u);
+  EXPECT_TRUE(line.packets.empty());
+  EXPECT_EQ(engine.TransferState(), engine::tsAwaitDevice);
+
+  // The rest comes with the next notification, when a further byte has arrived.
+  line.waiting.push_back(0xFF);
+  engine.RxChar(478);
+  EXPECT_EQ(line.readSizes, (std::vector<int>{1024, 478}));
+  EXPECT_EQ(line.packets.size(), 1u);
+  EXPECT_EQ(engine.TransferState(), engine::tsAwaitHandshakeAck);
+}
+
+TEST_F(EngineTest, NoiseBeforeTheAnnouncementIsIgnored) {
+  for (std::size_t chunk : {0, 1}) {
+    SCOPED_TRACE(chunk);
+    line.packets.clear();
+    engine.Start(WriteHex(Pattern(300)));
+    line.DeviceSends({0x00, 0xFF, 0xFF, 0x00, 0x55});
+    line.Deliver(engine, chunk);
+    ExpectPackets(ExpectedPackets(Pattern(300)));
+    EXPECT_EQ(engine.Outcome(), TOutcome::Finished);
+  }
+}
+
+struct WrongReplyCase {
+  const char* name;
+  int packet;                        // the packet answered wrongly; -1 = the announcement
+  std::optional<std::uint8_t> byte;  // the wrong byte; none = the right sum plus one
+};
+
+class WrongReplyTest : public EngineTest, public ::testing::WithParamInterface<WrongReplyCase> {};
+
+TEST_P(WrongReplyTest, StopsTransferAndReturnsToReady) {
+  const WrongReplyCase& c = GetParam();
+  const Bytes image = Pattern(600);
+  const std::vector<Bytes> expected = ExpectedPackets(image);
+  engine.Start(WriteHex(image));
+  if (c.packet >= 0) {
+    const Bytes& p = expected[static_cast<std::size_t>(c.packet)];
+    line.replyOverride[static_cast<std::size_t>(c.packet)] = {
+        c.byte ? *c.byte : static_cast<std::uint8_t>(enginetest::Sum(p.data() + 3, 128) + 1)};
+  }
+  line.DeviceSends({c.packet < 0 ? *c.byte : std::uint8_t{0x55}});
+  line.Deliver(engine);
+
+  ExpectErrorStopped();
+  const std::size_t sent = static_cast<std::size_t>(c.packet + 1);
+  ExpectPackets(
+      std::vector<Bytes>(expected.begin(), expected.begin() + static_cast<std::ptrdiff_t>(sent)));
+  EXPECT_EQ(std::count(log.begin(), log.end(), kErrorMessage), 1);
+
+  // Whatever the device says afterwards is ignored.
+  const std::size_t logSize = log.size();
+  line.DeviceSends({0x55, 0xAA, 0xAA, 0x00, 0xFF, 0x55});
+  line.Deliver(engine, 1);
+  EXPECT_EQ(line.packets.size(), sent);
+  EXPECT_EQ(log.size(), logSize);
+
+  // A new start runs a whole transfer.
+  line.packets.clear();
+  line.replyOverride.clear();
+  Transfer(image);
+  ExpectPackets(expected);
+  EXPECT_EQ(engine.Outcome(), TOutcome::Finished);
+}
+
+// Packets of the 600-byte image: 0 handshake, 1 page, 2-5 blocks, 6 page, 7 last block.
+// The third block's sum (packet 4) is 0xFF: there 0xFF is the right answer, elsewhere a wrong one.
+INSTANTIATE_TEST_SUITE_P(EachState, WrongReplyTest,
+                         ::testing::Values(WrongReplyCase{"AnnouncementOther", -1, 0x56},
+                                           WrongReplyCase{"AnnouncementAck", -1, 0xAA},
+                                           WrongReplyCase{"HandshakeZero", 0, 0x00},
+                                           WrongReplyCase{"HandshakeFF", 0, 0xFF},
+                                           WrongReplyCase{"HandshakeAnnouncementAgain", 0, 0x55},
+                                           WrongReplyCase{"PageZero", 1, 0x00},
+                                           WrongReplyCase{"PageFF", 1, 0xFF},
+                                           WrongReplyCase{"SecondPageOffByOne", 6, 0xAB},
+                                           WrongReplyCase{"FirstBlockSumOffByOne", 2, std::nullopt},
+                                           WrongReplyCase{"BlockSumZero", 3, 0x00},
+                                           WrongReplyCase{"BlockSumAck", 2, 0xAA},
+                                           WrongReplyCase{"BlockSumFF", 5, 0xFF},
+                                           WrongReplyCase{"LastBlockSumOffByOne", 7, std::nullopt}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(EngineTest, BytesAfterFinishAreIgnored) {
+  Transfer(Pattern(300));
+  ASSERT_EQ(engine.Outcome(), TOutcome::Finished);
+  const std::size_t packets = line.packets.size();
+  const std::size_t logSize = log.size();
+  line.DeviceSends({0x55, 0xAA, 0x00, 0x12, 0xFF, 0x55, 0xAA});
+  line.Deliver(engine, 1);
+  line.DeviceSends(Bytes(2000, 0x55));
+  line.Deliver(engine);
+  EXPECT_EQ(line.packets.size(), packets);
+  EXPECT_EQ(log.size(), logSize);
+  EXPECT_EQ(engine.TransferState(), engine::tsIdle);
+  EXPECT_EQ(engine.Outcome(), TOutcome::Finished);
+}
+
+TEST_F(EngineTest, StartWithoutAChosenPortDoesNothing) {
+  line.chosen = false;
+  line.open = false;
+  const std::string hex = WriteHex(Pattern(300));
+  engine.Start(hex);
+  engine.Start((dir_ / "missing.hex").string());  // not even converted, so no error
+  EXPECT_FALSE(fs::exists(dir_ / "fw.BIN"));
+  EXPECT_TRUE(log.empty());
+  EXPECT_EQ(line.opens, 0);
+  EXPECT_FALSE(engine.HasImage());
+  EXPECT_EQ(engine.TransferState(), engine::tsIdle);
+  EXPECT_EQ(engine.Outcome(), TOutcome::None);
+  line.DeviceSends({0x55});
+  line.Deliver(engine);
+  EXPECT_TRUE(line.packets.empty());
+}
+
+TEST_F(EngineTest, StartOpensAClosedPortBeforeThePrompt) {
+  line.open = false;
+  engine.Start(WriteHex(Pattern(600)));
+  EXPECT_EQ(line.opens, 1);
+  EXPECT_EQ(log, (Log{"total 4", "parts 0", "prompt on"}));
+  EXPECT_EQ(engine.TransferState(), engine::tsAwaitDevice);
+  EXPECT_EQ(engine.ExpectedReply(), 0x55);
+  EXPECT_EQ(engine.Outcome(), TOutcome::None);
+  EXPECT_TRUE(line.packets.empty());  // nothing is sent before the device speaks
+}
+
+TEST_F(EngineTest, RestartWhileWaitingUsesTheNewImage) {
+  line.open = false;
+  engine.Start(WriteHex(Pattern(600), "a.hex"));
+  const Bytes second = Pattern(300, 42);
+  line.DeviceSends({0x00});
+  line.Deliver(engine);
+  engine.Start(WriteHex(second, "b.hex"));
+  EXPECT_EQ(line.opens, 1);
+  EXPECT_EQ(log, (Log{"total 4", "parts 0", "prompt on", "total 2", "parts 0", "prompt on"}));
+  line.DeviceSends({0x55});
+  line.Deliver(engine);
+  ExpectPackets(ExpectedPackets(second));
+}
+
+TEST_F(EngineTest, EachStartConvertsTheHexFileAgain) {
+  const Bytes first = Pattern(300, 5);
+  const Bytes second = Pattern(700, 6);
+  Transfer(first);
+  line.packets.clear();
+  Transfer(second);  // same HEX file name, new contents
+  ExpectPackets(ExpectedPackets(second));
+}
+
+TEST_F(EngineTest, PortOpenFailureLeavesTheEngineWaitingWithItsImage) {
+  line.open = false;
+  line.openError = "Specified device not found (bootsim7).";
+  const Bytes image = Pattern(600);
+  try {
+    engine.Start(WriteHex(image));
+    FAIL() << "no error";
+  } catch (const std::runtime_error& e) {
+    EXPECT_STREQ(e.what(), "Specified device not found (bootsim7).");
+  }
+  EXPECT_EQ(engine.TransferState(), engine::tsAwaitDevice);
+  EXPECT_TRUE(engine.HasImage());
+  EXPECT_EQ(log, (Log{"total 4", "parts 0"}));
+
+  // A port opened from the port menu then carries the device's announcement.
+  line.openError.clear();
+  line.Open();
+  line.DeviceSends({0x55});
+  line.Deliver(engine);
+  ExpectPackets(ExpectedPackets(image));
+  EXPECT_EQ(engine.Outcome(), TOutcome::Finished);
+}
+
+struct FailedStartCase {
+  const char* name;
+  bool earlierStart;  // the engine was waiting for the device from an earlier start
+  bool brokenHex;     // a conversion error, else a HEX file that does not exist
+};
+
+class FailedStartTest : public EngineTest, public ::testing::WithParamInterface<FailedStartCase> {};
+
+TEST_P(FailedStartTest, NoImageMeansNoWait) {
+  const FailedStartCase& c = GetParam();
+  if (c.earlierStart) engine.Start(WriteHex(Pattern(600)));
+  log.clear();
+
+  std::string hex = (dir_ / "gone.hex").string();
+  if (c.brokenHex) {
+    hex = (dir_ / "broken.hex").string();
+    std::ofstream(hex) << ":010000ZZ11EE\r\n";
+  }
+  try {
+    engine.Start(hex);
+    FAIL() << "no error";
+  } catch (const oh2b::EConvertError& e) {
+    EXPECT_TRUE(c.brokenHex);
+    EXPECT_STREQ(e.what(), "'$ZZ' is not a valid integer value");
+  } catch (const oh2b::EFOpenError& e) {
+    EXPECT_FALSE(c.brokenHex);
+    // The converter returns no name for a missing HEX file; opening that fails.
+    EXPECT_EQ(std::string(e.what()), "Cannot open file \"" + fs::current_path().string() +
+                                         "\". No such file or directory");
+  }
+
+  EXPECT_EQ(engine.TransferState(), engine::tsIdle);
+  EXPECT_FALSE(engine.HasImage());
+  EXPECT_EQ(engine.Outcome(), TOutcome::None);
+  EXPECT_EQ(log, c.earlierStart ? Log{"prompt off"} : Log{});
+
+  // The device's announcement now finds nothing waiting for it.
+  line.DeviceSends({0x55, 0xAA});
+  line.Deliver(engine);
+  EXPECT_TRUE(line.packets.empty());
+  EXPECT_EQ(log, c.earlierStart ? Log{"prompt off"} : Log{});
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, FailedStartTest,
+                         ::testing::Values(FailedStartCase{"MissingHexWhileWaiting", true, false},
+                                           FailedStartCase{"BrokenHexWhileWaiting", true, true},
+                                           FailedStartCase{"MissingHexFirstStart", false, false},
+                                           FailedStartCase{"BrokenHexFirstStart", false, true}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+struct WriteFailureCase {
+  const char* name;
+  std::size_t packet;  // the write that fails
+  TTransferState state;
+};
+
+class WriteFailureTest : public EngineTest,
+                         public ::testing::WithParamInterface<WriteFailureCase> {};
+
+// The transport's error leaves the receive handler; the rest of that notification
+// is lost and the engine stays in the state it had just entered.
+TEST_P(WriteFailureTest, PropagatesAndDropsTheRestOfTheNotification) {
+  const WriteFailureCase& c = GetParam();
+  const Bytes image = Pattern(600);
+  engine.Start(WriteHex(image));
+  line.failWriteAt = static_cast<int>(c.packet);
+  // The reply that provokes the failing write comes with bytes that, if handled,
+  // would pass for the next packet's echo and its acknowledgement.
+  const Bytes trailer{0xAA, 0xAA, 0xAA, 0xAA, 0xAA, 0xAA};
+  if (c.packet == 0) {
+    Bytes first{0x55};
+    first.insert(first.end(), trailer.begin(), trailer.end());
+    line.DeviceSends(first);
+  } else {
+    const std::vector<Bytes> expected = ExpectedPackets(image);
+    const Bytes& before = expected[c.packet - 1];
+    Bytes reply{before[0] == 0x22 ? enginetest::Sum(before.data() + 3, 128) : std::uint8_t{0xAA}};
+    reply.insert(reply.end(), trailer.begin(), trailer.end());
+    line.replyOverride[c.packet - 1] = reply;
+    line.DeviceSends({0x55});
+  }
+  try {
+    line.Deliver(engine);
+    FAIL() << "no error";
+  } catch (const std::runtime_error& e) {
+    EXPECT_STREQ(e.what(), "Output buffer is full. Please check comm status.");
+  }
+  EXPECT_EQ(line.packets.size(), c.packet);
+  EXPECT_EQ(engine.TransferState(), c.state);
+  EXPECT_TRUE(line.waiting.empty());
+  EXPECT_EQ(std::count(log.begin(), log.end(), kErrorMessage), 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Packets, WriteFailureTest,
+    ::testing::Values(WriteFailureCase{"Handshake", 0, engine::tsAwaitHandshakeAck},
+                      WriteFailureCase{"PageCommand", 1, engine::tsAwaitPageAck},
+                      WriteFailureCase{"DataBlock", 2, engine::tsAwaitBlockSum},
+                      WriteFailureCase{"Finish", 8, engine::tsIdle}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(EngineTest, ReadFailurePropagatesAndChangesNothing) {
+  engine.Start(WriteHex(Pattern(600)));
+  line.failRead = true;
+  line.DeviceSends({0x55});
+  EXPECT_THROW(line.Deliver(engine), std::runtime_error);
+  EXPECT_EQ(engine.TransferState(), engine::tsAwaitDevice);
+  EXPECT_TRUE(line.packets.empty());
+}
+
+TEST_F(EngineTest, ReleasingTheImageEndsATransfer) {
+  engine.Start(WriteHex(Pattern(600)));
+  line.replyOverride[1] = {};  // the page command's answer is late
+  line.DeviceSends({0x55});
+  line.Deliver(engine);
+  ASSERT_EQ(engine.TransferState(), engine::tsAwaitPageAck);
+  engine.ReleaseImage();
+  EXPECT_FALSE(engine.HasImage());
+  EXPECT_EQ(engine.TransferState(), engine::tsIdle);
+  line.DeviceSends({0xAA});
+  line.Deliver(engine);
+  EXPECT_EQ(line.packets.size(), 2u);  // no block read from a released image
+}
+
+TEST_F(EngineTest, ResetMakesTheEngineIdle) {
+  engine.Start(WriteHex(Pattern(600)));
+  engine.Reset();
+  EXPECT_EQ(engine.TransferState(), engine::tsIdle);
+  line.DeviceSends({0x55});
+  line.Deliver(engine);
+  EXPECT_TRUE(line.packets.empty());
+}
+
+TEST_F(EngineTest, StartClearsTheOutcomeOfAnErrorStop) {
+  engine.Start(WriteHex(Pattern(600)));
+  line.DeviceSends({0x12});
+  line.Deliver(engine);
+  ASSERT_EQ(engine.Outcome(), TOutcome::ErrorStop);
+  engine.Start(WriteHex(Pattern(600)));
+  EXPECT_EQ(engine.Outcome(), TOutcome::None);
+  EXPECT_TRUE(engine.HasImage());
+}
+
+}  // namespace
