@@ -1,0 +1,496 @@
+// The device layer on POSIX terminals (Linux): termios for the line, termios2 for any bit
+// rate, epoll for line events, eventfds to end waits.
+#include <fcntl.h>
+#include <linux/serial.h>
+#include <poll.h>
+#include <sys/epoll.h>
+#include <sys/eventfd.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <sys/resource.h>
+#include <sys/syscall.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <condition_variable>
+#include <cstdlib>
+#include <mutex>
+#include <system_error>
+
+#include "serial/port_names.h"
+#include "serial/ser_platform.h"
+#include "serial/ser_termios2.h"
+
+namespace serial {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+int RemainingMs(Clock::time_point deadline) {
+  const auto left =
+      std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+  return left < 0 ? 0 : static_cast<int>(left > 0x7FFFFFFF ? 0x7FFFFFFF : left);
+}
+
+// Waits for `fds` with a time-out in milliseconds (< 0: none); EINTR restarts the wait with
+// what is left. Returns ppoll's result.
+int PollFor(pollfd* fds, nfds_t count, int timeoutMs) {
+  const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs < 0 ? 0 : timeoutMs);
+  for (;;) {
+    timespec ts{};
+    timespec* tsp = nullptr;
+    if (timeoutMs >= 0) {
+      const int left = RemainingMs(deadline);
+      ts.tv_sec = left / 1000;
+      ts.tv_nsec = static_cast<long>(left % 1000) * 1000000L;
+      tsp = &ts;
+    }
+    const int rc = ppoll(fds, count, tsp, nullptr);
+    if (rc >= 0 || errno != EINTR) return rc;
+  }
+}
+
+class TPosixDevice final : public TSerDevice {
+ public:
+  ~TPosixDevice() override { Close(); }
+
+  int Open(const std::string& name) override {
+    std::unique_lock lock(mutex_);
+    if (fd_ >= 0) return EBUSY;
+    const std::string path = ResolveDevicePath(name);
+    int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return errno;
+    int err = Prepare(fd);
+    if (err != 0) {
+      ::close(fd);
+      return err;
+    }
+    fd_ = fd;
+    closed_ = false;
+    hungUp_ = false;
+    return 0;
+  }
+
+  void Close() override {
+    std::unique_lock lock(mutex_);
+    if (fd_ < 0) return;
+    closed_ = true;
+    const std::uint64_t one = 1;
+    // Wakes every wait of ours; the counter stays readable, so later waits end at once too.
+    [[maybe_unused]] auto n = ::write(cancelFd_, &one, sizeof one);
+    idle_.wait(lock, [this] { return active_ == 0; });
+    // Leave the terminal open to others again (the flag outlives our descriptor).
+    ioctl(fd_, TIOCNXCL);
+    ::close(epollFd_);
+    ::close(wakeFd_);
+    ::close(cancelFd_);
+    ::close(fd_);
+    fd_ = epollFd_ = wakeFd_ = cancelFd_ = -1;
+  }
+
+  int ApplyDcb(const TSerDcb& dcb) override {
+    Op op(*this);
+    if (!op) return kSerCancelled;
+    return SetLine(dcb);
+  }
+
+  // The Linux tty layer has queues of its own, fixed size.
+  int SetupQueues(std::uint32_t, std::uint32_t) override {
+    Op op(*this);
+    return op ? 0 : kSerCancelled;
+  }
+
+  int SetTimeouts(std::uint32_t readIntervalMs) override {
+    Op op(*this);
+    if (!op) return kSerCancelled;
+    interval_ = readIntervalMs;
+    return 0;
+  }
+
+  // Only received data and line trouble (errors, hang-up) are reported here; modem-line
+  // changes are not watched.
+  int SetEventMask(std::uint32_t mask) override {
+    Op op(*this);
+    if (!op) return kSerCancelled;
+    mask_ = mask;
+    return 0;
+  }
+
+  int WaitEvent(std::uint32_t& occurred) override {
+    occurred = 0;
+    Op op(*this);
+    if (!op) return kSerCancelled;
+    if (hungUp_) return WaitWhileHungUp();
+    epoll_event events[4];
+    int n;
+    do {
+      n = epoll_wait(epollFd_, events, 4, -1);
+    } while (n < 0 && errno == EINTR);
+    if (n < 0) return errno;
+    std::uint32_t seen = 0;
+    bool cancelled = false;
+    for (int i = 0; i < n; ++i) {
+      const int tag = events[i].data.fd;
+      if (tag == cancelFd_) {
+        cancelled = true;
+      } else if (tag == wakeFd_) {
+        std::uint64_t value;
+        [[maybe_unused]] auto r = ::read(wakeFd_, &value, sizeof value);
+        cancelled = true;
+      } else {
+        if (events[i].events & EPOLLIN) seen |= SerEv::RxChar;
+        if (events[i].events & (EPOLLHUP | EPOLLERR)) {
+          // Reported once; after that only wake-ups and a slow re-check, never a spin.
+          hungUp_ = true;
+          seen |= SerEv::Err;
+        }
+      }
+    }
+    if (cancelled) return kSerCancelled;
+    occurred = seen & mask_;
+    return 0;
+  }
+
+  void WakeWait() override {
+    std::lock_guard lock(mutex_);
+    if (fd_ < 0) return;
+    const std::uint64_t one = 1;
+    [[maybe_unused]] auto n = ::write(wakeFd_, &one, sizeof one);
+  }
+
+  int ReadStatus(TSerStatus& status) override {
+    status = {};
+    Op op(*this);
+    if (!op) return kSerCancelled;
+    int waiting = 0;
+    if (ioctl(fd_, FIONREAD, &waiting) != 0) return errno;
+    status.InQueue = waiting > 0 ? static_cast<std::uint32_t>(waiting) : 0;
+    status.Errors = LineErrors();
+    return 0;
+  }
+
+  int Read(void* p, std::int32_t n, std::uint32_t timeoutMs, std::int32_t& got) override {
+    got = 0;
+    Op op(*this);
+    if (!op) return kSerCancelled;
+    auto* bytes = static_cast<std::uint8_t*>(p);
+    const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (got < n) {
+      const ssize_t r = ::read(fd_, bytes + got, static_cast<std::size_t>(n - got));
+      if (r > 0) {
+        got += static_cast<std::int32_t>(r);
+        continue;
+      }
+      if (r == 0) return 0;  // hung up: nothing more will come
+      if (errno == EINTR) continue;
+      if (errno != EAGAIN) return got > 0 ? 0 : errno;
+      // The whole read is bounded by the time-out; after the first byte the read also ends
+      // when the interval passes without another.
+      int wait = RemainingMs(deadline);
+      if (got > 0 && static_cast<int>(interval_) < wait) wait = static_cast<int>(interval_);
+      if (wait <= 0) return 0;
+      pollfd fds[2] = {{fd_, POLLIN, 0}, {cancelFd_, POLLIN, 0}};
+      const int rc = PollFor(fds, 2, wait);
+      if (rc < 0) return got > 0 ? 0 : errno;
+      if (rc == 0) return 0;
+      if (fds[1].revents) return got > 0 ? 0 : kSerCancelled;
+    }
+    return 0;
+  }
+
+  int Write(const void* p, std::int32_t n, std::int32_t timeoutMs, std::int32_t& put) override {
+    put = 0;
+    Op op(*this);
+    if (!op) return kSerCancelled;
+    if (n <= 0) return 0;
+    const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs < 0 ? 0 : timeoutMs);
+    for (;;) {
+      const ssize_t r = ::write(fd_, p, static_cast<std::size_t>(n));
+      if (r >= 0) {
+        put = static_cast<std::int32_t>(r);
+        if (r > 0) return 0;
+      } else if (errno == EINTR) {
+        continue;
+      } else if (errno != EAGAIN) {
+        return errno;
+      }
+      // The driver's queue is full: wait until it takes bytes again.
+      const int wait = timeoutMs < 0 ? -1 : RemainingMs(deadline);
+      if (wait == 0) return 0;
+      pollfd fds[2] = {{fd_, POLLOUT, 0}, {cancelFd_, POLLIN, 0}};
+      const int rc = PollFor(fds, 2, wait);
+      if (rc < 0) return errno;
+      if (rc == 0) return 0;
+      if (fds[1].revents) return kSerCancelled;
+    }
+  }
+
+ private:
+  // Counts the device calls in progress, so that Close releases the descriptor only after
+  // they have left.
+  class Op {
+   public:
+    explicit Op(TPosixDevice& d) : d_(d) {
+      std::lock_guard lock(d_.mutex_);
+      ok_ = !d_.closed_ && d_.fd_ >= 0;
+      if (ok_) ++d_.active_;
+    }
+    ~Op() {
+      if (!ok_) return;
+      std::lock_guard lock(d_.mutex_);
+      if (--d_.active_ == 0) d_.idle_.notify_all();
+    }
+    explicit operator bool() const { return ok_; }
+
+   private:
+    TPosixDevice& d_;
+    bool ok_ = false;
+  };
+
+  // Takes the terminal for ourselves and sets up the waits. Returns 0 or errno.
+  int Prepare(int fd) {
+    // Exclusive like a Windows port: TIOCEXCL turns away later opens (except root's), the
+    // lock turns away other loaders, root or not.
+    if (ioctl(fd, TIOCEXCL) != 0) return errno;
+    if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+      const int err = errno == EWOULDBLOCK ? EBUSY : errno;
+      ioctl(fd, TIOCNXCL);
+      return err;
+    }
+    termios tio{};
+    if (tcgetattr(fd, &tio) != 0) {
+      const int err = errno;
+      ioctl(fd, TIOCNXCL);
+      return err;
+    }
+    cancelFd_ = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+    wakeFd_ = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+    epollFd_ = epoll_create1(EPOLL_CLOEXEC);
+    int err = 0;
+    if (cancelFd_ < 0 || wakeFd_ < 0 || epollFd_ < 0) err = errno;
+    if (!err &&
+        (Watch(cancelFd_, EPOLLIN) || Watch(wakeFd_, EPOLLIN) || Watch(fd, EPOLLIN | EPOLLET, fd)))
+      err = errno;
+    if (err) {
+      for (int* h : {&cancelFd_, &wakeFd_, &epollFd_}) {
+        if (*h >= 0) ::close(*h);
+        *h = -1;
+      }
+      ioctl(fd, TIOCNXCL);
+      return err;
+    }
+    haveCounts_ = false;
+#ifdef TIOCGICOUNT
+    haveCounts_ = ioctl(fd, TIOCGICOUNT, &counts_) == 0;
+#endif
+    return 0;
+  }
+
+  int Watch(int fd, std::uint32_t events, int tag = -2) {
+    epoll_event ev{};
+    ev.events = events;
+    ev.data.fd = tag == -2 ? fd : tag;
+    return epoll_ctl(epollFd_, EPOLL_CTL_ADD, fd, &ev);
+  }
+
+  // After a hang-up the descriptor reports itself ready for ever: watch only our own wake-ups
+  // and look again now and then whether the line has come back.
+  int WaitWhileHungUp() {
+    pollfd fds[2] = {{cancelFd_, POLLIN, 0}, {wakeFd_, POLLIN, 0}};
+    const int rc = PollFor(fds, 2, 1000);
+    if (rc < 0) return errno;
+    if (fds[0].revents) return kSerCancelled;
+    if (fds[1].revents) {
+      std::uint64_t value;
+      [[maybe_unused]] auto r = ::read(wakeFd_, &value, sizeof value);
+      return kSerCancelled;
+    }
+    pollfd dev = {fd_, POLLIN, 0};
+    if (PollFor(&dev, 1, 0) >= 0 && !(dev.revents & (POLLHUP | POLLERR))) {
+      hungUp_ = false;
+      epoll_event ev{};
+      ev.events = EPOLLIN | EPOLLET;
+      ev.data.fd = fd_;
+      epoll_ctl(epollFd_, EPOLL_CTL_MOD, fd_, &ev);
+    }
+    return 0;
+  }
+
+  int SetLine(const TSerDcb& dcb) {
+    using namespace SerDcbFlag;
+    termios tio{};
+    if (tcgetattr(fd_, &tio) != 0) return errno;
+    // Raw bytes both ways.
+    tio.c_iflag &= ~static_cast<tcflag_t>(IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR |
+                                          ICRNL | IXON | IXOFF | IXANY | INPCK | IGNPAR);
+    tio.c_oflag &= ~static_cast<tcflag_t>(OPOST);
+    tio.c_lflag &= ~static_cast<tcflag_t>(ECHO | ECHONL | ICANON | ISIG | IEXTEN);
+    tio.c_cflag &= ~static_cast<tcflag_t>(CSIZE | PARENB | PARODD | CSTOPB | CRTSCTS);
+#ifdef CMSPAR
+    tio.c_cflag &= ~static_cast<tcflag_t>(CMSPAR);
+#endif
+    tio.c_cflag |= CLOCAL | CREAD;
+    switch (dcb.ByteSize) {
+      case 5:
+        tio.c_cflag |= CS5;
+        break;
+      case 6:
+        tio.c_cflag |= CS6;
+        break;
+      case 7:
+        tio.c_cflag |= CS7;
+        break;
+      case 8:
+        tio.c_cflag |= CS8;
+        break;
+      default:
+        return EINVAL;  // 4 data bits do not exist on these drivers
+    }
+    switch (dcb.Parity) {
+      case 0:
+        break;
+      case 1:
+        tio.c_cflag |= PARENB | PARODD;
+        break;
+      case 2:
+        tio.c_cflag |= PARENB;
+        break;
+#ifdef CMSPAR
+      case 3:
+        tio.c_cflag |= PARENB | PARODD | CMSPAR;
+        break;
+      case 4:
+        tio.c_cflag |= PARENB | CMSPAR;
+        break;
+#endif
+      default:
+        return EINVAL;
+    }
+    if (dcb.StopBits > 2) return EINVAL;
+    if (dcb.StopBits != 0) tio.c_cflag |= CSTOPB;  // one and a half stop bits come out as two
+    if (dcb.Flags & fParity)
+      tio.c_iflag |= INPCK;
+    else
+      tio.c_iflag |= IGNPAR;
+    const std::uint32_t rts = (dcb.Flags & fRtsControlMask) >> fRtsControlShift;
+    if ((dcb.Flags & fOutxCtsFlow) || rts == 2) tio.c_cflag |= CRTSCTS;
+    if (dcb.Flags & fOutX) tio.c_iflag |= IXON;
+    if (dcb.Flags & fInX) tio.c_iflag |= IXOFF;
+    tio.c_cc[VSTART] = static_cast<cc_t>(dcb.XonChar);
+    tio.c_cc[VSTOP] = static_cast<cc_t>(dcb.XoffChar);
+    tio.c_cc[VMIN] = 0;
+    tio.c_cc[VTIME] = 0;
+    if (tcsetattr(fd_, TCSANOW, &tio) != 0) return errno;
+
+    if (int err = posix::SetBitRate(fd_, dcb.BaudRate); err != 0) return err;
+    std::uint32_t actual = 0;
+    if (int err = posix::GetBitRate(fd_, actual); err != 0) return err;
+    // Drivers pick the nearest rate their clock allows; far off means not supported.
+    const double wanted = dcb.BaudRate;
+    if (dcb.BaudRate == 0 || actual < wanted * 0.97 || actual > wanted * 1.03) return EINVAL;
+
+    // DTR and RTS: on, off, or left to the driver's handshake. A terminal without modem
+    // lines (a pseudo-terminal) answers ENOTTY, which is no error.
+    const std::uint32_t dtr = (dcb.Flags & fDtrControlMask) >> fDtrControlShift;
+    int set = 0, clear = 0;
+    (dtr == 1 || dtr == 2 ? set : clear) |= TIOCM_DTR;
+    if (rts == 1)
+      set |= TIOCM_RTS;
+    else if (rts != 2)
+      clear |= TIOCM_RTS;
+    if (set && ioctl(fd_, TIOCMBIS, &set) != 0 && errno != ENOTTY && errno != EINVAL) return errno;
+    if (clear && ioctl(fd_, TIOCMBIC, &clear) != 0 && errno != ENOTTY && errno != EINVAL)
+      return errno;
+    return 0;
+  }
+
+  // Error flags since the last query, from the driver's counters where it keeps them.
+  std::uint32_t LineErrors() {
+    std::uint32_t errors = 0;
+#ifdef TIOCGICOUNT
+    if (!haveCounts_) return 0;
+    serial_icounter_struct now{};
+    if (ioctl(fd_, TIOCGICOUNT, &now) != 0) return 0;
+    if (now.frame != counts_.frame) errors |= SerCe::Frame;
+    if (now.overrun != counts_.overrun) errors |= SerCe::Overrun;
+    if (now.parity != counts_.parity) errors |= SerCe::RxParity;
+    if (now.brk != counts_.brk) errors |= SerCe::Break;
+    if (now.buf_overrun != counts_.buf_overrun) errors |= SerCe::RxOver;
+    counts_ = now;
+#endif
+    return errors;
+  }
+
+  std::mutex mutex_;
+  std::condition_variable idle_;
+  int active_ = 0;
+  bool closed_ = true;
+  int fd_ = -1;
+  int epollFd_ = -1;
+  int wakeFd_ = -1;
+  int cancelFd_ = -1;
+  // Used by one thread at a time (the owner, or the event thread for hungUp_).
+  std::uint32_t interval_ = 5;
+  std::uint32_t mask_ = 0;
+  bool hungUp_ = false;
+  bool haveCounts_ = false;
+  serial_icounter_struct counts_{};
+};
+
+}  // namespace
+
+std::shared_ptr<TSerDevice> CreateSerDevice() {
+  return std::make_shared<TPosixDevice>();
+}
+
+bool SerIsNotFound(int code) {
+  return code == ENOENT;
+}
+
+std::string SerSystemErrorText(int code) {
+  std::string text = std::system_category().message(code);
+  if (text.size() > 256) text.resize(256);
+  while (!text.empty() && (static_cast<unsigned char>(text.back()) <= ' ' || text.back() == '.'))
+    text.pop_back();
+  return text;
+}
+
+void SerSetCurrentThreadPriority(int osPriority) {
+#if defined(__linux__)
+  // Linux threads take a nice value of their own; raising above normal needs privileges that
+  // a user normally lacks, in which case the thread simply keeps its priority.
+  int nice = 0;
+  switch (osPriority) {
+    case -15:
+      nice = 19;
+      break;
+    case -2:
+      nice = 10;
+      break;
+    case -1:
+      nice = 5;
+      break;
+    case 0:
+      nice = 0;
+      break;
+    case 1:
+      nice = -5;
+      break;
+    case 2:
+      nice = -10;
+      break;
+    default:
+      nice = osPriority > 0 ? -20 : 19;
+      break;
+  }
+  const auto tid = static_cast<id_t>(syscall(SYS_gettid));
+  if (getpriority(PRIO_PROCESS, tid) != nice) setpriority(PRIO_PROCESS, tid, nice);
+#else
+  (void)osPriority;
+#endif
+}
+
+}  // namespace serial
