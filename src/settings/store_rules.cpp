@@ -1,0 +1,52 @@
+#include "settings/store_rules.h"
+
+#include <array>
+
+namespace settings {
+
+namespace {
+
+std::string::size_type LastOf(const std::string& name, std::string_view chars) {
+  return name.find_last_of(chars.data(), std::string::npos, chars.size());
+}
+
+}  // namespace
+
+std::string ChangeFileExt(const std::string& name, const std::string& ext,
+                          std::string_view delimiters) {
+  std::string stops = ".";
+  stops.append(delimiters);
+  const auto pos = LastOf(name, stops);
+  std::string result = (pos != std::string::npos && name[pos] == '.') ? name.substr(0, pos) : name;
+  return result + ext;
+}
+
+std::string ExtractFileName(const std::string& name, std::string_view delimiters) {
+  const auto pos = LastOf(name, delimiters);
+  return pos == std::string::npos ? name : name.substr(pos + 1);
+}
+
+std::string DefaultRegistryKeyName(const std::string& appTitle, const std::string& exePath,
+                                   std::string_view delimiters) {
+  const std::string prefix = "\\Software\\Temp\\";
+  if (!appTitle.empty()) return prefix + appTitle;
+  return prefix + ChangeFileExt(ExtractFileName(exePath, delimiters), "", delimiters);
+}
+
+std::string KeyPathBelowRoot(const std::string& name) {
+  return (!name.empty() && name.front() == '\\') ? name.substr(1) : name;
+}
+
+std::uint32_t RegAccessMask(TUiRegAccess access) {
+  // Indexed by TUiRegAccessKey; set bits above keyAllAccess name no member.
+  static constexpr std::array<std::uint32_t, 10> kBits = {
+      0x1, 0x2, 0x4, 0x8, 0x10, 0x20, 0x20019, 0x20006, 0x20019, 0xF003F,
+  };
+  std::uint32_t mask = 0;
+  for (std::size_t k = 0; k < kBits.size(); ++k) {
+    if (access.Contains(static_cast<TUiRegAccessKey>(k))) mask |= kBits[k];
+  }
+  return mask;
+}
+
+}  // namespace settings

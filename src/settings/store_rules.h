@@ -1,0 +1,33 @@
+// Naming and access rules of the settings store: plain string arithmetic, the same on
+// every platform, so that the platform layers only make the system calls.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "settings/settings_types.h"
+
+namespace settings {
+
+// Replaces the extension of `name` with `ext` ("" removes it). The extension starts at the
+// last '.' of the name, unless a directory or drive delimiter (one of `delimiters`) comes
+// after that dot, in which case `ext` is appended to the whole name.
+std::string ChangeFileExt(const std::string& name, const std::string& ext,
+                          std::string_view delimiters);
+
+// The part of `name` after its last directory or drive delimiter.
+std::string ExtractFileName(const std::string& name, std::string_view delimiters);
+
+// The registry key the store uses when its Path is empty: "\Software\Temp\" followed by
+// the application title, or by the executable's base name when there is no title.
+std::string DefaultRegistryKeyName(const std::string& appTitle, const std::string& exePath,
+                                   std::string_view delimiters);
+
+// The key path to open below a registry root: `name` without one leading backslash.
+std::string KeyPathBelowRoot(const std::string& name);
+
+// The access mask the registry backend requests for an access set.
+std::uint32_t RegAccessMask(TUiRegAccess access);
+
+}  // namespace settings

@@ -1,0 +1,104 @@
+#include "settings/store_rules.h"
+
+#include <gtest/gtest.h>
+
+namespace settings {
+namespace {
+
+constexpr std::string_view kWindowsDelims = "\\:";
+constexpr std::string_view kPosixDelims = "\\:/";
+
+struct ExtCase {
+  const char* name;
+  std::string_view delims;
+  const char* ext;
+  const char* expected;
+};
+
+class ChangeFileExtTest : public ::testing::TestWithParam<ExtCase> {};
+
+TEST_P(ChangeFileExtTest, ReplacesOnlyTheLastComponentsExtension) {
+  const ExtCase& c = GetParam();
+  EXPECT_EQ(ChangeFileExt(c.name, c.ext, c.delims), c.expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, ChangeFileExtTest,
+    ::testing::Values(
+        ExtCase{"C:\\Tools\\prog.exe", kWindowsDelims, ".ini", "C:\\Tools\\prog.ini"},
+        ExtCase{"C:\\Tools\\prog", kWindowsDelims, ".ini", "C:\\Tools\\prog.ini"},
+        ExtCase{"C:\\My.Tools\\prog", kWindowsDelims, ".ini", "C:\\My.Tools\\prog.ini"},
+        ExtCase{"C:\\My.Tools\\prog.exe", kWindowsDelims, ".ini", "C:\\My.Tools\\prog.ini"},
+        ExtCase{"C:prog", kWindowsDelims, ".ini", "C:prog.ini"},
+        ExtCase{"a.b:c", kWindowsDelims, ".ini", "a.b:c.ini"},
+        ExtCase{"prog.tar.gz", kWindowsDelims, ".ini", "prog.tar.ini"},
+        ExtCase{"prog.", kWindowsDelims, ".ini", "prog.ini"},
+        ExtCase{".hidden", kWindowsDelims, ".ini", ".ini"},
+        ExtCase{"", kWindowsDelims, ".ini", ".ini"},
+        ExtCase{"prog.exe", kWindowsDelims, "", "prog"},
+        // A '/' ends a directory part only where it is a path delimiter.
+        ExtCase{"/opt/loader/bin/loader", kPosixDelims, ".ini", "/opt/loader/bin/loader.ini"},
+        ExtCase{"/opt/loader-1.0/loader", kPosixDelims, ".ini", "/opt/loader-1.0/loader.ini"},
+        ExtCase{"/opt/loader-1.0/loader.bin", kPosixDelims, ".ini", "/opt/loader-1.0/loader.ini"},
+        ExtCase{"/opt/loader-1.0/loader", kWindowsDelims, ".ini", "/opt/loader-1.ini"},
+        ExtCase{"/opt/x\\y.z\\loader", kPosixDelims, ".ini", "/opt/x\\y.z\\loader.ini"},
+        ExtCase{"/home/u/.local/loader", kPosixDelims, ".ini", "/home/u/.local/loader.ini"}));
+
+TEST(ExtractFileNameTest, TakesThePartAfterTheLastDelimiter) {
+  EXPECT_EQ(ExtractFileName("C:\\Tools\\prog.exe", kWindowsDelims), "prog.exe");
+  EXPECT_EQ(ExtractFileName("C:prog.exe", kWindowsDelims), "prog.exe");
+  EXPECT_EQ(ExtractFileName("/usr/bin/loader", kPosixDelims), "loader");
+  EXPECT_EQ(ExtractFileName("loader", kPosixDelims), "loader");
+  EXPECT_EQ(ExtractFileName("/usr/bin/", kPosixDelims), "");
+}
+
+TEST(DefaultRegistryKeyNameTest, UsesTheTitleElseTheExecutablesBaseName) {
+  EXPECT_EQ(DefaultRegistryKeyName("Загрузчик", "C:\\Tools\\prog.exe", kWindowsDelims),
+            "\\Software\\Temp\\Загрузчик");
+  EXPECT_EQ(DefaultRegistryKeyName("", "C:\\Tools.x\\prog.exe", kWindowsDelims),
+            "\\Software\\Temp\\prog");
+  EXPECT_EQ(DefaultRegistryKeyName("", "C:\\Tools.x\\prog", kWindowsDelims),
+            "\\Software\\Temp\\prog");
+  EXPECT_EQ(DefaultRegistryKeyName("", "/opt/loader-1.0/loader", kPosixDelims),
+            "\\Software\\Temp\\loader");
+}
+
+TEST(KeyPathBelowRootTest, DropsOneLeadingBackslash) {
+  EXPECT_EQ(KeyPathBelowRoot("\\Software\\Temp\\x"), "Software\\Temp\\x");
+  EXPECT_EQ(KeyPathBelowRoot("Software\\x"), "Software\\x");
+  EXPECT_EQ(KeyPathBelowRoot("\\\\a"), "\\a");
+  EXPECT_EQ(KeyPathBelowRoot(""), "");
+}
+
+struct MaskCase {
+  TUiRegAccess access;
+  std::uint32_t mask;
+};
+
+class RegAccessMaskTest : public ::testing::TestWithParam<MaskCase> {};
+
+TEST_P(RegAccessMaskTest, OrsTheAccessBitsOfEveryMember) {
+  EXPECT_EQ(RegAccessMask(GetParam().access), GetParam().mask);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, RegAccessMaskTest,
+    ::testing::Values(MaskCase{TUiRegAccess{}, 0x0}, MaskCase{{keyQueryValue}, 0x1},
+                      MaskCase{{keySetValue}, 0x2}, MaskCase{{keyCreateSubKey}, 0x4},
+                      MaskCase{{keyEnumerateSubKeys}, 0x8}, MaskCase{{keyNotify}, 0x10},
+                      MaskCase{{keyCreateLink}, 0x20}, MaskCase{{keyRead}, 0x20019},
+                      MaskCase{{keyWrite}, 0x20006}, MaskCase{{keyExecute}, 0x20019},
+                      MaskCase{{keyAllAccess}, 0xF003F}, MaskCase{{keyRead, keyWrite}, 0x2001F},
+                      MaskCase{{keyQueryValue, keyNotify, keyCreateLink}, 0x31},
+                      // Bits above keyAllAccess name no member and add nothing.
+                      MaskCase{TUiRegAccess::FromBits(0xFC00), 0x0},
+                      MaskCase{TUiRegAccess::FromBits(0xFFFF), 0xF003F}));
+
+TEST(TUiRegAccessTest, DefaultSetOfTheStoreIsAllAccessOnly) {
+  EXPECT_EQ(TUiRegAccess({keyAllAccess}).Bits(), 0x0200);
+  EXPECT_TRUE(TUiRegAccess({keyAllAccess}).Contains(keyAllAccess));
+  EXPECT_FALSE(TUiRegAccess({keyAllAccess}).Contains(keyRead));
+}
+
+}  // namespace
+}  // namespace settings
