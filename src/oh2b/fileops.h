@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <utility>
 
 namespace oh2b::fileops {
 
@@ -25,8 +26,35 @@ std::string CurrentDirectory();
 // dir joined with name by the platform's separator; name alone when dir is "".
 std::string PathInDirectory(const std::string& dir, const std::string& name);
 
-// Reads the whole file into contents. Others may read the file meanwhile, not write it.
-ErrorCode ReadWholeFile(const std::string& path, std::string& contents);
+// Memory straight from the system for buffers of megabytes: a HEX file read whole and
+// the image's write buffer. Where the system offers large pages they are used, which
+// spares one page fault per 4 KiB. Contents start undefined.
+class MemoryBlock {
+ public:
+  MemoryBlock() = default;
+  explicit MemoryBlock(std::size_t size);  // throws std::bad_alloc
+  MemoryBlock(MemoryBlock&& other) noexcept { Swap(other); }
+  MemoryBlock& operator=(MemoryBlock&& other) noexcept {
+    MemoryBlock(std::move(other)).Swap(*this);
+    return *this;
+  }
+  ~MemoryBlock();
+
+  char* data() const { return data_; }
+  std::size_t size() const { return size_; }
+  void Swap(MemoryBlock& other) noexcept {
+    std::swap(data_, other.data_);
+    std::swap(size_, other.size_);
+  }
+
+ private:
+  char* data_ = nullptr;
+  std::size_t size_ = 0;
+};
+
+// Reads the whole file into block, its first length bytes. Others may read the file
+// meanwhile, not write it.
+ErrorCode ReadWholeFile(const std::string& path, MemoryBlock& block, std::size_t& length);
 
 // A file created (or truncated) for reading and writing, shared with nobody.
 class OutputFile {

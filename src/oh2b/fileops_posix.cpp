@@ -1,11 +1,14 @@
 // POSIX file layer of the converter.
 #include <fcntl.h>
 #include <limits.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
+#include <new>
 #include <system_error>
 #include <vector>
 
@@ -83,8 +86,26 @@ std::string PathInDirectory(const std::string& dir, const std::string& name) {
   return dir + '/' + name;
 }
 
-ErrorCode ReadWholeFile(const std::string& path, std::string& contents) {
-  contents.clear();
+MemoryBlock::MemoryBlock(std::size_t size) {
+  if (size == 0) return;
+  // Whole large pages, so that the kernel can back the block with them.
+  constexpr std::size_t kLargePage = std::size_t{2} << 20;
+  size = (size + kLargePage - 1) / kLargePage * kLargePage;
+  void* data = ::mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  if (data == MAP_FAILED) throw std::bad_alloc();
+#ifdef MADV_HUGEPAGE
+  ::madvise(data, size, MADV_HUGEPAGE);  // a hint; without it the block simply has small pages
+#endif
+  data_ = static_cast<char*>(data);
+  size_ = size;
+}
+
+MemoryBlock::~MemoryBlock() {
+  if (data_ != nullptr) ::munmap(data_, size_);
+}
+
+ErrorCode ReadWholeFile(const std::string& path, MemoryBlock& block, std::size_t& length) {
+  length = 0;
   const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) return LastError();
   struct stat st;
@@ -92,24 +113,29 @@ ErrorCode ReadWholeFile(const std::string& path, std::string& contents) {
   if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0) {
     expected = static_cast<std::size_t>(st.st_size);
   }
-  // One read for a regular file of known size; growing reads for anything else.
-  contents.resize(expected + 1);
+  // One read for a regular file of known size (the spare byte shows its end);
+  // growing reads for anything else.
+  MemoryBlock buffer(expected + 1);
   std::size_t used = 0;
   for (;;) {
-    if (used == contents.size()) contents.resize(contents.size() * 2 + 65536);
-    const ssize_t got = ::read(fd, contents.data() + used, contents.size() - used);
+    if (used == buffer.size()) {
+      MemoryBlock bigger(buffer.size() * 2);
+      std::memcpy(bigger.data(), buffer.data(), used);
+      buffer.Swap(bigger);
+    }
+    const ssize_t got = ::read(fd, buffer.data() + used, buffer.size() - used);
     if (got == 0) break;
     if (got < 0) {
       if (errno == EINTR) continue;
       const ErrorCode error = LastError();
       ::close(fd);
-      contents.clear();
       return error;
     }
     used += static_cast<std::size_t>(got);
   }
   ::close(fd);
-  contents.resize(used);
+  block.Swap(buffer);
+  length = used;
   return 0;
 }
 

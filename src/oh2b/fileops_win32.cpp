@@ -1,6 +1,8 @@
 // Windows file layer of the converter (ANSI API, as the rest of the program).
 #include <windows.h>
 
+#include <cstring>
+#include <new>
 #include <string>
 
 #include "oh2b/fileops.h"
@@ -67,8 +69,20 @@ std::string PathInDirectory(const std::string& dir, const std::string& name) {
   return dir + '\\' + name;
 }
 
-ErrorCode ReadWholeFile(const std::string& path, std::string& contents) {
-  contents.clear();
+MemoryBlock::MemoryBlock(std::size_t size) {
+  if (size == 0) return;
+  void* data = ::VirtualAlloc(nullptr, size, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE);
+  if (data == nullptr) throw std::bad_alloc();
+  data_ = static_cast<char*>(data);
+  size_ = size;
+}
+
+MemoryBlock::~MemoryBlock() {
+  if (data_ != nullptr) ::VirtualFree(data_, 0, MEM_RELEASE);
+}
+
+ErrorCode ReadWholeFile(const std::string& path, MemoryBlock& block, std::size_t& length) {
+  length = 0;
   const HANDLE file = ::CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
                                     OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) return LastError();
@@ -77,24 +91,28 @@ ErrorCode ReadWholeFile(const std::string& path, std::string& contents) {
   if (::GetFileSizeEx(file, &size) && size.QuadPart > 0) {
     expected = static_cast<std::size_t>(size.QuadPart);
   }
-  contents.resize(expected + 1);
+  MemoryBlock buffer(expected + 1);
   std::size_t used = 0;
   for (;;) {
-    if (used == contents.size()) contents.resize(contents.size() * 2 + 65536);
-    const std::size_t room = contents.size() - used;
+    if (used == buffer.size()) {
+      MemoryBlock bigger(buffer.size() * 2);
+      std::memcpy(bigger.data(), buffer.data(), used);
+      buffer.Swap(bigger);
+    }
+    const std::size_t room = buffer.size() - used;
     const DWORD want = room > 0x40000000u ? 0x40000000u : static_cast<DWORD>(room);
     DWORD got = 0;
-    if (!::ReadFile(file, contents.data() + used, want, &got, nullptr)) {
+    if (!::ReadFile(file, buffer.data() + used, want, &got, nullptr)) {
       const ErrorCode error = LastError();
       ::CloseHandle(file);
-      contents.clear();
       return error;
     }
     if (got == 0) break;
     used += got;
   }
   ::CloseHandle(file);
-  contents.resize(used);
+  block.Swap(buffer);
+  length = used;
   return 0;
 }
 

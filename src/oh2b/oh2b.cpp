@@ -10,7 +10,6 @@
 #include <array>
 #include <cstdint>
 #include <cstring>
-#include <memory>
 #include <string_view>
 
 #include "oh2b/fileops.h"
@@ -72,7 +71,7 @@ std::string ChangeExtension(const std::string& name, const char* extension) {
 class ImageWriter {
  public:
   ImageWriter(fileops::OutputFile& file, std::string path)
-      : file_(file), path_(std::move(path)), buffer_(new std::uint8_t[kCapacity]) {}
+      : file_(file), path_(std::move(path)), block_(kCapacity) {}
 
   std::uint64_t End() const { return end_; }
 
@@ -109,7 +108,7 @@ class ImageWriter {
   void Flush() {
     if (bufLen_ > 0) {
       if (filePos_ != bufStart_) Check(file_.Seek(bufStart_));
-      Check(file_.Write(buffer_.get(), bufLen_));
+      Check(file_.Write(Buffer(), bufLen_));
       filePos_ = bufStart_ + bufLen_;
     }
     bufStart_ = pos_;
@@ -131,13 +130,14 @@ class ImageWriter {
   }
 
  private:
-  static constexpr std::size_t kCapacity = 1 << 20;
+  static constexpr std::size_t kCapacity = std::size_t{2} << 20;
 
+  std::uint8_t* Buffer() { return reinterpret_cast<std::uint8_t*>(block_.data()); }
   std::size_t Room() {
     if (pos_ - bufStart_ == kCapacity) Flush();
     return kCapacity - static_cast<std::size_t>(pos_ - bufStart_);
   }
-  std::uint8_t* Cursor() { return buffer_.get() + (pos_ - bufStart_); }
+  std::uint8_t* Cursor() { return Buffer() + (pos_ - bufStart_); }
   void Advance(std::size_t count) {
     pos_ += count;
     bufLen_ = std::max(bufLen_, static_cast<std::size_t>(pos_ - bufStart_));
@@ -149,7 +149,7 @@ class ImageWriter {
 
   fileops::OutputFile& file_;
   std::string path_;
-  std::unique_ptr<std::uint8_t[]> buffer_;
+  fileops::MemoryBlock block_;
   std::uint64_t bufStart_ = 0;  // image offset of buffer_[0]
   std::size_t bufLen_ = 0;      // bytes of the buffer that hold image data
   std::uint64_t pos_ = 0;       // where the next byte goes
@@ -253,8 +253,10 @@ std::string HexToBin(const std::string& hexPath) {
 
   // The HEX file is read completely before the image is named or touched, so a HEX
   // file that bears the image's own name is safe.
-  std::string text;
-  if (const fileops::ErrorCode error = fileops::ReadWholeFile(hexPath, text); error != 0) {
+  fileops::MemoryBlock text;
+  std::size_t textLength = 0;
+  if (const fileops::ErrorCode error = fileops::ReadWholeFile(hexPath, text, textLength);
+      error != 0) {
     throw EFOpenError("Cannot open file \"" + hexPath + "\". " + fileops::SystemErrorText(error));
   }
 
@@ -274,8 +276,8 @@ std::string HexToBin(const std::string& hexPath) {
   ImageWriter image(file, imagePath);
   try {
     Converter converter(hexPath, image);
-    converter.HandleText(text);
-    std::string().swap(text);
+    converter.HandleText(std::string_view(text.data(), textLength));
+    fileops::MemoryBlock().Swap(text);
     image.Close();
   } catch (...) {
     image.CloseQuietly();

@@ -1,0 +1,144 @@
+// Times HexToBin against `objcopy -I ihex -O binary` on the same generated HEX file
+// (16 MiB image, 32-byte records, an extended linear address record every 64 KiB),
+// checks that both produce the same image, and times a sparse 128 MiB image.
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <iterator>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "oh2b/oh2b.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr std::uint32_t kImageSize = 16u << 20;
+constexpr int kRuns = 3;
+
+void PutByte(std::string& line, std::uint8_t& sum, std::uint8_t byte) {
+  static const char* const digits = "0123456789ABCDEF";
+  line += digits[byte >> 4];
+  line += digits[byte & 15];
+  sum = static_cast<std::uint8_t>(sum + byte);
+}
+
+void PutRecord(std::string& out, std::uint16_t address, std::uint8_t type, const std::uint8_t* data,
+               std::size_t count) {
+  std::uint8_t sum = 0;
+  out += ':';
+  PutByte(out, sum, static_cast<std::uint8_t>(count));
+  PutByte(out, sum, static_cast<std::uint8_t>(address >> 8));
+  PutByte(out, sum, static_cast<std::uint8_t>(address));
+  PutByte(out, sum, type);
+  for (std::size_t i = 0; i < count; ++i) PutByte(out, sum, data[i]);
+  PutByte(out, sum, static_cast<std::uint8_t>(0x100 - sum));
+  out += "\r\n";
+}
+
+std::string MakeHex(std::uint32_t size) {
+  std::mt19937 random(2024);
+  std::vector<std::uint8_t> image(size);
+  for (auto& byte : image) byte = static_cast<std::uint8_t>(random());
+  std::string hex;
+  hex.reserve(size / 32 * 77 + size / 65536 * 17 + 16);
+  for (std::uint32_t at = 0; at < size; at += 32) {
+    if (at % 65536 == 0) {
+      const std::uint8_t upper[2] = {static_cast<std::uint8_t>(at >> 24),
+                                     static_cast<std::uint8_t>(at >> 16)};
+      PutRecord(hex, 0, 4, upper, 2);
+    }
+    PutRecord(hex, static_cast<std::uint16_t>(at), 0, image.data() + at, 32);
+  }
+  PutRecord(hex, 0, 1, nullptr, 0);
+  return hex;
+}
+
+double BestSeconds(const std::function<bool()>& run) {
+  double best = 1e30;
+  for (int i = 0; i < kRuns; ++i) {
+    const auto start = std::chrono::steady_clock::now();
+    if (!run()) return -1;
+    const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
+    best = std::min(best, took.count());
+  }
+  return best;
+}
+
+std::string ReadAll(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+long PeakKiB() {
+  rusage usage{};
+  getrusage(RUSAGE_SELF, &usage);
+  return usage.ru_maxrss;
+}
+
+bool Convert(const std::string& hexPath, const std::string& expectedName) {
+  try {
+    return oh2b::HexToBin(hexPath) == expectedName;
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "HexToBin failed: %s\n", e.what());
+    return false;
+  }
+}
+
+}  // namespace
+
+int main() {
+  const fs::path dir = fs::temp_directory_path() / ("bench-hex2bin-" + std::to_string(getpid()));
+  fs::create_directories(dir);
+  fs::current_path(dir);
+  int status = 0;
+
+  // The sparse case first, so that the peak memory it prints is its own.
+  {
+    std::ofstream(dir / "sparse.hex") << ":020000040800F2\r\n:0100000055AA\r\n";
+    const double sparse =
+        BestSeconds([&] { return Convert((dir / "sparse.hex").string(), "sparse.BIN"); });
+    const auto size = fs::file_size("sparse.BIN");
+    std::printf("sparse 128 MiB image: HexToBin %.3f s (best of %d), %ju bytes, peak RSS %ld KiB\n",
+                sparse, kRuns, static_cast<std::uintmax_t>(size), PeakKiB());
+    if (sparse < 0 || size != 134217729u) status = 1;
+    fs::remove("sparse.BIN");
+    fs::remove("sparse.BAK");
+  }
+
+  const std::string hexText = MakeHex(kImageSize);
+  const fs::path hexPath = dir / "image.hex";
+  std::ofstream(hexPath, std::ios::binary) << hexText;
+  std::printf("HEX file: %zu bytes, image %u bytes\n", hexText.size(), kImageSize);
+
+  const double ours = BestSeconds([&] { return Convert(hexPath.string(), "image.BIN"); });
+  std::printf("HexToBin:         %.3f s (best of %d)\n", ours, kRuns);
+  if (ours < 0) status = 1;
+
+  const std::string command = "objcopy -I ihex -O binary '" + hexPath.string() + "' '" +
+                              (dir / "objcopy.bin").string() + "'";
+  const double theirs = BestSeconds([&] { return std::system(command.c_str()) == 0; });
+  if (theirs < 0) {
+    std::printf("objcopy: not available or failed\n");
+    status = 1;
+  } else {
+    std::printf("objcopy:          %.3f s (best of %d)\n", theirs, kRuns);
+    const bool same = ReadAll("image.BIN") == ReadAll("objcopy.bin");
+    std::printf("images identical: %s\n", same ? "yes" : "NO");
+    std::printf("ratio HexToBin/objcopy: %.3f (target <= 0.5, goal 0.25)\n", ours / theirs);
+    if (!same) status = 1;
+  }
+
+  fs::current_path(fs::temp_directory_path());
+  fs::remove_all(dir);
+  return status;
+}
