@@ -1,0 +1,109 @@
+#include <cerrno>
+#include <charconv>
+#include <filesystem>
+#include <system_error>
+
+#include "cli_commands.h"
+
+namespace cli {
+
+const char* const kUsageText =
+    "usage: loader-cli convert FILE.hex\n"
+    "       loader-cli flash --port PORT [--timeout SECONDS] FILE.hex\n"
+    "       loader-cli ports\n"
+    "\n"
+    "convert  writes FILE.BIN into the current directory (an earlier one becomes FILE.BAK)\n"
+    "         and prints its name\n"
+    "flash    converts FILE.hex, opens PORT (a name from 'ports' or a device path), waits\n"
+    "         for the device to be switched on and writes the image into it; --timeout is\n"
+    "         how long to wait for each expected byte (default 30, 0 for ever)\n"
+    "ports    lists the serial ports, as the window's port menu does\n"
+    "\n"
+    "exit status: 0 done, 1 file, conversion or port error, 2 wrong reply from the device,\n"
+    "3 no reply within the time-out, 64 usage error, 130 interrupted\n";
+
+namespace {
+
+std::chrono::seconds ParseSeconds(const std::string& text) {
+  long long value = 0;
+  const char* end = text.data() + text.size();
+  const auto [ptr, ec] = std::from_chars(text.data(), end, value);
+  // A day is far beyond any transfer; larger numbers are typing errors.
+  if (text.empty() || ec != std::errc() || ptr != end || value < 0 || value > 86400) {
+    throw EUsageError("--timeout: '" + text + "' is not a number of seconds from 0 to 86400");
+  }
+  return std::chrono::seconds(value);
+}
+
+}  // namespace
+
+TCommand ParseCommandLine(const std::vector<std::string>& args) {
+  TCommand c;
+  if (args.empty()) throw EUsageError("no command given");
+  const std::string& verb = args[0];
+  if (verb == "--help" || verb == "-h" || verb == "help") return c;
+
+  std::vector<std::string> files;
+  bool portGiven = false;
+  bool timeoutGiven = false;
+  for (std::size_t i = 1; i < args.size(); ++i) {
+    const std::string& a = args[i];
+    auto value = [&](const std::string& name) -> std::string {
+      if (a.size() > name.size() && a.compare(0, name.size() + 1, name + "=") == 0) {
+        return a.substr(name.size() + 1);
+      }
+      if (i + 1 >= args.size()) throw EUsageError(name + " needs a value");
+      return args[++i];
+    };
+    if (a == "--port" || a.rfind("--port=", 0) == 0) {
+      c.port = value("--port");
+      if (c.port.empty()) throw EUsageError("--port needs a port name");
+      portGiven = true;
+    } else if (a == "--timeout" || a.rfind("--timeout=", 0) == 0) {
+      c.timeout = ParseSeconds(value("--timeout"));
+      timeoutGiven = true;
+    } else if (a == "--") {
+      files.insert(files.end(), args.begin() + static_cast<std::ptrdiff_t>(i) + 1, args.end());
+      break;
+    } else if (a.size() > 1 && a[0] == '-') {
+      throw EUsageError("unknown option '" + a + "'");
+    } else {
+      files.push_back(a);
+    }
+  }
+
+  if (verb == "convert" || verb == "flash") {
+    if (files.size() != 1) throw EUsageError(verb + " takes exactly one HEX file");
+    c.file = files[0];
+  } else if (!files.empty()) {
+    throw EUsageError("unexpected argument '" + files[0] + "'");
+  }
+  if (verb == "convert") {
+    if (portGiven || timeoutGiven) throw EUsageError("convert takes no options");
+    c.kind = TCommand::TKind::Convert;
+  } else if (verb == "flash") {
+    if (!portGiven) throw EUsageError("flash needs --port PORT");
+    c.kind = TCommand::TKind::Flash;
+  } else if (verb == "ports") {
+    if (portGiven || timeoutGiven) throw EUsageError("ports takes no options");
+    c.kind = TCommand::TKind::Ports;
+  } else {
+    throw EUsageError("unknown command '" + verb + "'");
+  }
+  return c;
+}
+
+std::string ErrorText(const std::string& message) {
+  if (message.empty() || static_cast<unsigned char>(message.back()) <= '.') return message;
+  return message + ".";
+}
+
+std::string MissingFileText(const std::string& path) {
+  std::error_code ec;
+  std::filesystem::path full = std::filesystem::absolute(path, ec);
+  if (ec) full = path;
+  return ErrorText("Cannot open file \"" + full.string() + "\". " +
+                   std::generic_category().message(ENOENT));
+}
+
+}  // namespace cli

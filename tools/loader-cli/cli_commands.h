@@ -1,0 +1,50 @@
+// loader-cli: the loader's converter, engine and serial line without the window.
+#pragma once
+
+#include <chrono>
+#include <ostream>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace cli {
+
+inline constexpr int kExitOk = 0;
+inline constexpr int kExitFailure = 1;     // file, conversion, port or line error
+inline constexpr int kExitReplyError = 2;  // the device answered wrongly ("Ошибка ответа")
+inline constexpr int kExitTimeout = 3;     // no expected byte within --timeout
+inline constexpr int kExitUsage = 64;      // malformed command line
+inline constexpr int kExitInterrupted = 130;
+
+// The prompt shown when the loader starts waiting for the device.
+inline constexpr const char* kPowerOnPrompt = "Включи питание";
+
+class EUsageError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+struct TCommand {
+  enum class TKind { Help, Convert, Flash, Ports };
+  TKind kind = TKind::Help;
+  std::string file;
+  std::string port;
+  std::chrono::seconds timeout{30};  // 0: wait for ever, as the window does
+};
+
+extern const char* const kUsageText;
+
+// Throws EUsageError.
+TCommand ParseCommandLine(const std::vector<std::string>& args);
+
+// An error's message as the window shows it: a full stop is appended unless the text is
+// empty or ends in a byte that sorts at or below '.'.
+std::string ErrorText(const std::string& message);
+// "Cannot open file "<full path>". <system text for a missing file>."
+std::string MissingFileText(const std::string& path);
+
+int RunConvert(const std::string& file, std::ostream& out, std::ostream& err);
+int RunFlash(const TCommand& command, std::ostream& out, std::ostream& err, bool errIsTerminal);
+int RunPorts(std::ostream& out);
+
+}  // namespace cli

@@ -1,0 +1,31 @@
+#include <cstdio>
+#include <iostream>
+
+#include "cli_commands.h"
+#include "cli_platform.h"
+
+int main(int argc, char** argv) {
+  cli::TCommand command;
+  try {
+    command = cli::ParseCommandLine(std::vector<std::string>(argv + 1, argv + argc));
+  } catch (const cli::EUsageError& e) {
+    std::cerr << "loader-cli: " << e.what() << "\n" << cli::kUsageText;
+    return cli::kExitUsage;
+  }
+  try {
+    switch (command.kind) {
+      case cli::TCommand::TKind::Help:
+        std::cout << cli::kUsageText;
+        return cli::kExitOk;
+      case cli::TCommand::TKind::Convert:
+        return cli::RunConvert(command.file, std::cout, std::cerr);
+      case cli::TCommand::TKind::Flash:
+        return cli::RunFlash(command, std::cout, std::cerr, cli::IsTerminal(stderr));
+      case cli::TCommand::TKind::Ports:
+        return cli::RunPorts(std::cout);
+    }
+  } catch (const std::exception& e) {
+    std::cerr << cli::ErrorText(e.what()) << '\n';
+  }
+  return cli::kExitFailure;
+}

@@ -1,0 +1,58 @@
+#include <io.h>
+#include <windows.h>
+
+#include <mutex>
+
+#include "cli_platform.h"
+
+namespace cli {
+
+bool IsTerminal(std::FILE* stream) {
+  return _isatty(_fileno(stream)) != 0;
+}
+
+namespace {
+std::mutex gHandlerMutex;
+std::function<void()>* gHandler = nullptr;
+
+BOOL WINAPI OnConsoleControl(DWORD type) {
+  if (type != CTRL_C_EVENT && type != CTRL_BREAK_EVENT) return FALSE;
+  std::function<void()>* handler = nullptr;
+  {
+    std::lock_guard lock(gHandlerMutex);
+    handler = gHandler;
+  }
+  if (handler == nullptr) return FALSE;
+  (*handler)();
+  return TRUE;
+}
+}  // namespace
+
+struct TInterruptWatch::TImpl {
+  std::function<void()> onInterrupt;
+  bool active = false;
+};
+
+TInterruptWatch::TInterruptWatch(std::function<void()> onInterrupt)
+    : impl_(std::make_unique<TImpl>()) {
+  impl_->onInterrupt = std::move(onInterrupt);
+  {
+    std::lock_guard lock(gHandlerMutex);
+    gHandler = &impl_->onInterrupt;
+  }
+  impl_->active = SetConsoleCtrlHandler(OnConsoleControl, TRUE) != 0;
+}
+
+TInterruptWatch::~TInterruptWatch() {
+  Stop();
+}
+
+void TInterruptWatch::Stop() {
+  if (!impl_->active) return;
+  SetConsoleCtrlHandler(OnConsoleControl, FALSE);
+  std::lock_guard lock(gHandlerMutex);
+  gHandler = nullptr;
+  impl_->active = false;
+}
+
+}  // namespace cli

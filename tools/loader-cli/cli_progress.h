@@ -1,0 +1,53 @@
+// Transfer progress on the console: percentage, blocks and time left, redrawn in place on
+// a terminal, one line per tenth of the way otherwise (logs, pipes, CI).
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <ostream>
+#include <string>
+
+#include "controls/progress_model.h"
+
+namespace cli {
+
+// "42% | block 215 of 512 | 0:31 left"; parts may exceed total (the loader's closing
+// block), total may be 0 (an empty image). left < 0 means not known yet.
+std::string ProgressText(std::uint32_t parts, std::uint32_t total, std::chrono::seconds left);
+
+// Estimated time left after `parts` of `total` in `elapsed`; -1 s when nothing is done yet.
+std::chrono::seconds TimeLeft(std::uint32_t parts, std::uint32_t total,
+                              std::chrono::steady_clock::duration elapsed);
+
+class TConsoleProgress {
+ public:
+  using Clock = std::chrono::steady_clock;
+
+  TConsoleProgress(std::ostream& out, bool terminal) : out_(out), terminal_(terminal) {}
+
+  void SetTotalParts(std::uint32_t total);
+  void SetPartsComplete(std::uint32_t parts);
+  void SetVisible(bool visible);
+
+  // Blocks built so far, as the engine counts them (not clamped to the total).
+  std::uint32_t Blocks() const { return blocks_; }
+  Clock::duration Elapsed() const { return Clock::now() - started_; }
+  // Wipes a line drawn in place, so that a message can follow on a clean line.
+  void ClearLine();
+
+ private:
+  void Draw(bool force);
+  unsigned DisplayPercent() const;
+
+  std::ostream& out_;
+  bool terminal_;
+  controls::TProgressModel model_;
+  std::uint32_t blocks_ = 0;
+  bool visible_ = false;
+  Clock::time_point started_ = Clock::now();
+  Clock::time_point lastDraw_{};
+  int lastTenth_ = -1;
+  std::size_t drawnWidth_ = 0;
+};
+
+}  // namespace cli
