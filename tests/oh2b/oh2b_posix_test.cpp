@@ -1,14 +1,17 @@
 // Failures that need the operating system's cooperation: texts of system errors,
 // files that cannot be opened, created or written.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
 
 #include <cstdio>
 #include <cstring>
+#include <thread>
 
 #include "hex_fixture.h"
 #include "oh2b/oh2b.h"
@@ -34,6 +37,38 @@ TEST_F(HexToBinPosix, NameAfterLastBackslashColonOrSlash) {
     EXPECT_EQ(HexToBin(hexPath), c.imageName);
     EXPECT_EQ(ReadFile(c.imageName), "\x11");
   }
+}
+
+TEST_F(HexToBinPosix, HexFromPipeOfUnknownLength) {
+  // A pipe has no size to read at once; its text arrives in pieces of any length.
+  const fs::path fifo = dir_ / "in" / "app.hex";
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  std::string hex;
+  std::string expected;
+  for (std::uint32_t at = 0; at < (2u << 20); at += 16) {
+    if (at % 0x10000 == 0) {
+      hex += Record(0, 4, {0, static_cast<std::uint8_t>(at >> 16)}) + "\n";
+    }
+    std::vector<std::uint8_t> data(16);
+    for (std::size_t i = 0; i < data.size(); ++i) data[i] = static_cast<std::uint8_t>(at / 16 + i);
+    hex += Record(at & 0xFFFF, 0, data) + "\n";
+    expected.append(data.begin(), data.end());
+  }
+  ASSERT_GT(hex.size(), 4u << 20);  // more than the first guesses of the read buffer
+  std::thread writer([&] {
+    const int fd = ::open(fifo.c_str(), O_WRONLY);
+    if (fd < 0) return;
+    for (std::size_t done = 0; done < hex.size();) {
+      const ssize_t n =
+          ::write(fd, hex.data() + done, std::min<std::size_t>(hex.size() - done, 70000));
+      if (n <= 0) break;
+      done += static_cast<std::size_t>(n);
+    }
+    ::close(fd);
+  });
+  EXPECT_EQ(HexToBin(fifo.string()), "app.BIN");
+  writer.join();
+  EXPECT_EQ(ReadFile("app.BIN"), expected);
 }
 
 TEST_F(HexToBinPosix, HexFileThatCannotBeOpened) {
