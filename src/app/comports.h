@@ -1,0 +1,46 @@
+// Port discovery: the names of the serial ports present, as the serial component accepts
+// them for its DeviceName.
+#pragma once
+
+#include <algorithm>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace app {
+
+// The serial ports present, in the order found (the caller sorts). Never fails: whatever
+// the system does not answer simply leaves names out.
+std::vector<std::string> EnumerateComPorts();
+
+// Sorts port names as the port menu shows them: by their characters, ignoring ASCII
+// letter case, so "COM10" comes before "COM2"; equal names keep their order.
+inline void SortPortNames(std::vector<std::string>& names) {
+  const auto lower = [](unsigned char c) {
+    return (c >= 'A' && c <= 'Z') ? static_cast<unsigned char>(c - 'A' + 'a') : c;
+  };
+  std::stable_sort(names.begin(), names.end(), [&](const std::string& a, const std::string& b) {
+    return std::lexicographical_compare(
+        a.begin(), a.end(), b.begin(), b.end(), [&](char x, char y) {
+          return lower(static_cast<unsigned char>(x)) < lower(static_cast<unsigned char>(y));
+        });
+  });
+}
+
+// POSIX: answers whether the 8250-type port at a device path is really there.
+using TUartProbe = std::function<bool(const std::string& devicePath)>;
+
+// POSIX: the scan behind EnumerateComPorts with its folders given: terminals under
+// `sysClassTty` that have a device behind them and a node in `devDir` (8250-type ports
+// only when `probe` confirms them), then the ports published in `publishedDir` whose link
+// target exists and whose name is not taken by a node in `devDir`.
+std::vector<std::string> EnumerateComPortsIn(const std::string& sysClassTty,
+                                             const std::string& devDir,
+                                             const std::string& publishedDir,
+                                             const TUartProbe& probe);
+
+// POSIX: the probe EnumerateComPorts uses: opens the device without waiting for carrier
+// and asks the driver for the port's UART type; an unknown type means no port.
+bool ProbeUart(const std::string& devicePath);
+
+}  // namespace app

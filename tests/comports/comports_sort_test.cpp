@@ -1,0 +1,43 @@
+// The port menu's order.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "app/comports.h"
+
+namespace app {
+namespace {
+
+struct SortCase {
+  const char* label;
+  std::vector<std::string> in, out;
+};
+
+class SortPortNamesTest : public ::testing::TestWithParam<SortCase> {};
+
+TEST_P(SortPortNamesTest, SortsAsThePortMenu) {
+  std::vector<std::string> names = GetParam().in;
+  SortPortNames(names);
+  EXPECT_EQ(names, GetParam().out);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, SortPortNamesTest,
+    ::testing::Values(SortCase{"Empty", {}, {}},
+                      SortCase{
+                          "ComByCharacters", {"COM2", "COM10", "COM1"}, {"COM1", "COM10", "COM2"}},
+                      SortCase{"TtyByCharacters",
+                               {"ttyS2", "ttyS10", "ttyACM0", "ttyS1"},
+                               {"ttyACM0", "ttyS1", "ttyS10", "ttyS2"}},
+                      SortCase{"IgnoresCase",
+                               {"ttyUSB0", "bootsim0", "COM3", "Zeta"},
+                               {"bootsim0", "COM3", "ttyUSB0", "Zeta"}},
+                      SortCase{"PrefixFirst", {"COM", "COM1", "CO"}, {"CO", "COM", "COM1"}},
+                      SortCase{"EqualNamesKeepTheirOrder",
+                               {"com1", "COM2", "COM1", "Com1"},
+                               {"com1", "COM1", "Com1", "COM2"}}),
+    [](const ::testing::TestParamInfo<SortCase>& info) { return info.param.label; });
+
+}  // namespace
+}  // namespace app
