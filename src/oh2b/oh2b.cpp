@@ -150,7 +150,7 @@ class ImageWriter {
   fileops::OutputFile& file_;
   std::string path_;
   fileops::MemoryBlock block_;
-  std::uint64_t bufStart_ = 0;  // image offset of buffer_[0]
+  std::uint64_t bufStart_ = 0;  // image offset of the buffer's first byte
   std::size_t bufLen_ = 0;      // bytes of the buffer that hold image data
   std::uint64_t pos_ = 0;       // where the next byte goes
   std::uint64_t end_ = 0;       // the image's length so far
