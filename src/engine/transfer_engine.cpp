@@ -1,12 +1,11 @@
 #include "engine/transfer_engine.h"
 
 #include <algorithm>
-#include <cerrno>
-#include <filesystem>
 #include <limits>
 #include <numeric>
-#include <system_error>
 
+#include "engine/image_file.h"
+#include "oh2b/fileops.h"
 #include "oh2b/oh2b.h"
 
 namespace engine {
@@ -48,10 +47,7 @@ void TransferEngine::Start(const std::string& hexFileName) {
     throw;
   }
 
-  imageStream_->seekg(0, std::ios::end);
-  const auto size = static_cast<std::uint64_t>(std::max<std::streamoff>(imageStream_->tellg(), 0));
-  imageStream_->seekg(0, std::ios::beg);
-  const std::uint64_t parts = size / kBlockSize;
+  const std::uint64_t parts = imageStream_->Size() / kBlockSize;
   controls_.SetTotalParts(static_cast<std::uint32_t>(
       std::min<std::uint64_t>(parts, std::numeric_limits<std::uint32_t>::max())));
   controls_.SetPartsComplete(0);
@@ -153,10 +149,9 @@ void TransferEngine::BuildPageCommand() {
 void TransferEngine::BuildDataBlock() {
   ClearTxBuffer();
   std::uint8_t* const data = txBuffer_.data() + kCommandLength;
-  imageStream_->read(reinterpret_cast<char*>(data), kBlockSize);
   // A short read (end of the image, or a read error) makes this the last block; the
   // zeroed rest of the buffer fills it out.
-  if (imageStream_->gcount() < kBlockSize) endReached_ = true;
+  if (imageStream_->Read(data, kBlockSize) < std::size_t{kBlockSize}) endReached_ = true;
 
   txBuffer_[0] = kDataBlock;
   txBuffer_[1] = static_cast<std::uint8_t>(blockAddress_ >> 8);
@@ -206,17 +201,18 @@ void TransferEngine::Send() {
 }
 
 void TransferEngine::OpenImage(const std::string& imageName) {
-  auto stream = std::make_unique<std::ifstream>();
-  errno = 0;
-  if (!imageName.empty()) stream->open(imageName, std::ios::in | std::ios::binary);
-  if (!stream->is_open()) {
-    const int error = errno != 0 ? errno : ENOENT;
-    const std::filesystem::path cwd = std::filesystem::current_path();
-    const std::filesystem::path full = imageName.empty() ? cwd : cwd / imageName;
-    throw oh2b::EFOpenError("Cannot open file \"" + full.string() + "\". " +
-                            std::generic_category().message(error));
+  auto image = std::make_unique<ImageFile>();
+  // The converter names no image when the HEX file does not exist; that name opens nothing.
+  const ImageFile::ErrorCode error =
+      imageName.empty() ? ImageFile::NotFound() : image->Open(imageName);
+  if (error != 0) {
+    using namespace oh2b::fileops;
+    const std::string cwd = CurrentDirectory();
+    throw oh2b::EFOpenError("Cannot open file \"" +
+                            (imageName.empty() ? cwd : PathInDirectory(cwd, imageName)) + "\". " +
+                            SystemErrorText(error));
   }
-  imageStream_ = std::move(stream);
+  imageStream_ = std::move(image);
 }
 
 void TransferEngine::CloseImage() {

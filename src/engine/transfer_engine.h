@@ -14,6 +14,8 @@
 
 namespace engine {
 
+class ImageFile;
+
 enum TTransferState : std::uint8_t {
   tsIdle = 0,               // every received byte is ignored
   tsAwaitDevice = 1,        // the device's 0x55 after power-on
@@ -106,7 +108,7 @@ class TransferEngine {
   IControls& controls_;
 
   std::uint8_t expectedReply_ = 0;
-  std::unique_ptr<std::ifstream> imageStream_;
+  std::unique_ptr<ImageFile> imageStream_;
   std::array<std::uint8_t, kTxBufferSize> txBuffer_{};
   std::int32_t txLength_ = 0;
   std::int32_t rxCount_ = 0;

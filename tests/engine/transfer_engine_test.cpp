@@ -7,7 +7,9 @@
 #include <fstream>
 #include <optional>
 
+#include "engine/image_file.h"
 #include "engine_fakes.h"
+#include "oh2b/fileops.h"
 #include "oh2b/oh2b.h"
 
 namespace {
@@ -22,6 +24,8 @@ using enginetest::Pattern;
 using Log = std::vector<std::string>;
 
 const std::string kErrorMessage = "message Ошибка ответа";
+// The system's text for a missing file.
+const std::string kNotFoundText = oh2b::fileops::SystemErrorText(engine::ImageFile::NotFound());
 
 // Each test converts HEX files in a fresh current directory of its own.
 class EngineTest : public ::testing::Test {
@@ -580,6 +584,31 @@ TEST_F(EngineTest, StartClearsTheOutcomeOfAnErrorStop) {
   engine.Start(WriteHex(Pattern(600)));
   EXPECT_EQ(engine.Outcome(), TOutcome::None);
   EXPECT_TRUE(engine.HasImage());
+}
+
+}  // namespace
+
+namespace {
+
+class ImageFileTest : public EngineTest {};
+
+TEST_F(ImageFileTest, ReadsToTheEndThenComesUpShort) {
+  std::ofstream("img.BIN", std::ios::binary) << std::string(200, '\x5A');
+  engine::ImageFile file;
+  ASSERT_EQ(file.Open("img.BIN"), 0u);
+  EXPECT_EQ(file.Size(), 200u);
+  Bytes buffer(128);
+  EXPECT_EQ(file.Read(buffer.data(), 128), 128u);
+  EXPECT_EQ(file.Read(buffer.data(), 128), 72u);
+  EXPECT_EQ(file.Read(buffer.data(), 128), 0u);
+  EXPECT_EQ(buffer[0], 0x5A);
+}
+
+TEST_F(ImageFileTest, MissingFilesAndFoldersDoNotOpen) {
+  engine::ImageFile file;
+  EXPECT_EQ(file.Open("missing.BIN"), engine::ImageFile::NotFound());
+  fs::create_directory("folder.BIN");
+  EXPECT_NE(file.Open("folder.BIN"), 0u);
 }
 
 }  // namespace
