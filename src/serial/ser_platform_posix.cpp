@@ -1,5 +1,5 @@
-// The device layer on POSIX terminals (Linux): termios for the line, termios2 for any bit
-// rate, epoll for line events, eventfds to end waits.
+// The device layer on POSIX terminals (Linux): termios2 for the line at any bit rate, epoll for
+// line events, eventfds to end waits.
 #include <fcntl.h>
 #include <linux/serial.h>
 #include <poll.h>
@@ -9,7 +9,6 @@
 #include <sys/ioctl.h>
 #include <sys/resource.h>
 #include <sys/syscall.h>
-#include <termios.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -30,8 +29,8 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 int RemainingMs(Clock::time_point deadline) {
-  const auto left =
-      std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+  // Rounded up, so that a wait never ends before its deadline.
+  const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
   return left < 0 ? 0 : static_cast<int>(left > 0x7FFFFFFF ? 0x7FFFFFFF : left);
 }
 
@@ -260,8 +259,7 @@ class TPosixDevice final : public TSerDevice {
       ioctl(fd, TIOCNXCL);
       return err;
     }
-    termios tio{};
-    if (tcgetattr(fd, &tio) != 0) {
+    if (!isatty(fd)) {
       const int err = errno;
       ioctl(fd, TIOCNXCL);
       return err;
@@ -321,76 +319,8 @@ class TPosixDevice final : public TSerDevice {
 
   int SetLine(const TSerDcb& dcb) {
     using namespace SerDcbFlag;
-    termios tio{};
-    if (tcgetattr(fd_, &tio) != 0) return errno;
-    // Raw bytes both ways.
-    tio.c_iflag &= ~static_cast<tcflag_t>(IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR |
-                                          ICRNL | IXON | IXOFF | IXANY | INPCK | IGNPAR);
-    tio.c_oflag &= ~static_cast<tcflag_t>(OPOST);
-    tio.c_lflag &= ~static_cast<tcflag_t>(ECHO | ECHONL | ICANON | ISIG | IEXTEN);
-    tio.c_cflag &= ~static_cast<tcflag_t>(CSIZE | PARENB | PARODD | CSTOPB | CRTSCTS);
-#ifdef CMSPAR
-    tio.c_cflag &= ~static_cast<tcflag_t>(CMSPAR);
-#endif
-    tio.c_cflag |= CLOCAL | CREAD;
-    switch (dcb.ByteSize) {
-      case 5:
-        tio.c_cflag |= CS5;
-        break;
-      case 6:
-        tio.c_cflag |= CS6;
-        break;
-      case 7:
-        tio.c_cflag |= CS7;
-        break;
-      case 8:
-        tio.c_cflag |= CS8;
-        break;
-      default:
-        return EINVAL;  // 4 data bits do not exist on these drivers
-    }
-    switch (dcb.Parity) {
-      case 0:
-        break;
-      case 1:
-        tio.c_cflag |= PARENB | PARODD;
-        break;
-      case 2:
-        tio.c_cflag |= PARENB;
-        break;
-#ifdef CMSPAR
-      case 3:
-        tio.c_cflag |= PARENB | PARODD | CMSPAR;
-        break;
-      case 4:
-        tio.c_cflag |= PARENB | CMSPAR;
-        break;
-#endif
-      default:
-        return EINVAL;
-    }
-    if (dcb.StopBits > 2) return EINVAL;
-    if (dcb.StopBits != 0) tio.c_cflag |= CSTOPB;  // one and a half stop bits come out as two
-    if (dcb.Flags & fParity)
-      tio.c_iflag |= INPCK;
-    else
-      tio.c_iflag |= IGNPAR;
+    if (int err = posix::SetLine(fd_, dcb); err != 0) return err;
     const std::uint32_t rts = (dcb.Flags & fRtsControlMask) >> fRtsControlShift;
-    if ((dcb.Flags & fOutxCtsFlow) || rts == 2) tio.c_cflag |= CRTSCTS;
-    if (dcb.Flags & fOutX) tio.c_iflag |= IXON;
-    if (dcb.Flags & fInX) tio.c_iflag |= IXOFF;
-    tio.c_cc[VSTART] = static_cast<cc_t>(dcb.XonChar);
-    tio.c_cc[VSTOP] = static_cast<cc_t>(dcb.XoffChar);
-    tio.c_cc[VMIN] = 0;
-    tio.c_cc[VTIME] = 0;
-    if (tcsetattr(fd_, TCSANOW, &tio) != 0) return errno;
-
-    if (int err = posix::SetBitRate(fd_, dcb.BaudRate); err != 0) return err;
-    std::uint32_t actual = 0;
-    if (int err = posix::GetBitRate(fd_, actual); err != 0) return err;
-    // Drivers pick the nearest rate their clock allows; far off means not supported.
-    const double wanted = dcb.BaudRate;
-    if (dcb.BaudRate == 0 || actual < wanted * 0.97 || actual > wanted * 1.03) return EINVAL;
 
     // DTR and RTS: on, off, or left to the driver's handshake. A terminal without modem
     // lines (a pseudo-terminal) answers ENOTTY, which is no error.

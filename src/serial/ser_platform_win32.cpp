@@ -3,6 +3,7 @@
 // that every wait also watches, so Close() can end the threads' calls promptly.
 #include <windows.h>
 
+#include <atomic>
 #include <condition_variable>
 #include <mutex>
 #include <string>
@@ -110,7 +111,11 @@ class TSerDeviceWin32 final : public TSerDevice {
   }
 
   int SetEventMask(std::uint32_t mask) override {
-    return Call([&](HANDLE h) { return SetCommMask(h, mask) ? kSerOk : LastError(); });
+    return Call([&](HANDLE h) {
+      if (!SetCommMask(h, mask)) return LastError();
+      eventMask_ = mask;
+      return kSerOk;
+    });
   }
 
   int WaitEvent(std::uint32_t& occurred) override {
@@ -123,27 +128,36 @@ class TSerDeviceWin32 final : public TSerDevice {
       DWORD mask = 0;
       OVERLAPPED ov{};
       ov.hEvent = waitDone_.get();
-      if (!WaitCommEvent(h, &mask, &ov)) {
-        DWORD err = GetLastError();
-        if (err != ERROR_IO_PENDING) return PauseAfterFailure(static_cast<int>(err));
-        const HANDLE objs[] = {waitDone_.get(), wake_.get(), closing_.get()};
-        DWORD w = WaitForMultipleObjects(3, objs, FALSE, INFINITE);
-        if (w != WAIT_OBJECT_0) CancelIoEx(h, &ov);
-        // The request writes into `mask` and `ov` until it has ended, done or cancelled.
-        DWORD unused = 0;
-        if (!GetOverlappedResult(h, &ov, &unused, TRUE)) {
-          err = GetLastError();
-          if (w == WAIT_OBJECT_0 + 1) {
-            ResetEvent(wake_.get());
-            return kSerCancelled;
-          }
-          if (w == WAIT_OBJECT_0 + 2) return kSerCancelled;
-          return PauseAfterFailure(static_cast<int>(err));
-        }
+      if (WaitCommEvent(h, &mask, &ov)) {
+        occurred = mask;
+        return kSerOk;
+      }
+      DWORD err = GetLastError();
+      if (err != ERROR_IO_PENDING) return PauseAfterFailure(static_cast<int>(err));
+      const HANDLE objs[] = {waitDone_.get(), wake_.get(), closing_.get()};
+      const DWORD w = WaitForMultipleObjects(3, objs, FALSE, INFINITE);
+      if (w != WAIT_OBJECT_0) {
+        // Not every driver lets a wait be cancelled (Wine's does not); setting the event
+        // mask again is the documented way to end a pending wait, with no events.
+        CancelIoEx(h, &ov);
+        if (!waitDone_.IsSet()) SetCommMask(h, eventMask_.load());
+      }
+      // The request writes into `mask` and `ov` until it has ended, done or cancelled.
+      DWORD unused = 0;
+      const BOOL ok = GetOverlappedResult(h, &ov, &unused, TRUE);
+      err = ok ? ERROR_SUCCESS : GetLastError();
+      if (ok && mask != 0) {
         // Events that arrived just as we were woken are still reported; the wake request
         // stays set and ends the next call.
+        occurred = mask;
+        return kSerOk;
       }
-      occurred = mask;
+      if (w == WAIT_OBJECT_0 + 1) {
+        ResetEvent(wake_.get());
+        return kSerCancelled;
+      }
+      if (w == WAIT_OBJECT_0 + 2) return kSerCancelled;
+      if (!ok) return PauseAfterFailure(static_cast<int>(err));
       return kSerOk;
     });
   }
@@ -247,6 +261,7 @@ class TSerDeviceWin32 final : public TSerDevice {
   HANDLE handle_ = INVALID_HANDLE_VALUE;
   int inside_ = 0;
   bool closingNow_ = false;
+  std::atomic<DWORD> eventMask_{0};
   TEventHandle readDone_, writeDone_, waitDone_, wake_, closing_;
 };
 

@@ -1,14 +1,14 @@
-// Any bit rate on Linux through termios2. Kept apart because <asm/termbits.h> and
-// <termios.h> define the same names.
+// The terminal side of the line settings. Kept apart because Linux's termios2 (any bit rate)
+// comes from <asm/termbits.h>, which cannot meet <termios.h>.
 #pragma once
 
-#include <cstdint>
+#include "serial/ser_platform.h"
 
 namespace serial::posix {
 
-// Sets input and output rate of the terminal `fd` to `rate` bit/s. Returns 0 or errno.
-int SetBitRate(int fd, std::uint32_t rate);
-// The output rate the driver took. Returns 0 or errno.
-int GetBitRate(int fd, std::uint32_t& rate);
+// Puts the terminal `fd` into raw mode with the frame, flow control, characters and bit rate
+// of `dcb` in one step, and reads the rate back. Modem lines are not touched. Returns 0 or
+// errno (EINVAL for what the terminal cannot do).
+int SetLine(int fd, const TSerDcb& dcb);
 
 }  // namespace serial::posix

@@ -1,0 +1,367 @@
+// The component on real terminals: pseudo-terminal pairs whose slave side the component opens
+// by path, while the test plays the device on the master side.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <termios.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <thread>
+
+#include "serial/port_names.h"
+#include "serial/ser_comm.h"
+#include "serial/ser_pump.h"
+
+namespace serial {
+namespace {
+
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+
+// A pseudo-terminal pair; the slave path is what the component opens.
+struct Pty {
+  int master = -1;
+  std::string slave;
+  Pty() {
+    master = posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK);
+    if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0) return;
+    slave = ptsname(master);
+    // Raw master side, so bytes pass unchanged.
+    termios tio{};
+    tcgetattr(master, &tio);
+    cfmakeraw(&tio);
+    tcsetattr(master, TCSANOW, &tio);
+  }
+  ~Pty() { CloseMaster(); }
+  void CloseMaster() {
+    if (master >= 0) ::close(master);
+    master = -1;
+  }
+  void Send(const std::string& s) const {
+    ASSERT_EQ(::write(master, s.data(), s.size()), static_cast<ssize_t>(s.size()));
+  }
+  // Reads what the component sent until `n` bytes have come or two seconds passed.
+  std::string Receive(std::size_t n) const {
+    std::string out;
+    const auto deadline = Clock::now() + 2s;
+    while (out.size() < n && Clock::now() < deadline) {
+      pollfd p{master, POLLIN, 0};
+      if (poll(&p, 1, 20) <= 0) continue;
+      char buf[256];
+      const ssize_t r = ::read(master, buf, sizeof buf);
+      if (r > 0) out.append(buf, static_cast<std::size_t>(r));
+    }
+    return out;
+  }
+};
+
+struct Rig {
+  Pty pty;
+  TSerPumpSynchronizer sync;
+  TSerComm comm;
+  std::vector<std::string> shown;
+  Rig() {
+    comm.SetSynchronizer(&sync);
+    comm.SetErrorDisplay([this](const std::exception& e) { shown.push_back(e.what()); });
+    ApplyLoaderSettings(comm);
+    comm.SetDeviceName(pty.slave);
+    comm.Buffers().SetReadTimeout(200);
+    comm.Buffers().SetWriteTimeout(200);
+  }
+  template <typename Pred>
+  bool PumpUntil(Pred done) {
+    const auto deadline = Clock::now() + 3s;
+    while (!done()) {
+      if (Clock::now() > deadline) return false;
+      sync.Pump(5ms);
+    }
+    return true;
+  }
+};
+
+double ProcessCpuSeconds() {
+  timespec ts{};
+  clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
+  return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) / 1e9;
+}
+
+TEST(SerPty, BytesBothWaysAndCounts) {
+  Rig r;
+  ASSERT_FALSE(r.pty.slave.empty());
+  std::string got;
+  std::vector<std::int32_t> counts;
+  r.comm.SetOnRxChar([&](TSerCustomComm& s, std::int32_t n) {
+    counts.push_back(n);
+    std::string buf(static_cast<std::size_t>(n), '\0');
+    got.append(buf.data(), static_cast<std::size_t>(s.ReadData(buf.data(), n)));
+  });
+  int txEmpty = 0;
+  r.comm.SetOnTxEmpty([&](TSerCustomComm&) { ++txEmpty; });
+  r.comm.Open();
+  ASSERT_TRUE(r.comm.IsOpen());
+
+  // Every byte value goes out unchanged (raw line) ...
+  std::string all;
+  for (int i = 0; i < 256; ++i) all += static_cast<char>(i);
+  EXPECT_EQ(r.comm.WriteData(all.data(), 256), 256);
+  EXPECT_EQ(r.pty.Receive(256), all);
+  EXPECT_TRUE(r.PumpUntil([&] { return txEmpty >= 1; }));
+
+  // ... and comes in unchanged, announced with the count of waiting bytes.
+  r.pty.Send(all);
+  ASSERT_TRUE(r.PumpUntil([&] { return got.size() == 256; }));
+  EXPECT_EQ(got, all);
+  for (auto n : counts) EXPECT_GT(n, 0);
+
+  // A single byte after the bulk.
+  r.pty.Send("\x55");
+  ASSERT_TRUE(r.PumpUntil([&] { return got.size() == 257; }));
+  EXPECT_EQ(counts.back(), 1);
+}
+
+TEST(SerPty, UnreadBytesAreReportedOnceNotRepeatedly) {
+  Rig r;
+  int calls = 0;
+  r.comm.SetOnRxChar([&](TSerCustomComm&, std::int32_t) { ++calls; });  // reads nothing
+  r.comm.Open();
+  r.pty.Send("abc");
+  ASSERT_TRUE(r.PumpUntil([&] { return calls == 1; }));
+  const double cpu0 = ProcessCpuSeconds();
+  while (r.sync.Pump(100ms)) {
+  }
+  EXPECT_EQ(calls, 1);
+  EXPECT_LT(ProcessCpuSeconds() - cpu0, 0.1);
+  // New bytes bring a new notification, with all that waits.
+  r.pty.Send("d");
+  std::int32_t last = 0;
+  r.comm.SetOnRxChar([&](TSerCustomComm&, std::int32_t n) {
+    ++calls;
+    last = n;
+  });
+  ASSERT_TRUE(r.PumpUntil([&] { return calls == 2; }));
+  EXPECT_EQ(last, 4);
+  char buf[8];
+  EXPECT_EQ(r.comm.ReadData(buf, 8), 4);
+  // Nothing waiting: a read ends after ReadTimeout with nothing.
+  const auto t0 = Clock::now();
+  EXPECT_EQ(r.comm.ReadData(buf, 8), 0);
+  EXPECT_GE(Clock::now() - t0, 200ms);
+}
+
+TEST(SerPty, ReadEndsAtTheInterByteGapAndKeepsEarlyBytes) {
+  Rig r;
+  r.comm.Open();
+  r.pty.Send("12");
+  std::this_thread::sleep_for(20ms);
+  std::thread later([&] {
+    std::this_thread::sleep_for(60ms);
+    r.pty.Send("3");
+  });
+  char buf[8] = {};
+  // Two bytes wait; the gap to the next is far longer than the 5 ms interval.
+  const auto t0 = Clock::now();
+  EXPECT_EQ(r.comm.ReadData(buf, 8), 2);
+  EXPECT_LT(Clock::now() - t0, 55ms);
+  later.join();
+  EXPECT_EQ(r.comm.ReadData(buf, 8), 1);
+  EXPECT_EQ(buf[0], '3');
+}
+
+TEST(SerPty, PeerHangUpDoesNotSpin) {
+  Rig r;
+  int calls = 0;
+  r.comm.SetOnRxChar([&](TSerCustomComm& s, std::int32_t n) {
+    ++calls;
+    char buf[64];
+    s.ReadData(buf, n);
+  });
+  r.comm.Open();
+  r.pty.Send("x");
+  ASSERT_TRUE(r.PumpUntil([&] { return calls == 1; }));
+  r.pty.CloseMaster();
+  // Serve whatever the hang-up brings for a while, then measure a quiet stretch.
+  const auto settle = Clock::now() + 100ms;
+  while (Clock::now() < settle) r.sync.Pump(10ms);
+  const double cpu0 = ProcessCpuSeconds();
+  const auto until = Clock::now() + 300ms;
+  while (Clock::now() < until) r.sync.Pump(10ms);
+  EXPECT_LT(ProcessCpuSeconds() - cpu0, 0.1);  // a spinning thread would burn ~0.3 s
+  // A write to the hung-up line is reported (at most once) and does not spin either.
+  r.comm.WriteData("y", 1);
+  const double cpu1 = ProcessCpuSeconds();
+  const auto until2 = Clock::now() + 300ms;
+  while (Clock::now() < until2) r.sync.Pump(10ms);
+  EXPECT_LT(ProcessCpuSeconds() - cpu1, 0.1);
+  EXPECT_LE(r.shown.size(), 3u);
+  r.comm.Close();
+  EXPECT_FALSE(r.comm.IsOpen());
+}
+
+TEST(SerPty, SecondOpenerIsTurnedAway) {
+  Rig r;
+  r.comm.Open();
+  TSerComm second;
+  second.SetDeviceName(r.pty.slave);
+  try {
+    second.Open();
+    FAIL() << "second open succeeded";
+  } catch (const ESerCommError& e) {
+    EXPECT_EQ(
+        std::string(e.what()).rfind("Can't open specified device " + r.pty.slave + " (Error ", 0),
+        0u)
+        << e.what();
+  }
+  EXPECT_FALSE(second.IsOpen());
+  // Once closed, the port can be opened again (the exclusive mode went with us).
+  r.comm.Close();
+  second.Open();
+  EXPECT_TRUE(second.IsOpen());
+}
+
+TEST(SerPty, LineSettingsReachTheTerminal) {
+  Pty pty;
+  // A descriptor of our own, opened before the component takes the port, to look at it.
+  const int look = ::open(pty.slave.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+  ASSERT_GE(look, 0);
+  TSerPumpSynchronizer sync;
+  TSerComm comm;
+  comm.SetSynchronizer(&sync);
+  ApplyLoaderSettings(comm);
+  comm.SetDeviceName(pty.slave);
+  comm.Open();  // 10400 bit/s is set and read back, or Open raises
+  termios tio{};
+  ASSERT_EQ(tcgetattr(look, &tio), 0);
+  EXPECT_EQ(tio.c_cflag & CSIZE, static_cast<tcflag_t>(CS8));
+  EXPECT_EQ(tio.c_cflag & (PARENB | CSTOPB | CRTSCTS), 0u);
+  EXPECT_EQ(tio.c_lflag & (ICANON | ECHO | ISIG), 0u);
+  EXPECT_EQ(tio.c_iflag & (IXON | IXOFF | ICRNL), 0u);
+  EXPECT_EQ(tio.c_oflag & OPOST, 0u);
+  // Changes on the open port take effect at once. (A pseudo-terminal keeps 8 data bits
+  // without parity whatever it is told, and shows a numeric rate only through termios2; the
+  // rate is read back by the component itself.)
+  comm.SetStopbits(sb2);
+  ASSERT_EQ(tcgetattr(look, &tio), 0);
+  EXPECT_EQ(tio.c_cflag & CSTOPB, static_cast<tcflag_t>(CSTOPB));
+  comm.SetBaudrate(br9600);
+  comm.FlowControl().SetXonXoffOut(true);
+  ASSERT_EQ(tcgetattr(look, &tio), 0);
+  EXPECT_EQ(tio.c_iflag & (IXON | IXOFF), static_cast<tcflag_t>(IXON));
+  EXPECT_EQ(tio.c_cc[VSTART], 0x11);
+  EXPECT_EQ(tio.c_cc[VSTOP], 0x13);
+  // Four data bits do not exist here.
+  try {
+    comm.SetDatabits(db4);
+    FAIL();
+  } catch (const ESerCommError& e) {
+    EXPECT_STREQ(e.what(), "Error writing dcb (22), Invalid argument");
+  }
+  comm.Close();
+  ::close(look);
+}
+
+TEST(SerPty, OpenFailures) {
+  TSerComm comm;
+  comm.SetDeviceName("/nonexistent/port%d");
+  comm.SetPortNum(1);
+  try {
+    comm.Open();
+    FAIL();
+  } catch (const ESerCommError& e) {
+    EXPECT_STREQ(e.what(), "Specified device not found (/nonexistent/port1).");
+  }
+  comm.SetDeviceName("null");  // /dev/null exists but is no terminal
+  try {
+    comm.Open();
+    FAIL();
+  } catch (const ESerCommError& e) {
+    EXPECT_STREQ(e.what(),
+                 "Can't open specified device null (Error 25, Inappropriate ioctl for device)");
+  }
+  comm.SetDeviceName("COM%d");
+  comm.SetPortNum(0);
+  try {
+    comm.Open();
+    FAIL();
+  } catch (const ESerCommError& e) {
+    EXPECT_STREQ(e.what(), "Specified device not found (COM0).");
+  }
+  EXPECT_FALSE(comm.IsOpen());
+}
+
+class PortNames : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    for (const char* v : {"LOADER_PORTS_DIR", "XDG_RUNTIME_DIR"}) {
+      const char* old = std::getenv(v);
+      saved_.emplace_back(v, old ? std::optional<std::string>(old) : std::nullopt);
+    }
+    char tmpl[] = "/tmp/serial-ports-XXXXXX";
+    dir_ = mkdtemp(tmpl);
+  }
+  void TearDown() override {
+    for (auto& [name, value] : saved_) {
+      if (value)
+        setenv(name.c_str(), value->c_str(), 1);
+      else
+        unsetenv(name.c_str());
+    }
+    std::filesystem::remove_all(dir_);
+  }
+  std::vector<std::pair<std::string, std::optional<std::string>>> saved_;
+  std::string dir_;
+};
+
+TEST_F(PortNames, PublishedFolder) {
+  setenv("LOADER_PORTS_DIR", "/x/y", 1);
+  setenv("XDG_RUNTIME_DIR", "/run/user/5", 1);
+  EXPECT_EQ(PublishedPortsDir(), "/x/y");
+  unsetenv("LOADER_PORTS_DIR");
+  EXPECT_EQ(PublishedPortsDir(), "/run/user/5/loader-ports");
+  unsetenv("XDG_RUNTIME_DIR");
+  EXPECT_EQ(PublishedPortsDir(), "/tmp/loader-ports-" + std::to_string(getuid()));
+}
+
+TEST_F(PortNames, Resolution) {
+  setenv("LOADER_PORTS_DIR", dir_.c_str(), 1);
+  EXPECT_EQ(ResolveDevicePath("/dev/pts/3"), "/dev/pts/3");
+  EXPECT_EQ(ResolveDevicePath("./here"), "./here");
+  EXPECT_EQ(ResolveDevicePath("null"), "/dev/null");
+  EXPECT_EQ(ResolveDevicePath("nosuchport7"), "/dev/nosuchport7");
+  std::filesystem::create_symlink("/dev/pts/999", dir_ + "/bootsim0");
+  EXPECT_EQ(ResolveDevicePath("bootsim0"), dir_ + "/bootsim0");
+}
+
+TEST_F(PortNames, PublishedPortOpensByName) {
+  setenv("LOADER_PORTS_DIR", dir_.c_str(), 1);
+  Pty pty;
+  std::filesystem::create_symlink(pty.slave, dir_ + "/bootsim0");
+  TSerPumpSynchronizer sync;
+  TSerComm comm;
+  comm.SetSynchronizer(&sync);
+  ApplyLoaderSettings(comm);
+  comm.SetDeviceName("bootsim0");
+  comm.Open();
+  EXPECT_EQ(comm.WriteData("hi", 2), 2);
+  EXPECT_EQ(pty.Receive(2), "hi");
+  comm.Close();
+  // A published name whose terminal has gone is reported by name.
+  std::filesystem::remove(dir_ + "/bootsim0");
+  std::filesystem::create_symlink("/dev/pts/nonexistent", dir_ + "/bootsim1");
+  comm.SetDeviceName("bootsim1");
+  try {
+    comm.Open();
+    FAIL();
+  } catch (const ESerCommError& e) {
+    EXPECT_STREQ(e.what(), "Specified device not found (bootsim1).");
+  }
+}
+
+}  // namespace
+}  // namespace serial
