@@ -174,8 +174,9 @@ int RunFlash(const TCommand& command, std::ostream& out, std::ostream& err, bool
       if (transport.ReadSinceWrite() >= kFinishLength || Clock::now() >= *drainUntil) {
         const double seconds = std::chrono::duration<double>(progress.Elapsed()).count();
         char summary[128];
-        std::snprintf(summary, sizeof summary, "loader-cli: done, %u blocks in %.1f s",
-                      static_cast<unsigned>(progress.Blocks()), seconds);
+        std::snprintf(summary, sizeof summary, "loader-cli: done, %u block%s in %.1f s",
+                      static_cast<unsigned>(progress.Blocks()), progress.Blocks() == 1 ? "" : "s",
+                      seconds);
         err << summary << std::endl;
         return finish(kExitOk);
       }

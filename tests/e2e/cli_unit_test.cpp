@@ -1,0 +1,113 @@
+// loader-cli's own logic: its command line, error texts and progress lines.
+#include <gtest/gtest.h>
+
+#include <sstream>
+
+#include "cli_commands.h"
+#include "cli_progress.h"
+
+namespace cli {
+namespace {
+
+using namespace std::chrono_literals;
+
+TEST(CommandLine, FlashForms) {
+  struct {
+    std::vector<std::string> args;
+    std::string port;
+    std::chrono::seconds timeout;
+  } cases[] = {
+      {{"flash", "--port", "COM3", "a.hex"}, "COM3", 30s},
+      {{"flash", "a.hex", "--port=bootsim0", "--timeout", "0"}, "bootsim0", 0s},
+      {{"flash", "--timeout=5", "--port", "/dev/pts/3", "--", "a.hex"}, "/dev/pts/3", 5s},
+  };
+  for (const auto& c : cases) {
+    const TCommand cmd = ParseCommandLine(c.args);
+    EXPECT_EQ(cmd.kind, TCommand::TKind::Flash);
+    EXPECT_EQ(cmd.port, c.port);
+    EXPECT_EQ(cmd.timeout, c.timeout);
+    EXPECT_EQ(cmd.file, "a.hex");
+  }
+  EXPECT_EQ(ParseCommandLine({"flash", "--port", "p", "--", "-odd.hex"}).file, "-odd.hex");
+}
+
+TEST(CommandLine, OtherCommands) {
+  EXPECT_EQ(ParseCommandLine({"convert", "x.hex"}).kind, TCommand::TKind::Convert);
+  EXPECT_EQ(ParseCommandLine({"ports"}).kind, TCommand::TKind::Ports);
+  EXPECT_EQ(ParseCommandLine({"--help"}).kind, TCommand::TKind::Help);
+}
+
+TEST(CommandLine, Rejects) {
+  const std::vector<std::vector<std::string>> cases = {
+      {},
+      {"flash", "--port", "", "a.hex"},
+      {"flash", "--port", "p", "--timeout", "86401", "a.hex"},
+      {"flash", "--port", "p", "--timeout", "", "a.hex"},
+      {"flash", "--port", "p"},
+      {"ports", "--timeout", "3"},
+  };
+  for (const auto& args : cases) EXPECT_THROW(ParseCommandLine(args), EUsageError);
+}
+
+TEST(ErrorText, AppendsAFullStopAsTheWindowDoes) {
+  struct {
+    const char* in;
+    const char* out;
+  } cases[] = {{"", ""},
+               {"Ошибка", "Ошибка."},  // UTF-8 bytes sort above '.'
+               {"Specified device not found (COM3).", "Specified device not found (COM3)."},
+               {"Unable to write to x", "Unable to write to x."},
+               {"ends with )", "ends with )"},
+               {"ends with !", "ends with !"},
+               {"ends with -", "ends with -"},
+               {"ends with /", "ends with /."}};
+  for (const auto& c : cases) EXPECT_EQ(ErrorText(c.in), c.out) << c.in;
+}
+
+TEST(Progress, Texts) {
+  EXPECT_EQ(ProgressText(0, 4, -1s), "  0% | block 0 of 5 | --:-- left");
+  EXPECT_EQ(ProgressText(2, 4, 75s), " 50% | block 2 of 5 | 1:15 left");
+  EXPECT_EQ(ProgressText(5, 4, 0s), "100% | block 5 of 5 | 0:00 left");
+  EXPECT_EQ(ProgressText(1, 0, 0s), "100% | block 1 of 1 | 0:00 left");
+  EXPECT_EQ(ProgressText(1, 3, 0s), " 33% | block 1 of 4 | 0:00 left");
+}
+
+TEST(Progress, TimeLeft) {
+  EXPECT_EQ(TimeLeft(0, 10, 5s), -1s);
+  EXPECT_EQ(TimeLeft(1, 10, 2s), 18s);
+  EXPECT_EQ(TimeLeft(10, 10, 9s), 0s);
+  EXPECT_EQ(TimeLeft(11, 10, 9s), 0s);  // the closing block, beyond the total
+}
+
+TEST(Progress, PlainLinesEveryTenth) {
+  std::ostringstream out;
+  TConsoleProgress p(out, false);
+  p.SetTotalParts(100);
+  p.SetPartsComplete(0);
+  p.SetVisible(true);
+  for (std::uint32_t i = 1; i <= 101; ++i) p.SetPartsComplete(i);
+  p.SetVisible(false);
+  const std::string text = out.str();
+  EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 11);  // 0 %, 10 %, ... 100 %
+  EXPECT_EQ(text.find('\r'), std::string::npos);
+  EXPECT_NE(text.find(" 10% | block 10 of 101"), std::string::npos) << text;
+  EXPECT_EQ(p.Blocks(), 101u);
+}
+
+TEST(Progress, TerminalRedrawsInPlaceAndClearsItsLine) {
+  std::ostringstream out;
+  TConsoleProgress p(out, true);
+  p.SetTotalParts(4);
+  p.SetVisible(true);
+  for (std::uint32_t i = 1; i <= 5; ++i) p.SetPartsComplete(i);
+  p.SetVisible(false);
+  const std::string text = out.str();
+  EXPECT_EQ(text.find('\n'), std::string::npos);
+  EXPECT_EQ(text.front(), '\r');
+  EXPECT_NE(text.find("\r 50% | block 2 of 5"), std::string::npos);
+  // The last thing written wipes the line for what follows.
+  EXPECT_EQ(text.back(), '\r');
+}
+
+}  // namespace
+}  // namespace cli

@@ -1,0 +1,97 @@
+// loader-cli's convert command and its command line, run as a program.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "child_process.h"
+
+namespace e2e {
+namespace {
+
+using namespace std::chrono_literals;
+
+class CliTest : public ::testing::Test {
+ protected:
+  std::unique_ptr<TChild> Run(const std::vector<std::string>& args) {
+    std::vector<std::string> argv = {LOADER_CLI_PATH};
+    argv.insert(argv.end(), args.begin(), args.end());
+    auto child = std::make_unique<TChild>(argv, TSpawnOptions{dir_.Path(), false, dir_ / "err"});
+    status_ = child->Wait(30s);
+    return child;
+  }
+  TTempDir dir_;
+  int status_ = -1;
+};
+
+TEST_F(CliTest, ConvertWritesTheImageAndPrintsItsName) {
+  const std::vector<std::uint8_t> image = {0x10, 0x20, 0x30, 0xFF, 0x00, 0x7E};
+  WriteFile(dir_ / "fw.hex", HexFor(image));
+  auto cli = Run({"convert", "fw.hex"});
+  EXPECT_EQ(status_, 0) << cli->Errors();
+  EXPECT_EQ(cli->Output(), "fw.BIN\n");
+  EXPECT_EQ(cli->Errors(), "");
+  EXPECT_EQ(ReadBytes(dir_ / "fw.BIN"), image);
+
+  // A second run keeps the first image as the backup.
+  auto again = Run({"convert", "fw.hex"});
+  EXPECT_EQ(status_, 0) << again->Errors();
+  EXPECT_TRUE(std::filesystem::exists(dir_ / "fw.BAK"));
+}
+
+TEST_F(CliTest, ConvertTakesAPathAndWritesIntoTheCurrentFolder) {
+  std::filesystem::create_directory(dir_ / "sub");
+  WriteFile(dir_ / "sub/a.hex", HexFor({1, 2, 3}));
+  auto cli = Run({"convert", dir_ / "sub/a.hex"});
+  EXPECT_EQ(status_, 0) << cli->Errors();
+  EXPECT_EQ(cli->Output(), "a.BIN\n");
+  EXPECT_TRUE(std::filesystem::exists(dir_ / "a.BIN"));
+}
+
+TEST_F(CliTest, ConvertReportsTheConvertersError) {
+  WriteFile(dir_ / "bad.hex", ":020000001122CB\n:0X00000033CC\n");
+  auto cli = Run({"convert", "bad.hex"});
+  EXPECT_EQ(status_, 1);
+  EXPECT_EQ(cli->Output(), "");
+  EXPECT_EQ(cli->Errors(), "'$0X' is not a valid integer value.\n");
+}
+
+TEST_F(CliTest, ConvertReportsAMissingFile) {
+  auto cli = Run({"convert", "nothere.hex"});
+  EXPECT_EQ(status_, 1);
+  EXPECT_EQ(cli->Output(), "");
+  EXPECT_EQ(cli->Errors(),
+            "Cannot open file \"" + dir_.Path() + "/nothere.hex\". No such file or directory.\n");
+  EXPECT_FALSE(std::filesystem::exists(dir_ / "nothere.BIN"));
+}
+
+TEST_F(CliTest, UsageErrorsExit64WithTheUsageText) {
+  const std::vector<std::vector<std::string>> cases = {
+      {},
+      {"burn", "x.hex"},
+      {"convert"},
+      {"convert", "a.hex", "b.hex"},
+      {"convert", "--port", "p", "a.hex"},
+      {"flash", "a.hex"},
+      {"flash", "--port"},
+      {"flash", "--port", "p", "--timeout", "-1", "a.hex"},
+      {"flash", "--port", "p", "--timeout", "soon", "a.hex"},
+      {"flash", "--port", "p", "--speed", "9600", "a.hex"},
+      {"ports", "extra"},
+  };
+  for (const auto& args : cases) {
+    auto cli = Run(args);
+    std::string joined;
+    for (const auto& a : args) joined += a + " ";
+    EXPECT_EQ(status_, 64) << joined;
+    EXPECT_NE(cli->Errors().find("usage: loader-cli"), std::string::npos) << joined;
+  }
+}
+
+TEST_F(CliTest, HelpGoesToStandardOutput) {
+  auto cli = Run({"--help"});
+  EXPECT_EQ(status_, 0);
+  EXPECT_EQ(cli->Output().rfind("usage: loader-cli", 0), 0u);
+}
+
+}  // namespace
+}  // namespace e2e

@@ -1,0 +1,268 @@
+// loader-cli against bootsim: real processes on a real pseudo-terminal, the whole road from
+// HEX file to the image the device received.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <random>
+
+#include "child_process.h"
+
+namespace e2e {
+namespace {
+
+using namespace std::chrono_literals;
+
+const std::string kPrompt = "Включи питание\n";
+
+std::vector<std::uint8_t> RandomImage(std::size_t size, unsigned seed) {
+  std::mt19937 rng(seed);
+  std::vector<std::uint8_t> image(size);
+  for (auto& b : image) b = static_cast<std::uint8_t>(rng());
+  return image;
+}
+
+class FlashTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ports_ = dir_ / "ports";
+    ASSERT_EQ(setenv("LOADER_PORTS_DIR", ports_.c_str(), 1), 0);
+  }
+
+  std::unique_ptr<TChild> StartSim(std::vector<std::string> args) {
+    args.insert(args.begin(), BOOTSIM_PATH);
+    auto sim = std::make_unique<TChild>(
+        args,
+        TSpawnOptions{dir_.Path(), true, dir_ / ("bootsim" + std::to_string(sims_++) + ".err")});
+    path_ = sim->FirstLine(10s);
+    EXPECT_EQ(path_.rfind("/dev/", 0), 0u) << "bootsim printed '" << path_ << "'\n"
+                                           << sim->Errors();
+    return sim;
+  }
+
+  std::unique_ptr<TChild> StartCli(const std::vector<std::string>& args) {
+    std::vector<std::string> argv = {LOADER_CLI_PATH};
+    argv.insert(argv.end(), args.begin(), args.end());
+    return std::make_unique<TChild>(argv, TSpawnOptions{dir_.Path(), false, dir_ / "cli.err"});
+  }
+
+  std::string WriteHex(const std::string& name, const std::vector<std::uint8_t>& image) {
+    WriteFile(dir_ / name, HexFor(image));
+    return name;
+  }
+
+  // The device's copy: the image, then zeros up to the loader's closing short or empty block.
+  void ExpectReceived(const std::vector<std::uint8_t>& image) {
+    const std::vector<std::uint8_t> got = ReadBytes(dir_ / "out.bin");
+    ASSERT_EQ(got.size(), (image.size() / 128 + 1) * 128);
+    EXPECT_TRUE(std::equal(image.begin(), image.end(), got.begin()));
+    EXPECT_TRUE(std::all_of(got.begin() + static_cast<std::ptrdiff_t>(image.size()), got.end(),
+                            [](std::uint8_t b) { return b == 0; }));
+  }
+
+  TTempDir dir_;
+  std::string ports_;
+  std::string path_;
+  int sims_ = 0;
+};
+
+struct TFlashCase {
+  const char* name;
+  std::size_t size;
+  std::vector<std::string> simArgs;
+  int timeout;
+  int exitCode;
+  const char* errorText;  // expected in loader-cli's standard error
+};
+
+// Names the case in test output instead of dumping its bytes.
+void PrintTo(const TFlashCase& c, std::ostream* os) { *os << c.name; }
+
+class FlashCaseTest : public FlashTest, public ::testing::WithParamInterface<TFlashCase> {};
+
+TEST_P(FlashCaseTest, FlashesAgainstTheSimulator) {
+  const TFlashCase& c = GetParam();
+  std::vector<std::string> simArgs = {"--once", "--out", "out.bin"};
+  simArgs.insert(simArgs.end(), c.simArgs.begin(), c.simArgs.end());
+  auto sim = StartSim(simArgs);
+  const std::vector<std::uint8_t> image = RandomImage(c.size, static_cast<unsigned>(c.size));
+  const std::string hex = WriteHex("image.hex", image);
+
+  auto cli = StartCli({"flash", "--port", "bootsim0", "--timeout", std::to_string(c.timeout), hex});
+  ASSERT_TRUE(cli->WaitForOutput(kPrompt, 20s)) << cli->Errors();
+  sim->WriteStdin("p");  // power on
+
+  EXPECT_EQ(cli->Wait(60s), c.exitCode) << cli->Errors() << sim->Errors();
+  EXPECT_EQ(cli->Output(), kPrompt);
+  EXPECT_NE(cli->Errors().find(c.errorText), std::string::npos) << cli->Errors();
+  EXPECT_EQ(ReadBytes(dir_ / "image.BIN"), image);
+
+  if (c.exitCode == 0) {
+    // --once: the simulator leaves by itself once the loader has closed the port.
+    EXPECT_EQ(sim->Wait(20s), 0) << sim->Errors();
+    ExpectReceived(image);
+  } else {
+    sim->Signal(SIGTERM);
+    EXPECT_EQ(sim->Wait(20s), 0) << sim->Errors();
+  }
+  EXPECT_EQ(sim->Errors().find("violation"), std::string::npos) << sim->Errors();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Images, FlashCaseTest,
+    ::testing::Values(
+        TFlashCase{"Empty", 0, {}, 10, 0, "done, 1 block in"},
+        TFlashCase{"Bytes600", 600, {}, 10, 0, "done, 5 blocks"},
+        TFlashCase{"ExactMultipleOf128", 1024, {}, 10, 0, "done, 9 blocks"},
+        TFlashCase{"AddressWrap70KiB", 70 * 1024, {}, 10, 0, "done, 561 blocks"},
+        TFlashCase{"NoiseBeforeAnnouncement", 600, {"--noise", "9"}, 10, 0, "done"},
+        TFlashCase{"EchoAndReplySplit", 600, {"--split"}, 10, 0, "done"},
+        TFlashCase{"DelayedReplies", 600, {"--delay", "15"}, 10, 0, "done"},
+        TFlashCase{"PacedLine", 100, {"--pace"}, 10, 0, "done, 1 block in"},
+        TFlashCase{"WrongSum", 600, {"--wrong-sum-at", "2"}, 10, 2, "Ошибка ответа\n"},
+        TFlashCase{
+            "WrongHandshakeReply", 600, {"--wrong-handshake-reply"}, 10, 2, "Ошибка ответа\n"},
+        TFlashCase{"SilentAfterBlock",
+                   600,
+                   {"--silent-after", "1"},
+                   1,
+                   3,
+                   "no reply on bootsim0 within 1 s; waiting for the sum"}),
+    [](const ::testing::TestParamInfo<TFlashCase>& info) { return std::string(info.param.name); });
+
+TEST_F(FlashTest, PowerOnBySignalAndPortGivenAsPath) {
+  auto sim = StartSim({"--once", "--out", "out.bin", "--no-publish"});
+  const std::vector<std::uint8_t> image = RandomImage(300, 7);
+  auto cli = StartCli({"flash", "--port=" + path_, WriteHex("x.hex", image)});
+  ASSERT_TRUE(cli->WaitForOutput(kPrompt, 20s)) << cli->Errors();
+  sim->Signal(SIGUSR1);
+  EXPECT_EQ(cli->Wait(30s), 0) << cli->Errors();
+  EXPECT_EQ(sim->Wait(20s), 0) << sim->Errors();
+  ExpectReceived(image);
+  EXPECT_FALSE(std::filesystem::exists(ports_ + "/bootsim0"));
+}
+
+TEST_F(FlashTest, RepeatedAnnouncementsStartTheTransfer) {
+  // A long period keeps a second announcement out of the way of the first's handshake.
+  auto sim = StartSim({"--once", "--out", "out.bin", "--announce-every", "400"});
+  const std::vector<std::uint8_t> image = RandomImage(200, 8);
+  auto cli = StartCli({"flash", "--port", "bootsim0", WriteHex("y.hex", image)});
+  EXPECT_EQ(cli->Wait(30s), 0) << cli->Errors();
+  EXPECT_EQ(sim->Wait(20s), 0) << sim->Errors();
+  ExpectReceived(image);
+}
+
+TEST_F(FlashTest, DeviceNeverSwitchedOnTimesOut) {
+  auto sim = StartSim({});
+  auto cli = StartCli({"flash", "--port", "bootsim0", "--timeout", "1", WriteHex("z.hex", {1, 2})});
+  EXPECT_EQ(cli->Wait(30s), 3);
+  EXPECT_NE(cli->Errors().find(
+                "no reply on bootsim0 within 1 s; waiting for the device's announcement 0x55"),
+            std::string::npos)
+      << cli->Errors();
+}
+
+TEST_F(FlashTest, InterruptClosesThePort) {
+  auto sim = StartSim({});
+  auto cli = StartCli({"flash", "--port", "bootsim0", "--timeout", "0", WriteHex("z.hex", {1})});
+  ASSERT_TRUE(cli->WaitForOutput(kPrompt, 20s)) << cli->Errors();
+  cli->Signal(SIGINT);
+  EXPECT_EQ(cli->Wait(30s), 130);
+  EXPECT_NE(cli->Errors().find("interrupted"), std::string::npos) << cli->Errors();
+  // The port is free again: a second loader gets through to the device.
+  const std::vector<std::uint8_t> image = RandomImage(130, 9);
+  auto again = StartCli({"flash", "--port", "bootsim0", WriteHex("w.hex", image)});
+  ASSERT_TRUE(again->WaitForOutput(kPrompt, 20s)) << again->Errors();
+  sim->WriteStdin("p");
+  EXPECT_EQ(again->Wait(30s), 0) << again->Errors() << sim->Errors();
+}
+
+TEST_F(FlashTest, MissingPort) {
+  auto cli = StartCli({"flash", "--port", "nosuchport", WriteHex("m.hex", {1, 2, 3})});
+  EXPECT_EQ(cli->Wait(30s), 1);
+  EXPECT_EQ(cli->Errors(), "Specified device not found (nosuchport).\n");
+  EXPECT_EQ(cli->Output(), "");
+}
+
+TEST_F(FlashTest, MissingHexFile) {
+  auto cli = StartCli({"flash", "--port", "nosuchport", "absent.hex"});
+  EXPECT_EQ(cli->Wait(30s), 1);
+  EXPECT_EQ(cli->Errors(),
+            "Cannot open file \"" + dir_.Path() + "/absent.hex\". No such file or directory.\n");
+}
+
+TEST_F(FlashTest, ConversionErrorStopsBeforeThePort) {
+  WriteFile(dir_ / "bad.hex", ":020000001122CB\n:0X00000033CC\n");
+  auto cli = StartCli({"flash", "--port", "nosuchport", "bad.hex"});
+  EXPECT_EQ(cli->Wait(30s), 1);
+  EXPECT_NE(cli->Errors().find("is not a valid integer value."), std::string::npos)
+      << cli->Errors();
+  EXPECT_EQ(cli->Errors().find("Specified device"), std::string::npos);
+}
+
+TEST_F(FlashTest, SimulatorReportsProtocolViolations) {
+  auto sim = StartSim({"--once"});
+  const int fd = open(path_.c_str(), O_RDWR | O_NOCTTY);
+  ASSERT_GE(fd, 0);
+  termios t{};
+  ASSERT_EQ(tcgetattr(fd, &t), 0);
+  cfmakeraw(&t);
+  ASSERT_EQ(tcsetattr(fd, TCSANOW, &t), 0);
+  sim->WriteStdin("p");
+  auto readExactly = [fd](std::size_t n) {
+    std::string got;
+    char buf[256];
+    while (got.size() < n) {
+      const ssize_t r = read(fd, buf, std::min(sizeof buf, n - got.size()));
+      if (r <= 0) break;
+      got.append(buf, static_cast<std::size_t>(r));
+    }
+    return got;
+  };
+  EXPECT_EQ(readExactly(1), "\x55");
+  ASSERT_EQ(write(fd, "\x55\x33\xCC", 3), 3);
+  EXPECT_EQ(readExactly(4), "\x55\x33\xCC\xAA");
+  // A data block without the page command that must open block 0.
+  std::string block = std::string("\x22\x00\x00", 3) + std::string(128, '\x01');
+  ASSERT_EQ(write(fd, block.data(), block.size()), static_cast<ssize_t>(block.size()));
+  EXPECT_EQ(readExactly(block.size()), block);  // echo, but no answer
+  close(fd);
+  EXPECT_EQ(sim->Wait(20s), 1);
+  EXPECT_NE(sim->Errors().find("protocol violation: block 0 without a page command"),
+            std::string::npos)
+      << sim->Errors();
+}
+
+TEST_F(FlashTest, PortsListsPublishedSimulators) {
+  auto first = StartSim({});
+  auto named = StartSim({"--publish-name", "Board"});
+  auto ports = StartCli({"ports"});
+  EXPECT_EQ(ports->Wait(30s), 0);
+  const std::string listed = ports->Output();
+  EXPECT_NE(listed.find("bootsim0\n"), std::string::npos) << listed;
+  EXPECT_NE(listed.find("Board\n"), std::string::npos) << listed;
+  // Sorted without regard to case.
+  EXPECT_LT(listed.find("Board\n"), listed.find("bootsim0\n")) << listed;
+
+  named->Signal(SIGTERM);
+  EXPECT_EQ(named->Wait(20s), 0);
+  EXPECT_FALSE(std::filesystem::exists(ports_ + "/Board"));
+  auto after = StartCli({"ports"});
+  EXPECT_EQ(after->Wait(30s), 0);
+  EXPECT_EQ(after->Output().find("Board\n"), std::string::npos) << after->Output();
+  EXPECT_NE(after->Output().find("bootsim0\n"), std::string::npos) << after->Output();
+}
+
+TEST_F(FlashTest, SecondSimulatorTakesTheNextName) {
+  auto a = StartSim({});
+  auto b = StartSim({});
+  EXPECT_TRUE(std::filesystem::is_symlink(ports_ + "/bootsim0"));
+  EXPECT_EQ(std::filesystem::read_symlink(ports_ + "/bootsim1").string(), path_);
+}
+
+}  // namespace
+}  // namespace e2e
