@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -14,6 +15,10 @@ struct PartsCase {
   std::uint32_t expectedParts;
   std::uint16_t expectedPercent;
 };
+
+void PrintTo(const PartsCase& c, std::ostream* os) {
+  *os << "total " << c.total << ", last parts " << (c.parts.empty() ? 0 : c.parts.back());
+}
 
 class PartsTest : public ::testing::TestWithParam<PartsCase> {};
 
@@ -178,6 +183,10 @@ struct RoundCase {
   long double expected;
 };
 
+void PrintTo(const RoundCase& c, std::ostream* os) {
+  *os << static_cast<double>(c.value);
+}
+
 class RoundTest : public ::testing::TestWithParam<RoundCase> {};
 
 TEST_P(RoundTest, TiesToEven) {
@@ -198,6 +207,10 @@ struct FillCase {
   int expected;
 };
 
+void PrintTo(const FillCase& c, std::ostream* os) {
+  *os << c.percent << "% of " << c.extent;
+}
+
 class FillTest : public ::testing::TestWithParam<FillCase> {};
 
 TEST_P(FillTest, Extent) {
@@ -216,7 +229,11 @@ INSTANTIATE_TEST_SUITE_P(Cases, FillTest,
                                            FillCase{99, 289, 286},                       // 286.11
                                            FillCase{100, 289, 289}, FillCase{150, 10, 10},
                                            FillCase{65535, 7, 7}, FillCase{99, 0, 0},
-                                           FillCase{99, 100000000, 99000000}));
+                                           FillCase{99, 100000000, 99000000}),
+                         [](const auto& info) {
+                           return std::to_string(info.param.percent) + "_of_" +
+                                  std::to_string(info.param.extent);
+                         });
 
 TEST(PercentText, Formats) {
   EXPECT_EQ(PercentText(0), "0%");

@@ -7,6 +7,8 @@
 #include <QPalette>
 #include <QtTest/QTest>
 #include <cstdlib>
+#include <ostream>
+#include <string>
 #include <vector>
 
 namespace controls {
@@ -240,6 +242,10 @@ struct FillCase {
   int width;  // filled columns of the 289-pixel bar
 };
 
+void PrintTo(const FillCase& c, std::ostream* os) {
+  *os << c.percent << "%";
+}
+
 class HorizontalFill : public ::testing::TestWithParam<FillCase> {};
 
 TEST_P(HorizontalFill, ColumnsWithoutText) {
@@ -274,7 +280,8 @@ INSTANTIATE_TEST_SUITE_P(Percent, HorizontalFill,
                                            FillCase{10, 29}, FillCase{25, 72},  // 72.25
                                            FillCase{50, 144},                   // 144.5
                                            FillCase{75, 217},                   // 216.75
-                                           FillCase{99, 286}, FillCase{100, 289}));
+                                           FillCase{99, 286}, FillCase{100, 289}),
+                         [](const auto& info) { return std::to_string(info.param.percent); });
 
 // Letters of a colour within the part of the text box that lies in `cols`.
 bool HasLetters(const QImage& image, const TUiProgressBar& bar, Span cols, const QColor& letters,
