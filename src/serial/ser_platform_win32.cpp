@@ -8,7 +8,8 @@
 #include <mutex>
 #include <string>
 
-#include "ser_platform.h"
+#include "serial/port_names.h"
+#include "serial/ser_platform.h"
 
 namespace serial {
 namespace {
@@ -42,7 +43,7 @@ class TSerDeviceWin32 final : public TSerDevice {
     if (!readDone_.get() || !writeDone_.get() || !waitDone_.get() || !wake_.get() ||
         !closing_.get())
       return ERROR_NOT_ENOUGH_MEMORY;
-    const std::string path = "\\\\?\\" + name;
+    const std::string path = ResolveDevicePath(name);
     HANDLE h = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                            FILE_FLAG_OVERLAPPED, nullptr);
     if (h == INVALID_HANDLE_VALUE) return static_cast<int>(GetLastError());

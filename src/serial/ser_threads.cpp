@@ -12,7 +12,10 @@ bool TSerLink::HandOff(const std::function<void(TSerCustomComm&)>& fn) {
   {
     std::lock_guard lock(mutex);
     if (closed) return false;
-    ++parked;
+    // Blocked in a synchronizer, a thread waits for the user-interface thread and touches
+    // nothing of the component until its call runs there; a call made directly is running
+    // component code and must be waited for.
+    if (sync) ++parked;
   }
   // Keep the link alive for the call even if the thread were to drop it meanwhile.
   auto self = shared_from_this();
@@ -30,7 +33,7 @@ bool TSerLink::HandOff(const std::function<void(TSerCustomComm&)>& fn) {
     std::lock_guard lock(unsynchronized);
     call();
   }
-  {
+  if (sync) {
     std::lock_guard lock(mutex);
     --parked;
   }
