@@ -1,6 +1,7 @@
 // The port menu's order.
 #include <gtest/gtest.h>
 
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -13,6 +14,10 @@ struct SortCase {
   const char* label;
   std::vector<std::string> in, out;
 };
+// Names the row in test listings instead of dumping its bytes.
+inline void PrintTo(const SortCase& c, std::ostream* os) {
+  *os << c.label;
+}
 
 class SortPortNamesTest : public ::testing::TestWithParam<SortCase> {};
 

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -56,6 +57,10 @@ struct WriteCase {
   const char* value;
   std::string after;
 };
+// Names the row in test listings instead of dumping its bytes.
+inline void PrintTo(const WriteCase& c, std::ostream* os) {
+  *os << c.label;
+}
 
 class IniWriteBytesTest : public ::testing::TestWithParam<WriteCase> {};
 
@@ -114,6 +119,10 @@ struct RefusedCase {
   const char* label;
   std::string section, key, value;
 };
+// Names the row in test listings instead of dumping its bytes.
+inline void PrintTo(const RefusedCase& c, std::ostream* os) {
+  *os << c.label;
+}
 
 class IniUnstorableTextTest : public ::testing::TestWithParam<RefusedCase> {};
 

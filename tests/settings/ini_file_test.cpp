@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -69,6 +70,10 @@ struct KeysCase {
   const char* section;
   std::vector<std::string> keys;
 };
+// Names the row in test listings instead of dumping its bytes.
+inline void PrintTo(const KeysCase& c, std::ostream* os) {
+  *os << c.label;
+}
 
 class IniListKeysTest : public ::testing::TestWithParam<KeysCase> {};
 

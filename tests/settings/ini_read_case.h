@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
 #include <string>
 
 namespace settings {
@@ -15,6 +16,10 @@ struct ReadCase {
   const char* fallback;
   std::string expected;
 };
+// Names the row in test listings instead of dumping its bytes.
+inline void PrintTo(const ReadCase& c, std::ostream* os) {
+  *os << c.label;
+}
 
 class IniReadTest : public ::testing::TestWithParam<ReadCase> {};
 

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 namespace settings {
 namespace {
 
@@ -14,6 +16,10 @@ struct ExtCase {
   const char* ext;
   const char* expected;
 };
+// Names the row in test listings instead of dumping its bytes.
+inline void PrintTo(const ExtCase& c, std::ostream* os) {
+  *os << c.name << " -> " << c.expected;
+}
 
 class ChangeFileExtTest : public ::testing::TestWithParam<ExtCase> {};
 
@@ -74,6 +80,10 @@ struct MaskCase {
   TUiRegAccess access;
   std::uint32_t mask;
 };
+// Names the row in test listings instead of dumping its bytes.
+inline void PrintTo(const MaskCase& c, std::ostream* os) {
+  *os << "set 0x" << std::hex << c.access.Bits();
+}
 
 class RegAccessMaskTest : public ::testing::TestWithParam<MaskCase> {};
 
