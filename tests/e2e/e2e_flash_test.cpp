@@ -8,6 +8,7 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <memory>
 #include <random>
 
 #include "child_process.h"
@@ -80,7 +81,9 @@ struct TFlashCase {
 };
 
 // Names the case in test output instead of dumping its bytes.
-void PrintTo(const TFlashCase& c, std::ostream* os) { *os << c.name; }
+void PrintTo(const TFlashCase& c, std::ostream* os) {
+  *os << c.name;
+}
 
 class FlashCaseTest : public FlashTest, public ::testing::WithParamInterface<TFlashCase> {};
 
