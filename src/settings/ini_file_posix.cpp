@@ -73,11 +73,11 @@ bool WriteAll(int fd, const std::string& data) {
 bool ReplaceFile(std::filesystem::path target, const std::string& data) {
   namespace fs = std::filesystem;
   std::error_code ec;
-  // Writing through a link updates the file it points at and keeps the link.
-  if (fs::is_symlink(target, ec)) {
-    const fs::path resolved = fs::weakly_canonical(target, ec);
-    if (ec) return false;
-    target = resolved;
+  // Writing through a link updates (or creates) the file it points at and keeps the link.
+  for (int hops = 0; fs::is_symlink(target, ec); ++hops) {
+    const fs::path next = fs::read_symlink(target, ec);
+    if (ec || hops == 40) return false;
+    target = next.is_absolute() ? next : target.parent_path() / next;
   }
   fs::path dir = target.parent_path();
   if (dir.empty()) dir = ".";
@@ -91,8 +91,9 @@ bool ReplaceFile(std::filesystem::path target, const std::string& data) {
   std::string tempName;
   int rawFd = -1;
   for (int attempt = 0; attempt < 100 && rawFd < 0; ++attempt) {
-    tempName = (dir / ("." + target.filename().string() + ".tmp-" + std::to_string(::getpid()) +
-                       "-" + std::to_string(counter++)))
+    // Named after the file (shortened, so a long name still leaves room) to show whose it is.
+    tempName = (dir / ("." + target.filename().string().substr(0, 64) + ".tmp-" +
+                       std::to_string(::getpid()) + "-" + std::to_string(counter++)))
                    .string();
     // A new file gets the usual mode (0666 less the umask); a rewrite keeps the old one.
     rawFd = ::open(tempName.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, exists ? 0600 : 0666);

@@ -214,6 +214,25 @@ TEST(IniPosixTest, WriteThroughALinkUpdatesItsTargetAndKeepsTheLink) {
   EXPECT_EQ(ReadFile(target), "[A]\r\na=1\r\n[PortName]\r\nName=COM3\r\n");
 }
 
+TEST(IniPosixTest, WriteThroughADanglingLinkCreatesItsTarget) {
+  TempDir dir;
+  fs::create_directory(dir.path() / "conf");
+  fs::create_symlink("conf/real.ini", dir.path() / "prog.ini");
+  TIniFile ini(dir.File("prog.ini"));
+  ini.WriteText("PortName", "Name", "COM3");
+  EXPECT_TRUE(fs::is_symlink(dir.path() / "prog.ini"));
+  EXPECT_EQ(ReadFile(dir.File("conf/real.ini")), "[PortName]\r\nName=COM3\r\n");
+}
+
+TEST(IniPosixTest, LinkLoopIsRefused) {
+  TempDir dir;
+  fs::create_symlink("b.ini", dir.path() / "a.ini");
+  fs::create_symlink("a.ini", dir.path() / "b.ini");
+  TIniFile ini(dir.File("a.ini"));
+  EXPECT_THROW(ini.WriteText("PortName", "Name", "COM3"), EIniFileException);
+  EXPECT_EQ(ini.ReadText("PortName", "Name", "COM1"), "COM1");
+}
+
 TEST(IniPosixTest, UnreadableExistingFileIsNotOverwritten) {
   if (geteuid() == 0) GTEST_SKIP() << "file permissions do not bind the superuser";
   TempDir dir;
@@ -263,13 +282,13 @@ TEST(IniPosixTest, RegistryIsRefusedClearlyAndTheStoreRecovers) {
   EXPECT_FALSE(store.Stale());
 }
 
-TEST(IniPosixTest, PathTypeOnlyRegistryAlsoRefusedWithTitleAndDefaultName) {
-  TUiRegIniFile store;
-  store.SetApplicationTitle("Загрузчик");
-  store.SetPathType(ptRegistry);
-  store.SetRegKey(hkeyLocalMachine);
-  store.SetRegAccess({keyRead});
-  EXPECT_THROW(store.SectionHasKeys("PortName"), ERegistryException);
+TEST(IniPosixTest, LongFileNameStillGetsItsTemporaryFile) {
+  TempDir dir;
+  const std::string path = dir.File(std::string(240, 'n') + ".ini");
+  TIniFile ini(path);
+  ini.WriteText("PortName", "Name", "COM3");
+  EXPECT_EQ(ReadFile(path), "[PortName]\r\nName=COM3\r\n");
+  EXPECT_EQ(FolderEntries(dir.path()).size(), 1u);
 }
 
 }  // namespace
