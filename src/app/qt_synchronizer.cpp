@@ -49,6 +49,10 @@ void TQtSynchronizer::Synchronize(const std::function<void()>& call) {
 
   // Marks the call finished when the queued functor is destroyed, run or not.
   struct TCompletion {
+    TCompletion(std::shared_ptr<TShared> s, std::shared_ptr<TPending> p)
+        : shared(std::move(s)), pending(std::move(p)) {}
+    TCompletion(const TCompletion&) = delete;
+    TCompletion& operator=(const TCompletion&) = delete;
     std::shared_ptr<TShared> shared;
     std::shared_ptr<TPending> pending;
     ~TCompletion() {
@@ -59,7 +63,7 @@ void TQtSynchronizer::Synchronize(const std::function<void()>& call) {
       shared->done.notify_all();
     }
   };
-  auto completion = std::make_shared<TCompletion>(TCompletion{shared, pending});
+  auto completion = std::make_shared<TCompletion>(shared, pending);
 
   QMetaObject::invokeMethod(
       context_,

@@ -1,0 +1,226 @@
+// Choosing a port, starting, and whole transfers through the real window against the
+// device simulator.
+#include <QLabel>
+#include <QMenu>
+#include <QProcess>
+#include <QTimer>
+#include <filesystem>
+
+#include "app/unit2.h"
+#include "controls/ui_progress_bar.h"
+#include "window_test_fixture.h"
+
+namespace {
+
+using apptest::TPty;
+using apptest::WaitFor;
+using apptest::WindowTest;
+
+class PortTest : public WindowTest {
+ protected:
+  TPty pty;
+  std::unique_ptr<app::TForm1> form;
+  int opened = 0;
+  int closed = 0;
+
+  void SetUp() override {
+    ports = {pty.SlavePath()};
+    Settings("", HexFile());
+    form = Create();
+    form->SerComm1.SetOnOpen([this](serial::TSerCustomComm&) { ++opened; });
+    form->SerComm1.SetOnClose([this](serial::TSerCustomComm&) { ++closed; });
+    form->show();
+    ASSERT_TRUE(WaitFor([&] { return driver.Count("box") == 1; }));  // no port saved
+    driver.Seen.clear();
+  }
+  void TearDown() override { form.reset(); }
+  QAction* Item() { return form->PortMenu->actions().value(0); }
+};
+
+TEST_F(PortTest, ChoosingPortOpensItAndSavesIt) {
+  form->PortMenuItemClick(Item());
+  EXPECT_TRUE(form->SerComm1.IsOpen());
+  EXPECT_EQ(opened, 1);
+  EXPECT_EQ(form->SerComm1.DeviceName(), pty.SlavePath());
+  EXPECT_EQ(form->PortStatusPane->text().toStdString(), pty.SlavePath());
+  EXPECT_NE(apptest::ReadIni(ini).find("[PortName]\nName=" + pty.SlavePath() + "\n"),
+            std::string::npos)
+      << apptest::ReadIni(ini);
+  EXPECT_TRUE(driver.Seen.empty());
+}
+
+TEST_F(PortTest, ChoosingTheSamePortAgainReopensIt) {
+  form->PortMenuItemClick(Item());
+  form->PortMenuItemClick(Item());
+  EXPECT_TRUE(form->SerComm1.IsOpen());
+  EXPECT_EQ(opened, 2);
+  EXPECT_EQ(closed, 1);
+}
+
+TEST_F(PortTest, SenderThatIsNoMenuItemIsIgnored) {
+  form->PortMenuItemClick(form->ABegin);
+  form->PortMenuItemClick(nullptr);
+  EXPECT_FALSE(form->SerComm1.IsOpen());
+  EXPECT_EQ(form->SerComm1.DeviceName(), "COM%d");
+}
+
+// Whether this process holds a descriptor on the given device.
+bool HoldsDevice(const std::string& device) {
+  std::error_code error;
+  for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd", error)) {
+    std::error_code ignored;
+    if (std::filesystem::read_symlink(entry.path(), ignored) == device) return true;
+  }
+  return false;
+}
+
+TEST_F(PortTest, ClosingTheWindowClosesThePort) {
+  form->PortMenuItemClick(Item());
+  ASSERT_TRUE(form->SerComm1.IsOpen());
+  EXPECT_TRUE(HoldsDevice(pty.SlavePath()));
+  form.reset();
+  EXPECT_FALSE(HoldsDevice(pty.SlavePath()));
+}
+
+TEST_F(WindowTest, PortThatFailsToOpenShowsErrorAndIsNotSaved) {
+  ports = {"/nonexistent-dir/ttyNope"};
+  Settings("", HexFile());
+  auto form = Create();
+  form->show();
+  ASSERT_TRUE(WaitFor([&] { return driver.Count("box") == 1; }));
+  driver.Seen.clear();
+  QTimer::singleShot(0, form.get(), [&] { form->PortMenu->actions().value(0)->trigger(); });
+  ASSERT_TRUE(WaitFor([&] { return driver.Count("box") == 1; }));
+  EXPECT_EQ(driver.Seen[0].icon, QMessageBox::Critical);
+  EXPECT_TRUE(driver.Seen[0].text.contains("ttyNope")) << driver.Seen[0].text.toStdString();
+  EXPECT_TRUE(driver.Seen[0].text.endsWith('.'));
+  EXPECT_FALSE(form->SerComm1.IsOpen());
+  EXPECT_EQ(form->PortStatusPane->text(), "");  // the rest of the handler was skipped
+  EXPECT_EQ(apptest::ReadIni(ini).find("[PortName]"), std::string::npos);
+}
+
+TEST_F(WindowTest, StartWithNoPortDoesNothing) {
+  ports = {"ttyS0"};
+  Settings("", HexFile("fw.hex"));
+  auto form = Create();
+  form->show();
+  ASSERT_TRUE(WaitFor([&] { return driver.Count("box") == 1; }));
+  form->ABegin->trigger();
+  apptest::Spin(std::chrono::milliseconds(30));
+  EXPECT_EQ(form->Engine().TransferState(), engine::tsIdle);
+  EXPECT_FALSE(form->Form2->isVisible());
+  EXPECT_FALSE(form->Engine().HasImage());
+  EXPECT_FALSE(std::filesystem::exists(dir.File("fw.BIN")));
+  EXPECT_EQ(driver.Count("box"), 1);
+}
+
+// ---- against the device simulator -------------------------------------------------------
+
+#ifdef BOOTSIM_PATH
+
+class BootsimTest : public WindowTest {
+ protected:
+  QProcess bootsim;
+  std::string portPath;
+  std::string outFile = dir.File("received.bin");
+
+  void StartBootsim(const QStringList& extra) {
+    QStringList args{"--no-publish", "--announce-every", "20", "--out",
+                     QString::fromStdString(outFile)};
+    args << extra;
+    bootsim.setProcessChannelMode(QProcess::SeparateChannels);
+    bootsim.start(BOOTSIM_PATH, args);
+    ASSERT_TRUE(bootsim.waitForStarted(5000));
+    ASSERT_TRUE(WaitFor([&] { return bootsim.canReadLine(); }, std::chrono::seconds(5)))
+        << bootsim.readAllStandardError().toStdString();
+    portPath = bootsim.readLine().trimmed().toStdString();
+    ASSERT_FALSE(portPath.empty());
+  }
+  void TearDown() override {
+    bootsim.kill();
+    bootsim.waitForFinished(5000);
+  }
+};
+
+TEST_F(BootsimTest, FullTransferFollowsProgressAndReturnsToReady) {
+  StartBootsim({});
+  ports = {portPath};
+  Settings(portPath, HexFile("fw.hex", 600));
+  auto form = Create();
+  form->show();
+  std::vector<int> percents;
+  std::vector<bool> barShown;
+  form->UiProgressBar1->SetOnChange([&](controls::TUiProgressBar& bar, int percent) {
+    percents.push_back(percent);
+    barShown.push_back(!bar.isHidden());
+  });
+
+  form->ABegin->trigger();
+  // Waiting for the device: prompt shown, image converted, bar prepared.
+  EXPECT_TRUE(form->Form2->isVisible());
+  EXPECT_TRUE(form->SerComm1.IsOpen());
+  EXPECT_EQ(form->UiProgressBar1->TotalParts(), 600u / 128u);
+  EXPECT_TRUE(std::filesystem::exists(dir.File("fw.BIN")));
+
+  ASSERT_TRUE(WaitFor([&] { return form->Engine().Outcome() == engine::TOutcome::Finished; }))
+      << "state " << int(form->Engine().TransferState());
+  EXPECT_EQ(percents, (std::vector<int>{25, 50, 75, 100}));
+  EXPECT_EQ(barShown, std::vector<bool>(percents.size(), true));
+  // Ready again.
+  EXPECT_TRUE(form->UiProgressBar1->isHidden());
+  EXPECT_FALSE(form->Form2->isVisible());
+  EXPECT_TRUE(form->ABegin->isEnabled());
+  EXPECT_TRUE(form->ASelectFile->isEnabled());
+  EXPECT_TRUE(form->UiToolButton2->isEnabled());
+  EXPECT_TRUE(driver.Seen.empty());
+
+  // The device received the image, padded to whole blocks.
+  const std::string expected = apptest::MakeImage(600) + std::string(40, '\0');
+  ASSERT_TRUE(WaitFor([&] { return apptest::ReadFile(outFile).size() == expected.size(); }));
+  EXPECT_EQ(apptest::ReadFile(outFile), expected);
+}
+
+TEST_F(BootsimTest, WrongReplyStopsAndReturnsToReady) {
+  StartBootsim({"--wrong-sum-at", "2"});
+  ports = {portPath};
+  Settings(portPath, HexFile("fw.hex", 1000));
+  auto form = Create();
+  form->show();
+  bool disabledDuringTransfer = false;
+  form->UiProgressBar1->SetOnChange([&](controls::TUiProgressBar&, int) {
+    disabledDuringTransfer = disabledDuringTransfer || !form->ABegin->isEnabled();
+  });
+  form->ABegin->trigger();
+  ASSERT_TRUE(WaitFor([&] { return driver.Count("box") == 1; }));
+  EXPECT_EQ(driver.Seen[0].text, QString::fromUtf8("Ошибка ответа"));
+  EXPECT_EQ(driver.Seen[0].title, QString::fromUtf8("Загрузчик"));
+  EXPECT_EQ(form->Engine().Outcome(), engine::TOutcome::ErrorStop);
+  EXPECT_EQ(form->Engine().TransferState(), engine::tsIdle);
+  EXPECT_TRUE(disabledDuringTransfer);
+  EXPECT_TRUE(form->UiProgressBar1->isHidden());
+  EXPECT_EQ(form->UiProgressBar1->PartsComplete(), 0u);
+  EXPECT_FALSE(form->Form2->isVisible());
+  EXPECT_TRUE(form->ABegin->isEnabled());
+  EXPECT_TRUE(form->ASelectFile->isEnabled());
+  EXPECT_TRUE(form->UiToolButton2->isEnabled());
+}
+
+TEST_F(BootsimTest, MissingHexFileFailsAtStartWithErrorBox) {
+  StartBootsim({});
+  ports = {portPath};
+  Settings(portPath, HexFile("fw.hex"));
+  auto form = Create();
+  form->show();
+  std::filesystem::remove(dir.File("fw.hex"));
+  QTimer::singleShot(0, form.get(), [&] { form->ABegin->trigger(); });
+  ASSERT_TRUE(WaitFor([&] { return driver.Count("box") == 1; }));
+  EXPECT_EQ(driver.Seen[0].icon, QMessageBox::Critical);
+  EXPECT_TRUE(driver.Seen[0].text.startsWith("Cannot open file"))
+      << driver.Seen[0].text.toStdString();
+  EXPECT_FALSE(form->Form2->isVisible());
+  EXPECT_EQ(form->Engine().TransferState(), engine::tsIdle);
+}
+
+#endif  // BOOTSIM_PATH
+
+}  // namespace

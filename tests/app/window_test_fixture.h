@@ -1,0 +1,66 @@
+// A window under test: isolated settings file, injected port list, dialogs driven.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/unit1.h"
+#include "window_test_support.h"
+
+namespace apptest {
+
+// A pseudo-terminal whose slave end stands in for a serial port.
+class TPty {
+ public:
+  TPty();
+  ~TPty();
+  TPty(const TPty&) = delete;
+  TPty& operator=(const TPty&) = delete;
+  const std::string& SlavePath() const { return slavePath_; }
+  int Master() const { return master_; }
+
+ private:
+  int master_ = -1;
+  std::string slavePath_;
+};
+
+class WindowTest : public ::testing::Test {
+ protected:
+  TTempDir dir;
+  std::string ini = dir.File("loader.ini");
+  std::vector<std::string> ports;
+  TModalDriver driver;
+
+  app::TForm1Options Options() {
+    app::TForm1Options options;
+    options.settingsPath = ini;
+    options.enumeratePorts = [this] { return ports; };
+    return options;
+  }
+  std::unique_ptr<app::TForm1> Create() { return std::make_unique<app::TForm1>(Options()); }
+
+  // A HEX file that exists, of an image of `size` bytes.
+  std::string HexFile(const std::string& name = "fw.hex", std::size_t size = 600) {
+    const std::string path = dir.File(name);
+    WriteFile(path, MakeHex(size));
+    return path;
+  }
+  void Settings(const std::string& port, const std::string& file) {
+    std::string text;
+    if (!port.empty()) text += "[PortName]\nName=" + port + "\n";
+    if (!file.empty()) text += "[FileName]\nName=" + file + "\n";
+    WriteFile(ini, text);
+  }
+  std::vector<QString> BoxTexts() const {
+    std::vector<QString> texts;
+    for (const TSeenModal& seen : driver.Seen) {
+      if (seen.kind == "box") texts.push_back(seen.text);
+    }
+    return texts;
+  }
+};
+
+}  // namespace apptest
