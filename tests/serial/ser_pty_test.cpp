@@ -217,6 +217,28 @@ TEST(SerPty, ReadEndsAtTheInterByteGapAndKeepsEarlyBytes) {
   EXPECT_EQ(buf[0], '3');
 }
 
+TEST(SerPty, ReadsCutByTheTimeOutLoseNoBytes) {
+  Rig r;
+  r.comm.Buffers().SetReadTimeout(30);
+  r.comm.Open();
+  std::string sent;
+  for (int i = 0; i < 60; ++i) sent += static_cast<char>('A' + i % 26);
+  std::thread trickle([&] {
+    for (char c : sent) {
+      r.pty.Send(std::string(1, c));
+      std::this_thread::sleep_for(2ms);
+    }
+  });
+  std::string got;
+  const auto deadline = Clock::now() + 3s;
+  while (got.size() < sent.size() && Clock::now() < deadline) {
+    char buf[1000];
+    got.append(buf, static_cast<std::size_t>(r.comm.ReadData(buf, sizeof buf)));
+  }
+  trickle.join();
+  EXPECT_EQ(got, sent);
+}
+
 TEST(SerPty, PeerHangUpDoesNotSpin) {
   Rig r;
   int calls = 0;
