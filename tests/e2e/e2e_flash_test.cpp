@@ -149,6 +149,20 @@ TEST_F(FlashTest, PowerOnBySignalAndPortGivenAsPath) {
   EXPECT_FALSE(std::filesystem::exists(ports_ + "/bootsim0"));
 }
 
+TEST_F(FlashTest, KeepGoingServesOneLoaderAfterAnother) {
+  auto sim = StartSim({"--keep-going", "--out", "out.bin"});
+  for (unsigned round = 0; round < 2; ++round) {
+    const std::vector<std::uint8_t> image = RandomImage(400 + round * 300, round);
+    auto cli = StartCli({"flash", "--port", "bootsim0", WriteHex("r.hex", image)});
+    ASSERT_TRUE(cli->WaitForOutput(kPrompt, 20s)) << cli->Errors();
+    sim->WriteStdin("p");
+    EXPECT_EQ(cli->Wait(30s), 0) << round << cli->Errors() << sim->Errors();
+    ExpectReceived(image);  // the latest transfer's blocks
+  }
+  sim->Signal(SIGTERM);
+  EXPECT_EQ(sim->Wait(20s), 0) << sim->Errors();
+}
+
 TEST_F(FlashTest, RepeatedAnnouncementsStartTheTransfer) {
   // A long period keeps a second announcement out of the way of the first's handshake.
   auto sim = StartSim({"--once", "--out", "out.bin", "--announce-every", "400"});
