@@ -8,6 +8,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <termios.h>
 #include <time.h>
@@ -115,6 +116,12 @@ struct TPty {
   // Bytes the loader has not read are lost, as on a real line nobody listens to.
   void DropUnread() const {
     if (slave >= 0) tcflush(slave, TCIFLUSH);
+  }
+  // Bytes waiting for the loader to read them.
+  int Unread() const {
+    int n = 0;
+    if (slave < 0 || ioctl(slave, FIONREAD, &n) != 0) return 0;
+    return n;
   }
   // From now on the master sees a hang-up when the loader closes the port.
   void ReleaseSlave() {
@@ -275,6 +282,14 @@ class TSimulator {
       }
 
       if (nextAnnounce_ && *nextAnnounce_ <= now) {
+        // Someone has read the last announcement but not answered yet: a loader that is
+        // about to send its handshake must not get a second 0x55 in between. Give it one
+        // more period before announcing again.
+        if (pending_.empty() && pty_.Unread() == 0 && !announceGraceUsed_) {
+          announceGraceUsed_ = true;
+          nextAnnounce_ = now + Ms(*options_.announceEvery);
+          continue;
+        }
         PowerOn(now, false);
         continue;
       }
@@ -397,6 +412,7 @@ class TSimulator {
     lineFreeAt_ = now;
     awaitingNext_ = false;
     Schedule(device_.PowerOn(), now);
+    announceGraceUsed_ = false;
     nextAnnounce_.reset();
     if (options_.announceEvery) nextAnnounce_ = now + Ms(*options_.announceEvery);
   }
@@ -518,6 +534,7 @@ class TSimulator {
   Ns lineFreeAt_ = 0;
   std::optional<Ns> nextAnnounce_;
   std::optional<Ns> lingerUntil_;
+  bool announceGraceUsed_ = false;
   bool quit_ = false;
   bool exitWhenDrained_ = false;
   bool writeFailed_ = false;
