@@ -10,7 +10,7 @@
 #include <string>
 #include <thread>
 
-#include "ser_platform.h"
+#include "serial/ser_platform.h"
 
 namespace serial {
 namespace {
