@@ -24,8 +24,9 @@ class ImageFile {
   static ErrorCode NotFound();
   // Size in bytes at the time of the call.
   std::uint64_t Size() const;
-  // Reads up to n bytes; fewer only at the end of the file or when reading fails.
-  std::size_t Read(void* p, std::size_t n);
+  // Reads up to n bytes; fewer only at the end of the file or when reading fails,
+  // which sets error (0 at the end of the file).
+  std::size_t Read(void* p, std::size_t n, ErrorCode& error);
 
  private:
   static constexpr std::intptr_t kNoHandle = -1;

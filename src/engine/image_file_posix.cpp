@@ -41,12 +41,14 @@ std::uint64_t ImageFile::Size() const {
   return static_cast<std::uint64_t>(st.st_size);
 }
 
-std::size_t ImageFile::Read(void* p, std::size_t n) {
+std::size_t ImageFile::Read(void* p, std::size_t n, ErrorCode& error) {
   auto* out = static_cast<char*>(p);
   std::size_t done = 0;
+  error = 0;
   while (done < n) {
     const ssize_t got = ::read(static_cast<int>(handle_), out + done, n - done);
     if (got < 0 && errno == EINTR) continue;
+    if (got < 0) error = static_cast<ErrorCode>(errno);
     if (got <= 0) break;
     done += static_cast<std::size_t>(got);
   }

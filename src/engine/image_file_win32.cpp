@@ -35,14 +35,17 @@ std::uint64_t ImageFile::Size() const {
   return static_cast<std::uint64_t>(size.QuadPart);
 }
 
-std::size_t ImageFile::Read(void* p, std::size_t n) {
+std::size_t ImageFile::Read(void* p, std::size_t n, ErrorCode& error) {
   auto* out = static_cast<char*>(p);
   std::size_t done = 0;
+  error = 0;
   while (done < n) {
     DWORD got = 0;
-    if (!::ReadFile(Handle(handle_), out + done, static_cast<DWORD>(n - done), &got, nullptr) ||
-        got == 0)
+    if (!::ReadFile(Handle(handle_), out + done, static_cast<DWORD>(n - done), &got, nullptr)) {
+      error = ::GetLastError();
       break;
+    }
+    if (got == 0) break;
     done += got;
   }
   return done;

@@ -36,7 +36,7 @@ void TransferEngine::Start(const std::string& hexFileName) {
   // The converter renames and recreates the image file, so ours must be closed first.
   CloseImage();
   try {
-    OpenImage(oh2b::HexToBin(hexFileName));
+    OpenImage(oh2b::HexToBin(hexFileName), hexFileName);
   } catch (...) {
     // Nothing is left to send: a device answering an earlier start must not find
     // the engine still waiting.
@@ -149,9 +149,12 @@ void TransferEngine::BuildPageCommand() {
 void TransferEngine::BuildDataBlock() {
   ClearTxBuffer();
   std::uint8_t* const data = txBuffer_.data() + kCommandLength;
-  // A short read (end of the image, or a read error) makes this the last block; the
-  // zeroed rest of the buffer fills it out.
-  if (imageStream_->Read(data, kBlockSize) < std::size_t{kBlockSize}) endReached_ = true;
+  // A short read at the end of the image makes this the last block; the zeroed rest
+  // of the buffer fills it out. A read error must not pass for the end of the image:
+  // the device would be told the transfer is complete.
+  ImageFile::ErrorCode error = 0;
+  if (imageStream_->Read(data, kBlockSize, error) < std::size_t{kBlockSize}) endReached_ = true;
+  if (error != 0) AbandonOnReadError(error);
 
   txBuffer_[0] = kDataBlock;
   txBuffer_[1] = static_cast<std::uint8_t>(blockAddress_ >> 8);
@@ -200,19 +203,37 @@ void TransferEngine::Send() {
   transport_.WriteData(txBuffer_.data(), txLength_);
 }
 
-void TransferEngine::OpenImage(const std::string& imageName) {
+void TransferEngine::OpenImage(const std::string& imageName, const std::string& hexFileName) {
+  using namespace oh2b::fileops;
   auto image = std::make_unique<ImageFile>();
-  // The converter names no image when the HEX file does not exist; that name opens nothing.
+  // The converter names no image when the HEX file does not exist: say which file is
+  // missing rather than naming the current directory.
+  const std::string path =
+      imageName.empty() ? hexFileName : PathInDirectory(CurrentDirectory(), imageName);
   const ImageFile::ErrorCode error =
       imageName.empty() ? ImageFile::NotFound() : image->Open(imageName);
-  if (error != 0) {
-    using namespace oh2b::fileops;
-    const std::string cwd = CurrentDirectory();
-    throw oh2b::EFOpenError("Cannot open file \"" +
-                            (imageName.empty() ? cwd : PathInDirectory(cwd, imageName)) + "\". " +
-                            SystemErrorText(error));
-  }
+  if (error != 0)
+    throw oh2b::EFOpenError("Cannot open file \"" + path + "\". " + SystemErrorText(error));
   imageStream_ = std::move(image);
+  imagePath_ = path;
+}
+
+void TransferEngine::AbandonOnReadError(unsigned long error) {
+  const std::string text =
+      "Cannot read file \"" + imagePath_ + "\". " +
+      oh2b::fileops::SystemErrorText(static_cast<oh2b::fileops::ErrorCode>(error));
+  // Nothing is sent: the device keeps waiting for a block and the controls return to
+  // ready, as after a wrong reply, but the operator sees why.
+  controls_.SetPartsComplete(0);
+  blockAddress_ = 0;
+  blockCount_ = 0;
+  transferState_ = tsIdle;
+  outcome_ = TOutcome::ErrorStop;
+  controls_.SetProgressVisible(false);
+  controls_.SetControlsEnabled(true);
+  controls_.SetPromptVisible(false);
+  CloseImage();
+  throw EImageReadError(text);
 }
 
 void TransferEngine::CloseImage() {

@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <fstream>
 #include <memory>
+#include <stdexcept>
 #include <string>
 
 namespace engine {
@@ -54,6 +55,12 @@ class IControls {
 };
 
 inline constexpr const char* kReplyErrorText = "Ошибка ответа";
+
+// Reading the image failed in the middle of a transfer: "Cannot read file "%s". %s".
+class EImageReadError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
 
 class TransferEngine {
  public:
@@ -100,7 +107,8 @@ class TransferEngine {
   void Finish();
   void ErrorStop();
   void Send();
-  void OpenImage(const std::string& imageName);
+  void OpenImage(const std::string& imageName, const std::string& hexFileName);
+  [[noreturn]] void AbandonOnReadError(unsigned long error);
   void CloseImage();
   void ClearTxBuffer();
 
@@ -109,6 +117,7 @@ class TransferEngine {
 
   std::uint8_t expectedReply_ = 0;
   std::unique_ptr<ImageFile> imageStream_;
+  std::string imagePath_;  // full path of the open image, for error texts
   std::array<std::uint8_t, kTxBufferSize> txBuffer_{};
   std::int32_t txLength_ = 0;
   std::int32_t rxCount_ = 0;

@@ -469,9 +469,8 @@ TEST_P(FailedStartTest, NoImageMeansNoWait) {
     EXPECT_STREQ(e.what(), "'$ZZ' is not a valid integer value");
   } catch (const oh2b::EFOpenError& e) {
     EXPECT_FALSE(c.brokenHex);
-    // The converter returns no name for a missing HEX file; opening that fails.
-    EXPECT_EQ(std::string(e.what()), "Cannot open file \"" + fs::current_path().string() +
-                                         "\". No such file or directory");
+    // The converter returns no name for a missing HEX file: the error names that file.
+    EXPECT_EQ(std::string(e.what()), "Cannot open file \"" + hex + "\". No such file or directory");
   }
 
   EXPECT_EQ(engine.TransferState(), engine::tsIdle);
@@ -598,10 +597,26 @@ TEST_F(ImageFileTest, ReadsToTheEndThenComesUpShort) {
   ASSERT_EQ(file.Open("img.BIN"), 0u);
   EXPECT_EQ(file.Size(), 200u);
   Bytes buffer(128);
-  EXPECT_EQ(file.Read(buffer.data(), 128), 128u);
-  EXPECT_EQ(file.Read(buffer.data(), 128), 72u);
-  EXPECT_EQ(file.Read(buffer.data(), 128), 0u);
+  engine::ImageFile::ErrorCode error = 1;
+  EXPECT_EQ(file.Read(buffer.data(), 128, error), 128u);
+  EXPECT_EQ(error, 0u);
+  EXPECT_EQ(file.Read(buffer.data(), 128, error), 72u);
+  EXPECT_EQ(error, 0u);
+  EXPECT_EQ(file.Read(buffer.data(), 128, error), 0u);
+  EXPECT_EQ(error, 0u);  // the end of the file is no error
   EXPECT_EQ(buffer[0], 0x5A);
+}
+
+// A read that fails is told apart from the end of the image, so a transfer cannot
+// finish on a block of zeros that stand for unreadable data.
+TEST_F(ImageFileTest, ReadErrorIsReportedNotTakenForTheEnd) {
+  engine::ImageFile file;
+  // The process's own memory opens as a file, but reading its address 0 fails.
+  if (file.Open("/proc/self/mem") != 0) GTEST_SKIP() << "no /proc/self/mem";
+  Bytes buffer(128);
+  engine::ImageFile::ErrorCode error = 0;
+  EXPECT_EQ(file.Read(buffer.data(), 128, error), 0u);
+  EXPECT_NE(error, 0u);
 }
 
 TEST_F(ImageFileTest, MissingFilesAndFoldersDoNotOpen) {
