@@ -1,0 +1,173 @@
+#!/usr/bin/env bash
+# Cross-builds the Windows programs with MinGW-w64 and runs them under Wine:
+#   1. the Qt-free unit tests, through ctest;
+#   2. port discovery (loader-cli.exe ports) and the serial device layer's own tests on a
+#      Wine COM port whose other end is a native echoing pseudo-terminal;
+#   3. an end-to-end `loader-cli.exe flash` against the native device simulator (bootsim).
+# Needs: scripts/install-deps.sh wine (MinGW-w64 posix, wine, wine64), gcc, cmake, ninja.
+# Environment: BUILD_WIN (cross build folder, default build-win), BUILD_NATIVE (native
+# build for bootsim, default build-windows-native), JOBS.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$PWD
+
+build_win=${BUILD_WIN:-build-win}
+build_native=${BUILD_NATIVE:-build-windows-native}
+jobs=${JOBS:-$(nproc)}
+gen=()
+command -v ninja >/dev/null && gen=(-G Ninja)
+
+say() { printf '\n== wine-tests: %s\n' "$*"; }
+fail() {
+  printf 'wine-tests: FAILED: %s\n' "$*" >&2
+  exit 1
+}
+
+for tool in x86_64-w64-mingw32-g++-posix wine wineserver gcc cmake; do
+  command -v "$tool" >/dev/null || fail "$tool is missing (run scripts/install-deps.sh wine)"
+done
+
+# --- build ------------------------------------------------------------------------------
+say "cross-building into $build_win"
+cmake -S . -B "$build_win" "${gen[@]}" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64.cmake" \
+  -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build "$build_win" -j "$jobs"
+win=$(cd "$build_win" && pwd)
+cli_exe=$win/tools/loader-cli/loader-cli.exe
+[ -f "$cli_exe" ] || fail "loader-cli.exe was not built"
+
+say "native helpers: bootsim, the echoing pseudo-terminal and the modem-line shim"
+cmake -S . -B "$build_native" "${gen[@]}" -DLOADER_GUI=OFF -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+  >/dev/null
+cmake --build "$build_native" -j "$jobs" --target bootsim
+bootsim=$(cd "$build_native" && pwd)/tools/bootsim/bootsim
+native=$win/native
+mkdir -p "$native"
+gcc -O2 -Wall -Wextra -Werror -shared -fPIC -o "$native/ptyshim.so" tests/wine/ptyshim.c -ldl
+gcc -O2 -Wall -Wextra -Werror -o "$native/pty_echo" tests/wine/pty_echo.c
+
+# --- Wine -------------------------------------------------------------------------------
+export WINEPREFIX=$win/wineprefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+work=$(mktemp -d)
+pids=()
+cleanup() {
+  wineserver -k 2>/dev/null || true
+  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
+  wait 2>/dev/null || true
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+# One wineserver for the whole run, kept alive between programs. Wine's background services
+# start with the first program; they must not inherit ctest's output pipes (ctest would wait
+# for them to close), so the first program runs with its output elsewhere.
+start_wine() {
+  wineserver -k 2>/dev/null || true
+  wineserver -w 2>/dev/null || true
+  (setsid wineserver -f -p </dev/null >>"$win/wineserver.log" 2>&1 &)
+  sleep 0.5
+  wine wineboot -i </dev/null >>"$win/wineboot.log" 2>&1 || fail "wineboot (see $win/wineboot.log)"
+}
+
+# The first line a native helper prints: its pseudo-terminal's path.
+first_line() {
+  local file=$1 line=
+  for _ in $(seq 100); do
+    line=$(head -n 1 "$file" 2>/dev/null || true)
+    [ -n "$line" ] && break
+    sleep 0.05
+  done
+  [ -n "$line" ] || fail "no pseudo-terminal path in $file"
+  printf '%s' "$line"
+}
+
+say "Wine prefix $WINEPREFIX"
+start_wine
+
+# COM6: a line that sends back every byte. It lives for the whole run (stdin held open).
+# Each helper reads a pipe of its own that stays open and silent.
+mkfifo "$work/echo.in" "$work/sim.in"
+exec 7<>"$work/echo.in" 8<>"$work/sim.in"
+"$native/pty_echo" <&7 >"$work/echo.out" &
+pids+=($!)
+echo_pty=$(first_line "$work/echo.out")
+
+# COM5: the device simulator, switched on later by SIGUSR1.
+head -c 1000 /dev/urandom >"$work/payload.dat" # any bytes: the image to write
+"$bootsim" --no-publish --once --out "$work/received.bin" <&8 \
+  >"$work/bootsim.out" 2>"$work/bootsim.err" &
+bootsim_pid=$!
+pids+=("$bootsim_pid")
+sim_pty=$(first_line "$work/bootsim.out")
+
+# Wine maps a COM port to a device from this key when it starts.
+wine reg add 'HKLM\Software\Wine\Ports' /v COM5 /d "$sim_pty" /f >/dev/null
+wine reg add 'HKLM\Software\Wine\Ports' /v COM6 /d "$echo_pty" /f >/dev/null
+start_wine
+echo "COM5 -> $sim_pty (bootsim), COM6 -> $echo_pty (echo)"
+
+status=0
+
+say "unit tests (ctest)"
+(cd "$win" && ctest --output-on-failure -j "$jobs") || status=1
+
+# Wine's serial wait asks for the modem lines, which a pseudo-terminal does not have; the
+# shim answers that request (see tests/wine/ptyshim.c).
+with_shim() { LD_PRELOAD=$native/ptyshim.so "$@"; }
+
+say "port discovery: loader-cli.exe ports"
+ports=$(wine "$cli_exe" ports | tr -d '\r') || fail "loader-cli.exe ports failed"
+printf '%s\n' "$ports"
+grep -qx COM5 <<<"$ports" || { echo "COM5 is not listed" >&2; status=1; }
+grep -qx COM6 <<<"$ports" || { echo "COM6 is not listed" >&2; status=1; }
+
+say "serial device layer on COM6, port discovery"
+for test in ser_device_wine_test win32_layers_test; do
+  exe=$win/tests/wine/$test.exe
+  if [ -f "$exe" ]; then
+    with_shim env LOADER_WINE_ECHO_PORT=COM6 LOADER_WINE_COM_PORTS=COM5,COM6 \
+      timeout 120 wine "$exe" --gtest_brief=1 || status=1
+  else
+    echo "$test.exe was not built (is tests/wine in the build?)" >&2
+    status=1
+  fi
+done
+
+say "end to end: loader-cli.exe flash on COM5 against bootsim"
+# Intel HEX of the image: 16 data bytes a record, then the end record.
+od -An -v -tu1 -w16 "$work/payload.dat" | awk '
+  { n = NF; addr = (NR - 1) * 16; sum = n + int(addr / 256) + addr % 256
+    line = sprintf(":%02X%04X00", n, addr)
+    for (i = 1; i <= n; i++) { sum += $i; line = line sprintf("%02X", $i) }
+    printf "%s%02X\r\n", line, (256 - sum % 256) % 256 }
+  END { print ":00000001FF\r" }' >"$work/image.hex"
+(
+  cd "$work"
+  with_shim timeout 120 wine "$cli_exe" flash --port COM5 --timeout 30 image.hex \
+    >"$work/cli.out" 2>"$work/cli.err"
+) &
+cli_pid=$!
+sleep 3 # the loader opens the port; an early announcement waits in the line's queue
+kill -USR1 "$bootsim_pid"
+cli_status=0
+wait "$cli_pid" || cli_status=$?
+sim_status=0
+wait "$bootsim_pid" || sim_status=$?
+tr -d '\r' <"$work/cli.err" | tr '\r' '\n' | tail -n 3
+if [ "$cli_status" -ne 0 ] || [ "$sim_status" -ne 0 ]; then
+  echo "loader-cli.exe exit $cli_status, bootsim exit $sim_status" >&2
+  cat "$work/bootsim.err" >&2
+  status=1
+else
+  # The device receives the image, then zeros up to the next 128-byte block.
+  cp "$work/payload.dat" "$work/expected.bin"
+  head -c 24 /dev/zero >>"$work/expected.bin"
+  if cmp "$work/expected.bin" "$work/received.bin"; then
+    echo "the device received the image byte for byte"
+  else
+    status=1
+  fi
+fi
+
+[ "$status" -eq 0 ] || fail "see the output above"
+say "all Windows checks passed under Wine"
