@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QMessageBox>
+#include <stdexcept>
 
 namespace app {
 
@@ -16,6 +17,16 @@ void ShowException(const std::exception& error) {
                   QString::fromUtf8(ErrorBoxText(error.what())), QMessageBox::Ok,
                   QApplication::activeWindow());
   box.exec();
+}
+
+void RunHandler(const std::function<void()>& handler) {
+  try {
+    handler();
+  } catch (const std::exception& error) {
+    ShowException(error);
+  } catch (...) {
+    ShowException(std::runtime_error("Unknown error"));
+  }
 }
 
 void ShowMessageBox(const std::string& text) {

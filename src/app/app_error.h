@@ -3,6 +3,7 @@
 #pragma once
 
 #include <exception>
+#include <functional>
 #include <string>
 
 class QApplication;
@@ -25,6 +26,11 @@ std::string ErrorBoxText(const std::string& message);
 // Shows the error in a modal box titled with the application title, with an error
 // icon and an OK button. An EAbort shows nothing. Runs on the user-interface thread.
 void ShowException(const std::exception& error);
+
+// Runs one of the program's handlers: an exception that leaves it is shown by
+// ShowException and goes no further, so it never unwinds through the toolkit's own
+// frames (which would skip their clean-up). What the handler did before stays done.
+void RunHandler(const std::function<void()>& handler);
 
 // A box with the application title, the text and an OK button (no icon).
 void ShowMessageBox(const std::string& text);

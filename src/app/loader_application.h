@@ -1,5 +1,6 @@
-// The application object: catches every exception that leaves an event handler and
-// shows it with the default error display, so the program goes on running.
+// The application object. The window's handlers show their own exceptions
+// (RunHandler); as a last line, an exception that still reaches the event loop is
+// shown with the default error display too, so the program goes on running.
 #pragma once
 
 #include <QApplication>

@@ -3,6 +3,8 @@
 #include <QMetaObject>
 #include <QThread>
 
+#include "app/app_error.h"
+
 namespace app {
 
 namespace {
@@ -72,7 +74,7 @@ void TQtSynchronizer::Synchronize(const std::function<void()>& call) {
           std::lock_guard lock(completion->shared->mutex);
           if (completion->shared->shutDown) return;
         }
-        call();
+        RunHandler(call);
       },
       Qt::QueuedConnection);
   completion.reset();  // from now on only the queued functor holds it

@@ -61,11 +61,24 @@ bool FileExists(const std::string& path) {
 }  // namespace
 
 void TUiToolButton::mousePressEvent(QMouseEvent* event) {
-  if (popupMode() == InstantPopup && menu() != nullptr && menu()->isEmpty()) {
-    event->accept();  // nothing to drop
+  // The menu drops for a press of the left button alone, and only when it has items.
+  const bool plainLeft =
+      event->button() == Qt::LeftButton &&
+      (event->modifiers() & (Qt::ShiftModifier | Qt::ControlModifier | Qt::AltModifier)) == 0;
+  if (popupMode() == InstantPopup && menu() != nullptr && (!plainLeft || menu()->isEmpty())) {
+    event->accept();
     return;
   }
   QToolButton::mousePressEvent(event);
+}
+
+void TUiToolButton::mouseDoubleClickEvent(QMouseEvent* event) {
+  // The second press of a double click does not drop the menu again.
+  if (popupMode() == InstantPopup && menu() != nullptr) {
+    event->accept();
+    return;
+  }
+  QToolButton::mouseDoubleClickEvent(event);
 }
 
 TForm1::TForm1(TForm1Options options) : options_(std::move(options)) {
@@ -100,10 +113,12 @@ void TForm1::CreateComponents() {
                               "Выбрать последовательный порт", imSerialPort);
   ABegin = MakeAction(this, "ABegin", "Старт", "Начать загрузку", imStart);
   AExit = MakeAction(this, "AExit", "Выход", "Выход", imExit);
-  connect(ASelectFile, &QAction::triggered, this, [this] { ASelectFileExecute(); });
-  connect(AChangeComPort, &QAction::triggered, this, [this] { AChangeComPortExecute(); });
-  connect(ABegin, &QAction::triggered, this, [this] { ABeginExecute(); });
-  connect(AExit, &QAction::triggered, this, [this] { AExitExecute(); });
+  connect(ASelectFile, &QAction::triggered, this,
+          [this] { RunHandler([this] { ASelectFileExecute(); }); });
+  connect(AChangeComPort, &QAction::triggered, this,
+          [this] { RunHandler([this] { AChangeComPortExecute(); }); });
+  connect(ABegin, &QAction::triggered, this, [this] { RunHandler([this] { ABeginExecute(); }); });
+  connect(AExit, &QAction::triggered, this, [this] { RunHandler([this] { AExitExecute(); }); });
 
   UiToolbar1 = new QToolBar(this);
   UiToolbar1->setObjectName("UiToolbar1");
@@ -186,6 +201,7 @@ void TForm1::CreateComponents() {
     SerComm1RxChar(sender, count);
   });
 
+  UiRegIniFile1.SetApplicationTitle(kAppTitle);
   if (!options_.settingsPath.empty()) UiRegIniFile1.SetPath(options_.settingsPath);
 }
 
@@ -202,7 +218,8 @@ void TForm1::BuildPortMenu() {
     PortMenu = new QMenu(this);
     PortMenu->setObjectName("PortMenu");
     UiToolButton2->setMenu(PortMenu);
-    connect(PortMenu, &QMenu::triggered, this, [this](QAction* item) { PortMenuItemClick(item); });
+    connect(PortMenu, &QMenu::triggered, this,
+            [this](QAction* item) { RunHandler([this, item] { PortMenuItemClick(item); }); });
   }
   PortMenu->clear();
   std::vector<std::string> names =

@@ -44,13 +44,15 @@ struct TForm1Options {
   std::function<std::vector<std::string>()> enumeratePorts;
 };
 
-// A drop-down tool button whose menu does not drop while it has no items.
+// A drop-down tool button whose menu drops only for a plain left press (no Shift, Ctrl
+// or Alt, not the second press of a double click) and not while it has no items.
 class TUiToolButton : public QToolButton {
  public:
   using QToolButton::QToolButton;
 
  protected:
   void mousePressEvent(QMouseEvent* event) override;
+  void mouseDoubleClickEvent(QMouseEvent* event) override;
 };
 
 class TForm1 : public QMainWindow, private engine::IControls, private engine::ITransport {

@@ -2,7 +2,8 @@
 // program goes on; the silent abort shows nothing.
 #include <gtest/gtest.h>
 
-#include <QAction>
+#include <QCoreApplication>
+#include <QEvent>
 #include <QTimer>
 #include <stdexcept>
 
@@ -38,11 +39,24 @@ INSTANTIATE_TEST_SUITE_P(
         TFullStopCase{"Ошибка ответа", "Ошибка ответа."},  // UTF-8 bytes sort above '.'
         TFullStopCase{"", ""}));
 
-// Runs `handler` from the event loop, as a tool button press would.
+// An object whose event handler is the given function.
+class THandlerObject : public QObject {
+ public:
+  static constexpr QEvent::Type kRun = static_cast<QEvent::Type>(QEvent::User + 7);
+  std::function<void()> handler;
+  bool event(QEvent* event) override {
+    if (event->type() != kRun) return QObject::event(event);
+    handler();
+    return true;
+  }
+};
+
+// Runs `handler` as an event handler of its own, with nothing catching in between:
+// what leaves it reaches the application object.
 void RunAsHandler(std::function<void()> handler) {
-  QAction action;
-  QObject::connect(&action, &QAction::triggered, handler);
-  QTimer::singleShot(0, &action, [&action] { action.trigger(); });
+  THandlerObject target;
+  target.handler = std::move(handler);
+  QCoreApplication::postEvent(&target, new QEvent(THandlerObject::kRun));
   apptest::Spin(std::chrono::milliseconds(50));
 }
 
@@ -83,6 +97,24 @@ TEST(DefaultErrorDisplay, SilentAbortShowsNothing) {
   });
   apptest::Spin(std::chrono::milliseconds(50));
   EXPECT_TRUE(reached);
+  EXPECT_TRUE(driver.Seen.empty());
+}
+
+TEST(DefaultErrorDisplay, RunHandlerShowsErrorAndReturns) {
+  TModalDriver driver;
+  bool returned = false;
+  QTimer::singleShot(0, [&] {
+    app::RunHandler([] { throw std::runtime_error("Unable to write to /ro/loader.ini"); });
+    returned = true;
+  });
+  ASSERT_TRUE(WaitFor([&] { return returned; }));
+  ASSERT_EQ(driver.Count("box"), 1);
+  EXPECT_EQ(driver.Seen[0].text, "Unable to write to /ro/loader.ini.");
+  EXPECT_EQ(driver.Seen[0].icon, QMessageBox::Critical);
+  EXPECT_EQ(driver.Seen[0].title, QString::fromUtf8("Загрузчик"));
+
+  driver.Seen.clear();
+  app::RunHandler([] { throw app::EAbort(); });
   EXPECT_TRUE(driver.Seen.empty());
 }
 

@@ -201,9 +201,18 @@ TEST_F(WindowTest, PortMenuIsSortedWithExactCaptions) {
   EXPECT_EQ(form->UiToolButton2->popupMode(), QToolButton::InstantPopup);
 }
 
-TEST_F(WindowTest, PortButtonDropsMenuOnlyWhenItHasItems) {
-  for (const bool withItems : {false, true}) {
-    ports = withItems ? std::vector<std::string>{"COM1"} : std::vector<std::string>{};
+TEST_F(WindowTest, PortButtonDropsMenuForPlainLeftPressWhenItHasItems) {
+  struct {
+    bool withItems;
+    Qt::KeyboardModifiers modifiers;
+    bool drops;
+  } const cases[] = {
+      {false, Qt::NoModifier, false},  // an empty menu does not drop
+      {true, Qt::NoModifier, true},       {true, Qt::ShiftModifier, false},
+      {true, Qt::ControlModifier, false}, {true, Qt::AltModifier, false},
+  };
+  for (const auto& c : cases) {
+    ports = c.withItems ? std::vector<std::string>{"COM1"} : std::vector<std::string>{};
     Settings("COM1", HexFile());
     auto form = Create();
     form->show();
@@ -214,9 +223,9 @@ TEST_F(WindowTest, PortButtonDropsMenuOnlyWhenItHasItems) {
       dropped = form->PortMenu->isVisible();
       form->PortMenu->close();
     });
-    QTest::mouseClick(form->UiToolButton2, Qt::LeftButton);
+    QTest::mouseClick(form->UiToolButton2, Qt::LeftButton, c.modifiers);
     apptest::Spin(std::chrono::milliseconds(150));
-    EXPECT_EQ(dropped, withItems) << "with items: " << withItems;
+    EXPECT_EQ(dropped, c.drops) << "items " << c.withItems << " modifiers " << c.modifiers.toInt();
   }
 }
 
