@@ -25,10 +25,11 @@ set(CMAKE_SHARED_LINKER_FLAGS_INIT "-static-libgcc -static-libstdc++")
 # them here, in a prefix of the build tree's own (created on first use, in about 6 s),
 # quietly and without offering to download Mono or Gecko.
 find_program(LOADER_WINE NAMES wine wine64)
+get_filename_component(LOADER_WINE_RUN ${CMAKE_CURRENT_LIST_DIR}/../tests/wine/wine-run.sh ABSOLUTE)
 if(LOADER_WINE)
   set(CMAKE_CROSSCOMPILING_EMULATOR
       ${CMAKE_COMMAND} -E env WINEPREFIX=${CMAKE_BINARY_DIR}/wineprefix WINEDEBUG=-all
-      WINEDLLOVERRIDES=mscoree,mshtml= ${LOADER_WINE})
+      WINEDLLOVERRIDES=mscoree,mshtml= ${LOADER_WINE_RUN})
 endif()
 
 # Qt's Windows packages are not part of the cross environment.
