@@ -1,5 +1,7 @@
 #include "app/loader_application.h"
 
+#include <QCoreApplication>
+#include <QHelpEvent>
 #include <QPalette>
 #include <QProxyStyle>
 #include <QToolTip>
@@ -11,8 +13,8 @@ namespace app {
 
 namespace {
 
-// Hint timing: the first hint after 500 ms at rest; while one is showing, moving to
-// the next control shows its hint almost at once (the toolkit's quick follow-up).
+// Hint timing: the first hint after 500 ms at rest (the style below); while one is
+// showing, the next control's hint follows after 50 ms (THintFollowUp).
 class TBalloonHintStyle : public QProxyStyle {
  public:
   using QProxyStyle::QProxyStyle;
@@ -31,6 +33,48 @@ class TBalloonHintStyle : public QProxyStyle {
 };
 
 }  // namespace
+
+THintFollowUp::THintFollowUp(QObject* parent) : QObject(parent) {
+  timer_.setSingleShot(true);
+  connect(&timer_, &QTimer::timeout, this, [this] { ShowPending(); });
+}
+
+bool THintFollowUp::eventFilter(QObject* watched, QEvent* event) {
+  switch (event->type()) {
+    case QEvent::ToolTip: {
+      auto* widget = qobject_cast<QWidget*>(watched);
+      if (widget == nullptr || redelivering_ || !QToolTip::isVisible()) break;
+      // The toolkit wakes the next hint 20 ms after the pointer reaches a control
+      // while a hint is showing; hold it for the rest of the 50 ms.
+      const auto* help = static_cast<QHelpEvent*>(event);
+      pendingWidget_ = widget;
+      pendingPos_ = help->pos();
+      pendingGlobalPos_ = help->globalPos();
+      timer_.start(kFollowUpMs - kToolkitFollowUpMs);
+      return true;
+    }
+    case QEvent::Leave:
+    case QEvent::MouseButtonPress:
+      if (watched == pendingWidget_) {
+        timer_.stop();
+        pendingWidget_.clear();
+      }
+      break;
+    default:
+      break;
+  }
+  return QObject::eventFilter(watched, event);
+}
+
+void THintFollowUp::ShowPending() {
+  QWidget* widget = pendingWidget_.data();
+  pendingWidget_.clear();
+  if (widget == nullptr || !widget->isVisible()) return;
+  QHelpEvent help(QEvent::ToolTip, pendingPos_, pendingGlobalPos_);
+  redelivering_ = true;
+  QCoreApplication::sendEvent(widget, &help);
+  redelivering_ = false;
+}
 
 TLoaderApplication::TLoaderApplication(int& argc, char** argv) : QApplication(argc, argv) {
   setApplicationName(QString::fromUtf8(kAppTitle));
@@ -52,6 +96,7 @@ bool TLoaderApplication::notify(QObject* receiver, QEvent* event) {
 
 void InstallBalloonHints(QApplication& application) {
   application.setStyle(new TBalloonHintStyle());
+  application.installEventFilter(new THintFollowUp(&application));
   QPalette hints = QToolTip::palette();
   hints.setColor(QPalette::ToolTipBase, QColor(0xFF, 0xFF, 0xE1));  // the info colour
   hints.setColor(QPalette::ToolTipText, Qt::black);

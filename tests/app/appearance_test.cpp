@@ -2,11 +2,15 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QElapsedTimer>
+#include <QHelpEvent>
 #include <QImage>
 #include <QStyle>
 #include <QToolTip>
 
 #include "app/image_list.h"
+#include "app/loader_application.h"
+#include "window_test_support.h"
 
 namespace {
 
@@ -37,6 +41,40 @@ TEST(ImageList, FourDistinctSixteenPixelPictures) {
   }
   EXPECT_TRUE(app::ImageListPixmap(-1).isNull());
   EXPECT_TRUE(app::ImageListPixmap(app::imCount).isNull());
+}
+
+}  // namespace
+
+namespace {
+
+// While a hint shows, the next control's hint is held back until 50 ms have passed
+// since the toolkit asked for it (20 ms after the pointer arrived).
+TEST(BalloonHints, NextControlsHintFollowsAfterFiftyMilliseconds) {
+  QWidget window;
+  QWidget first(&window);
+  QWidget second(&window);
+  first.setGeometry(0, 0, 40, 20);
+  second.setGeometry(50, 0, 40, 20);
+  first.setToolTip("first");
+  second.setToolTip("second");
+  window.show();
+  QApplication::processEvents();
+
+  QHelpEvent firstHelp(QEvent::ToolTip, QPoint(5, 5), first.mapToGlobal(QPoint(5, 5)));
+  QApplication::sendEvent(&first, &firstHelp);  // nothing showing: shown at once
+  ASSERT_TRUE(QToolTip::isVisible());
+  EXPECT_EQ(QToolTip::text(), "first");
+
+  QElapsedTimer clock;
+  clock.start();
+  QHelpEvent secondHelp(QEvent::ToolTip, QPoint(5, 5), second.mapToGlobal(QPoint(5, 5)));
+  QApplication::sendEvent(&second, &secondHelp);
+  EXPECT_EQ(QToolTip::text(), "first");  // held back
+  ASSERT_TRUE(apptest::WaitFor([] { return QToolTip::text() == "second"; },
+                               std::chrono::milliseconds(2000)));
+  EXPECT_GE(clock.elapsed(),
+            app::THintFollowUp::kFollowUpMs - app::THintFollowUp::kToolkitFollowUpMs);
+  QToolTip::hideText();
 }
 
 }  // namespace
