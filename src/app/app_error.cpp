@@ -6,11 +6,6 @@
 
 namespace app {
 
-std::string ErrorBoxText(const std::string& message) {
-  if (message.empty() || static_cast<unsigned char>(message.back()) <= '.') return message;
-  return message + '.';
-}
-
 void ShowException(const std::exception& error) {
   if (dynamic_cast<const EAbort*>(&error) != nullptr) return;
   QMessageBox box(QMessageBox::Critical, QString::fromUtf8(kAppTitle),

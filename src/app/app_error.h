@@ -6,6 +6,8 @@
 #include <functional>
 #include <string>
 
+#include "app/error_text.h"
+
 class QApplication;
 
 namespace app {
@@ -18,10 +20,6 @@ class EAbort : public std::exception {
 
 // The application title; every message box carries it.
 inline constexpr const char* kAppTitle = "Загрузчик";
-
-// The text shown for an error: a full stop is appended unless the text is empty or
-// its last byte sorts at or below '.' (so "...", "!" or ")" endings stay as they are).
-std::string ErrorBoxText(const std::string& message);
 
 // Shows the error in a modal box titled with the application title, with an error
 // icon and an OK button. An EAbort shows nothing. Runs on the user-interface thread.

@@ -3,6 +3,7 @@
 #include <filesystem>
 #include <system_error>
 
+#include "app/error_text.h"
 #include "cli_commands.h"
 
 namespace cli {
@@ -94,8 +95,7 @@ TCommand ParseCommandLine(const std::vector<std::string>& args) {
 }
 
 std::string ErrorText(const std::string& message) {
-  if (message.empty() || static_cast<unsigned char>(message.back()) <= '.') return message;
-  return message + ".";
+  return app::ErrorBoxText(message);
 }
 
 std::string MissingFileText(const std::string& path) {
