@@ -50,7 +50,13 @@ gcc -O2 -Wall -Wextra -Werror -o "$native/pty_echo" tests/wine/pty_echo.c
 export WINEPREFIX=$win/wineprefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 work=$(mktemp -d)
 pids=()
+mapped=()
 cleanup() {
+  # Unmap the ports: a COM port left on a vanished pseudo-terminal keeps Wine's device
+  # service busy in later sessions of this prefix.
+  for port in "${mapped[@]}"; do
+    timeout 30 wine reg delete 'HKLM\Software\Wine\Ports' /v "$port" /f >/dev/null 2>&1 || true
+  done
   wineserver -k 2>/dev/null || true
   for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
   wait 2>/dev/null || true
@@ -101,6 +107,7 @@ pids+=("$bootsim_pid")
 sim_pty=$(first_line "$work/bootsim.out")
 
 # Wine maps a COM port to a device from this key when it starts.
+mapped=(COM5 COM6)
 wine reg add 'HKLM\Software\Wine\Ports' /v COM5 /d "$sim_pty" /f >/dev/null
 wine reg add 'HKLM\Software\Wine\Ports' /v COM6 /d "$echo_pty" /f >/dev/null
 start_wine
