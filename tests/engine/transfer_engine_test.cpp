@@ -470,7 +470,9 @@ TEST_P(FailedStartTest, NoImageMeansNoWait) {
   } catch (const oh2b::EFOpenError& e) {
     EXPECT_FALSE(c.brokenHex);
     // The converter returns no name for a missing HEX file: the error names that file.
-    EXPECT_EQ(std::string(e.what()), "Cannot open file \"" + hex + "\". No such file or directory");
+    EXPECT_EQ(std::string(e.what()),
+              "Cannot open file \"" + hex + "\". " +
+                  oh2b::fileops::SystemErrorText(engine::ImageFile::NotFound()));
   }
 
   EXPECT_EQ(engine.TransferState(), engine::tsIdle);

@@ -433,7 +433,7 @@ TEST(SerCommOpen, SettingsWhileOpen) {
   // A failing record raises with the system text.
   r.dev->dcbRc = EINVAL;
   EXPECT_EQ(MessageOf([&] { r.comm->SetDatabits(db4); }),
-            "Error writing dcb (22), Invalid argument");
+            "Error writing dcb (22), " + SerSystemErrorText(22));
   EXPECT_TRUE(r.comm->IsOpen());
 }
 
@@ -449,12 +449,12 @@ TEST(SerCommOpen, UpdateDcbFalseNeverHandsARecord) {
 TEST(SerCommOpen, FailingStepClosesTheHandleAgain) {
   struct Case {
     int FakeDevice::*rc;
-    const char* message;
+    std::string message;
   } cases[] = {
-      {&FakeDevice::dcbRc, "Error writing dcb (5), Input/output error"},
-      {&FakeDevice::queuesRc, "Error initializing buffers (5), Input/output error"},
-      {&FakeDevice::timeoutsRc, "Error setting timeouts (5), Input/output error"},
-      {&FakeDevice::maskRc, " Error setting EventMask (5), Input/output error"},
+      {&FakeDevice::dcbRc, "Error writing dcb (5), " + SerSystemErrorText(5)},
+      {&FakeDevice::queuesRc, "Error initializing buffers (5), " + SerSystemErrorText(5)},
+      {&FakeDevice::timeoutsRc, "Error setting timeouts (5), " + SerSystemErrorText(5)},
+      {&FakeDevice::maskRc, " Error setting EventMask (5), " + SerSystemErrorText(5)},
   };
   for (const auto& k : cases) {
     Rig r;
@@ -478,7 +478,7 @@ TEST(SerCommOpen, DeviceErrorsNameThePort) {
   r.comm->SetDeviceName("ttyS%d");
   r.comm->SetPortNum(2);
   EXPECT_EQ(MessageOf([&] { r.comm->Open(); }),
-            "Can't open specified device ttyS2 (Error 13, Permission denied)");
+            "Can't open specified device ttyS2 (Error 13, " + SerSystemErrorText(13) + ")");
   EXPECT_FALSE(r.comm->IsOpen());
   EXPECT_EQ(r.comm->DeviceName(), "ttyS%d");
 }
@@ -540,13 +540,15 @@ TEST(SerCommMessages, ReadStatusAndDirectWriteFailures) {
   EXPECT_EQ(r.comm->WriteData("xyz", 3), 3);
   EXPECT_EQ(r.dev->Get(&FakeDevice::output), "xyz");
   r.dev->failWrites = 1;
-  EXPECT_EQ(MessageOf([&] { r.comm->WriteData("q", 1); }), "Write error (5), Input/output error");
+  EXPECT_EQ(MessageOf([&] { r.comm->WriteData("q", 1); }),
+            "Write error (5), " + SerSystemErrorText(5));
   r.dev->readRc = EIO;
   char buf[8];
-  EXPECT_EQ(MessageOf([&] { r.comm->ReadData(buf, 8); }), "Read error (5), Input/output error");
+  EXPECT_EQ(MessageOf([&] { r.comm->ReadData(buf, 8); }),
+            "Read error (5), " + SerSystemErrorText(5));
   r.dev->statusRc = EBADF;
   EXPECT_EQ(MessageOf([&] { r.comm->ReadStatus(); }),
-            "Error retrieving statistics (9), Bad file descriptor");
+            "Error retrieving statistics (9), " + SerSystemErrorText(9));
   EXPECT_TRUE(r.comm->IsOpen());
 }
 
@@ -690,7 +692,7 @@ TEST(SerCommEvents, HandlerExceptionsAreShownAndTheThreadsGoOn) {
   r.dev->statusRc = EIO;
   r.dev->Event(SerEv::RxChar, "c");
   ASSERT_TRUE(r.PumpUntil([&] { return r.shown.size() == 5; }));
-  EXPECT_EQ(r.shown.back(), "Error retrieving statistics (5), Input/output error");
+  EXPECT_EQ(r.shown.back(), "Error retrieving statistics (5), " + SerSystemErrorText(5));
 }
 
 TEST(SerCommEvents, WriteFailureIsReportedOnceAndRetried) {
