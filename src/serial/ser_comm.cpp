@@ -356,9 +356,9 @@ std::string TSerCustomComm::FormatDeviceName() const {
     }
     if (!used && j < p.size() && j - i <= 8 &&
         (p[j] == 'd' || p[j] == 'i' || p[j] == 'u' || p[j] == 'x' || p[j] == 'X')) {
-      const std::string spec = p.substr(i, j - i + 1);
+      const std::string directive = p.substr(i, j - i + 1);
       char buf[64];
-      std::snprintf(buf, sizeof buf, spec.c_str(), portNum_);
+      std::snprintf(buf, sizeof buf, directive.c_str(), portNum_);
       out += buf;
       used = true;
       i = j;
