@@ -185,13 +185,17 @@ void TransferEngine::Finish() {
 }
 
 void TransferEngine::ErrorStop() {
+  StopTransfer(kReplyErrorText);
+}
+
+void TransferEngine::StopTransfer(const char* message) {
   controls_.SetPartsComplete(0);
   blockAddress_ = 0;
   blockCount_ = 0;
   transferState_ = tsIdle;
   outcome_ = TOutcome::ErrorStop;
   controls_.SetProgressVisible(false);
-  controls_.ShowMessage(kReplyErrorText);
+  if (message != nullptr) controls_.ShowMessage(message);
   // Back to ready, so that the operator can simply start again.
   controls_.SetControlsEnabled(true);
   controls_.SetPromptVisible(false);
@@ -223,16 +227,8 @@ void TransferEngine::AbandonOnReadError(unsigned long error) {
       "Cannot read file \"" + imagePath_ + "\". " +
       oh2b::fileops::SystemErrorText(static_cast<oh2b::fileops::ErrorCode>(error));
   // Nothing is sent: the device keeps waiting for a block and the controls return to
-  // ready, as after a wrong reply, but the operator sees why.
-  controls_.SetPartsComplete(0);
-  blockAddress_ = 0;
-  blockCount_ = 0;
-  transferState_ = tsIdle;
-  outcome_ = TOutcome::ErrorStop;
-  controls_.SetProgressVisible(false);
-  controls_.SetControlsEnabled(true);
-  controls_.SetPromptVisible(false);
-  CloseImage();
+  // ready, as after a wrong reply, and the error tells the operator why.
+  StopTransfer(nullptr);
   throw EImageReadError(text);
 }
 

@@ -106,6 +106,8 @@ class TransferEngine {
   void BuildDataBlock();
   void Finish();
   void ErrorStop();
+  // Stops on a failure and returns the controls to ready; message, if any, is shown.
+  void StopTransfer(const char* message);
   void Send();
   void OpenImage(const std::string& imageName, const std::string& hexFileName);
   [[noreturn]] void AbandonOnReadError(unsigned long error);
