@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <string>
 #include <utility>
 
@@ -45,6 +46,12 @@ class MemoryBlock {
   void Swap(MemoryBlock& other) noexcept {
     std::swap(data_, other.data_);
     std::swap(size_, other.size_);
+  }
+  // Doubles the block, keeping its first used bytes.
+  void Grow(std::size_t used) {
+    MemoryBlock bigger(size_ * 2);
+    std::memcpy(bigger.data(), data_, used);
+    Swap(bigger);
   }
 
  private:

@@ -118,11 +118,7 @@ ErrorCode ReadWholeFile(const std::string& path, MemoryBlock& block, std::size_t
   MemoryBlock buffer(expected + 1);
   std::size_t used = 0;
   for (;;) {
-    if (used == buffer.size()) {
-      MemoryBlock bigger(buffer.size() * 2);
-      std::memcpy(bigger.data(), buffer.data(), used);
-      buffer.Swap(bigger);
-    }
+    if (used == buffer.size()) buffer.Grow(used);
     const ssize_t got = ::read(fd, buffer.data() + used, buffer.size() - used);
     if (got == 0) break;
     if (got < 0) {

@@ -94,11 +94,7 @@ ErrorCode ReadWholeFile(const std::string& path, MemoryBlock& block, std::size_t
   MemoryBlock buffer(expected + 1);
   std::size_t used = 0;
   for (;;) {
-    if (used == buffer.size()) {
-      MemoryBlock bigger(buffer.size() * 2);
-      std::memcpy(bigger.data(), buffer.data(), used);
-      buffer.Swap(bigger);
-    }
+    if (used == buffer.size()) buffer.Grow(used);
     const std::size_t room = buffer.size() - used;
     const DWORD want = room > 0x40000000u ? 0x40000000u : static_cast<DWORD>(room);
     DWORD got = 0;
