@@ -98,18 +98,22 @@ void TSerCommBuffer::Consume(std::int32_t n) {
 
 // ---- event thread ------------------------------------------------------------------------
 
-std::shared_ptr<TSerCommEventThread> TSerCommEventThread::Start(std::shared_ptr<TSerLink> link,
-                                                                TThreadPriority priority) {
-  std::shared_ptr<TSerCommEventThread> thread(new TSerCommEventThread(link, priority));
-  link->ThreadStarted();
+template <class Thread>
+std::shared_ptr<Thread> RunDetached(std::shared_ptr<Thread> thread, TSerLink& link) {
+  link.ThreadStarted();
   try {
-    // The thread owns itself (and through the link the device) until its loop ends.
     std::thread([thread] { thread->Execute(); }).detach();
   } catch (...) {
-    link->ThreadEnded();
+    link.ThreadEnded();
     throw;
   }
   return thread;
+}
+
+std::shared_ptr<TSerCommEventThread> TSerCommEventThread::Start(std::shared_ptr<TSerLink> link,
+                                                                TThreadPriority priority) {
+  return RunDetached(std::shared_ptr<TSerCommEventThread>(new TSerCommEventThread(link, priority)),
+                     *link);
 }
 
 void TSerCommEventThread::Terminate() {
@@ -157,15 +161,9 @@ void TSerCommEventThread::Execute() {
 std::shared_ptr<TSerCommWriteThread> TSerCommWriteThread::Start(std::shared_ptr<TSerLink> link,
                                                                 std::int32_t capacity,
                                                                 TThreadPriority priority) {
-  std::shared_ptr<TSerCommWriteThread> thread(new TSerCommWriteThread(link, capacity, priority));
-  link->ThreadStarted();
-  try {
-    std::thread([thread] { thread->Execute(); }).detach();
-  } catch (...) {
-    link->ThreadEnded();
-    throw;
-  }
-  return thread;
+  return RunDetached(
+      std::shared_ptr<TSerCommWriteThread>(new TSerCommWriteThread(link, capacity, priority)),
+      *link);
 }
 
 bool TSerCommWriteThread::Enqueue(const void* p, std::int32_t n, std::int32_t timeoutMs) {

@@ -60,6 +60,11 @@ class TSerCommBuffer {
   std::int32_t count_ = 0;
 };
 
+// Runs thread's loop on a detached thread that owns it (and through the link the
+// device) until the loop ends, so Close never has to wait for it.
+template <class Thread>
+std::shared_ptr<Thread> RunDetached(std::shared_ptr<Thread> thread, TSerLink& link);
+
 class TSerCommEventThread : public std::enable_shared_from_this<TSerCommEventThread> {
  public:
   static std::shared_ptr<TSerCommEventThread> Start(std::shared_ptr<TSerLink> link,
@@ -71,6 +76,8 @@ class TSerCommEventThread : public std::enable_shared_from_this<TSerCommEventThr
  private:
   explicit TSerCommEventThread(std::shared_ptr<TSerLink> link, TThreadPriority priority)
       : link_(std::move(link)), priority_(priority) {}
+  template <class Thread>
+  friend std::shared_ptr<Thread> RunDetached(std::shared_ptr<Thread>, TSerLink&);
   void Execute();
   void Pause(int ms);
 
@@ -96,6 +103,8 @@ class TSerCommWriteThread : public std::enable_shared_from_this<TSerCommWriteThr
   TSerCommWriteThread(std::shared_ptr<TSerLink> link, std::int32_t capacity,
                       TThreadPriority priority)
       : link_(std::move(link)), buffer_(capacity), priority_(priority) {}
+  template <class Thread>
+  friend std::shared_ptr<Thread> RunDetached(std::shared_ptr<Thread>, TSerLink&);
   void Execute();
 
   std::shared_ptr<TSerLink> link_;
