@@ -116,7 +116,27 @@ echo "COM5 -> $sim_pty (bootsim), COM6 -> $echo_pty (echo)"
 status=0
 
 say "unit tests (ctest)"
-(cd "$win" && ctest --output-on-failure -j "$jobs") || status=1
+# Every test is a Wine process of its own, and on a loaded machine Wine now and then loses
+# one at start-up (a deterministic arithmetic test once failed in 0.1 s and never again).
+# The full log goes to a file; a failure prints its output last, where a cut log still
+# shows it, and the failed tests run once more, one at a time. A test that fails again
+# fails the stage; one that passes is named, so a real flake in our code stays visible.
+log=$win/ctest.log
+if (cd "$win" && ctest --output-on-failure -j "$jobs" >"$log" 2>&1); then
+  grep -E 'tests passed|Total Test time' "$log" || true
+else
+  # Each failed test's block: from its result line up to the next result or start line.
+  awk '/^ *[0-9]+\/[0-9]+ Test +#[0-9]+: .*\*\*\*/ { show = 1; print; next }
+       /^ *[0-9]+\/[0-9]+ Test +#|^ +Start +[0-9]+:/ { show = 0 }
+       show' "$log"
+  sed -n '/tests passed, /,$p' "$log"
+  say "unit tests: the failed ones once more, one at a time"
+  if (cd "$win" && ctest --rerun-failed --output-on-failure -j 1); then
+    echo "wine-tests: WARNING: the tests above failed once under Wine and passed when run again"
+  else
+    status=1
+  fi
+fi
 
 # Wine's serial wait asks for the modem lines, which a pseudo-terminal does not have; the
 # shim answers that request (see tests/wine/ptyshim.c).
