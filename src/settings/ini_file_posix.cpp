@@ -124,12 +124,6 @@ bool ReplaceFile(std::filesystem::path target, const std::string& data) {
 
 }  // namespace
 
-TIniFile::TIniFile(std::string fileName) : TCustomIniFile(std::move(fileName)) {}
-
-TIniFile::~TIniFile() {
-  FlushFile();
-}
-
 std::string TIniFile::ReadText(const std::string& section, const std::string& key,
                                const std::string& fallback) {
   // An unreadable file reads like a missing one: every key gives its fallback.

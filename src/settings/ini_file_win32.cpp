@@ -16,12 +16,6 @@ constexpr DWORD kKeyListBufferSize = 16384;
 
 }  // namespace
 
-TIniFile::TIniFile(std::string fileName) : TCustomIniFile(std::move(fileName)) {}
-
-TIniFile::~TIniFile() {
-  FlushFile();
-}
-
 std::string TIniFile::ReadText(const std::string& section, const std::string& key,
                                const std::string& fallback) {
   char buf[kValueBufferSize];
