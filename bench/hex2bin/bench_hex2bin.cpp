@@ -2,21 +2,19 @@
 // (16 MiB image, 32-byte records, an extended linear address record every 64 KiB),
 // checks that both produce the same image, and times a sparse 128 MiB image.
 #include <sys/resource.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <functional>
-#include <iterator>
 #include <random>
 #include <string>
 #include <vector>
 
 #include "oh2b/oh2b.h"
+#include "test_support.h"
 
 namespace fs = std::filesystem;
 
@@ -25,42 +23,11 @@ namespace {
 constexpr std::uint32_t kImageSize = 16u << 20;
 constexpr int kRuns = 3;
 
-void PutByte(std::string& line, std::uint8_t& sum, std::uint8_t byte) {
-  static const char* const digits = "0123456789ABCDEF";
-  line += digits[byte >> 4];
-  line += digits[byte & 15];
-  sum = static_cast<std::uint8_t>(sum + byte);
-}
-
-void PutRecord(std::string& out, std::uint16_t address, std::uint8_t type, const std::uint8_t* data,
-               std::size_t count) {
-  std::uint8_t sum = 0;
-  out += ':';
-  PutByte(out, sum, static_cast<std::uint8_t>(count));
-  PutByte(out, sum, static_cast<std::uint8_t>(address >> 8));
-  PutByte(out, sum, static_cast<std::uint8_t>(address));
-  PutByte(out, sum, type);
-  for (std::size_t i = 0; i < count; ++i) PutByte(out, sum, data[i]);
-  PutByte(out, sum, static_cast<std::uint8_t>(0x100 - sum));
-  out += "\r\n";
-}
-
 std::string MakeHex(std::uint32_t size) {
   std::mt19937 random(2024);
   std::vector<std::uint8_t> image(size);
   for (auto& byte : image) byte = static_cast<std::uint8_t>(random());
-  std::string hex;
-  hex.reserve(size / 32 * 77 + size / 65536 * 17 + 16);
-  for (std::uint32_t at = 0; at < size; at += 32) {
-    if (at % 65536 == 0) {
-      const std::uint8_t upper[2] = {static_cast<std::uint8_t>(at >> 24),
-                                     static_cast<std::uint8_t>(at >> 16)};
-      PutRecord(hex, 0, 4, upper, 2);
-    }
-    PutRecord(hex, static_cast<std::uint16_t>(at), 0, image.data() + at, 32);
-  }
-  PutRecord(hex, 0, 1, nullptr, 0);
-  return hex;
+  return testsupport::IntelHex(image, 32);
 }
 
 double BestSeconds(const std::function<bool()>& run) {
@@ -72,11 +39,6 @@ double BestSeconds(const std::function<bool()>& run) {
     best = std::min(best, took.count());
   }
   return best;
-}
-
-std::string ReadAll(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
 long PeakKiB() {
@@ -97,14 +59,13 @@ bool Convert(const std::string& hexPath, const std::string& expectedName) {
 }  // namespace
 
 int main() {
-  const fs::path dir = fs::temp_directory_path() / ("bench-hex2bin-" + std::to_string(getpid()));
-  fs::create_directories(dir);
-  fs::current_path(dir);
+  const testsupport::TTempWorkDir work("bench-hex2bin");
+  const fs::path& dir = work.Path();
   int status = 0;
 
   // The sparse case first, so that the peak memory it prints is its own.
   {
-    std::ofstream(dir / "sparse.hex") << ":020000040800F2\r\n:0100000055AA\r\n";
+    testsupport::WriteFile(dir / "sparse.hex", ":020000040800F2\r\n:0100000055AA\r\n");
     const double sparse =
         BestSeconds([&] { return Convert((dir / "sparse.hex").string(), "sparse.BIN"); });
     const auto size = fs::file_size("sparse.BIN");
@@ -117,7 +78,7 @@ int main() {
 
   const std::string hexText = MakeHex(kImageSize);
   const fs::path hexPath = dir / "image.hex";
-  std::ofstream(hexPath, std::ios::binary) << hexText;
+  testsupport::WriteFile(hexPath, hexText);
   std::printf("HEX file: %zu bytes, image %u bytes\n", hexText.size(), kImageSize);
 
   const double ours = BestSeconds([&] { return Convert(hexPath.string(), "image.BIN"); });
@@ -132,13 +93,11 @@ int main() {
     status = 1;
   } else {
     std::printf("objcopy:          %.3f s (best of %d)\n", theirs, kRuns);
-    const bool same = ReadAll("image.BIN") == ReadAll("objcopy.bin");
+    const bool same = testsupport::ReadFile("image.BIN") == testsupport::ReadFile("objcopy.bin");
     std::printf("images identical: %s\n", same ? "yes" : "NO");
     std::printf("ratio HexToBin/objcopy: %.3f (target <= 0.5, goal 0.25)\n", ours / theirs);
     if (!same) status = 1;
   }
 
-  fs::current_path(fs::temp_directory_path());
-  fs::remove_all(dir);
   return status;
 }

@@ -69,7 +69,8 @@ std::vector<std::uint8_t> Image(std::size_t size) {
 std::unique_ptr<TChild> StartSim(const TTempDir& dir, std::vector<std::string> args,
                                  std::string& path) {
   args.insert(args.begin(), BOOTSIM_PATH);
-  auto sim = std::make_unique<TChild>(args, TSpawnOptions{dir.Path(), true, dir / "sim.err"});
+  auto sim =
+      std::make_unique<TChild>(args, TSpawnOptions{dir.Path().string(), true, dir.File("sim.err")});
   path = sim->FirstLine(10s);
   if (path.empty()) throw std::runtime_error("bootsim did not start: " + sim->Errors());
   return sim;
@@ -77,19 +78,19 @@ std::unique_ptr<TChild> StartSim(const TTempDir& dir, std::vector<std::string> a
 
 // The loader under test: loader-cli flash, as an operator runs it.
 TStats RunLoader(const TTempDir& dir, std::size_t size, bool paced) {
-  e2e::WriteFile(dir / "bench.hex", e2e::HexFor(Image(size)));
+  e2e::WriteFile(dir.File("bench.hex"), e2e::IntelHex(Image(size)));
   std::vector<std::string> simArgs = {"--once", "--no-publish", "--stats", "stats.txt"};
   if (paced) simArgs.push_back("--pace");
   std::string path;
   auto sim = StartSim(dir, simArgs, path);
   TChild cli({LOADER_CLI_PATH, "flash", "--port", path, "--timeout", "10", "bench.hex"},
-             TSpawnOptions{dir.Path(), false, dir / "cli.err"});
+             TSpawnOptions{dir.Path().string(), false, dir.File("cli.err")});
   if (!cli.WaitForOutput("\n", 30s)) throw std::runtime_error("loader-cli: " + cli.Errors());
   sim->WriteStdin("p");
   const int status = cli.Wait(600s);
   if (status != 0) throw std::runtime_error("loader-cli failed: " + cli.Errors() + sim->Errors());
   if (sim->Wait(30s) != 0) throw std::runtime_error("bootsim: " + sim->Errors());
-  return ReadStats(dir / "stats.txt");
+  return ReadStats(dir.File("stats.txt"));
 }
 
 // The peer: the same exchange from a bare blocking loop, no threads and no hand-off.
@@ -138,7 +139,7 @@ TStats RunBareLoop(const TTempDir& dir, std::size_t size) {
   exchange({0x99, 0x00, 0x00}, false);
   close(fd);
   if (sim->Wait(30s) != 0) throw std::runtime_error("bootsim: " + sim->Errors());
-  return ReadStats(dir / "bare.txt");
+  return ReadStats(dir.File("bare.txt"));
 }
 
 void PrintTurnaround(const char* who, const TStats& s) {

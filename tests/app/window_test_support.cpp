@@ -5,46 +5,8 @@
 #include <QDeadlineTimer>
 #include <QFileDialog>
 #include <QThread>
-#include <cstdio>
-#include <fstream>
-#include <random>
-#include <sstream>
-#include <stdexcept>
 
 namespace apptest {
-
-TTempDir::TTempDir() : previousCurrent_(std::filesystem::current_path()) {
-  std::random_device seed;
-  const auto base = std::filesystem::temp_directory_path();
-  for (int attempt = 0;; ++attempt) {
-    auto candidate = base / ("loader-window-test-" + std::to_string(seed()));
-    if (std::filesystem::create_directory(candidate)) {
-      path_ = candidate;
-      break;
-    }
-    if (attempt > 100) throw std::runtime_error("cannot create a temporary folder");
-  }
-  std::filesystem::current_path(path_);
-}
-
-TTempDir::~TTempDir() {
-  std::error_code ignored;
-  std::filesystem::current_path(previousCurrent_, ignored);
-  std::filesystem::remove_all(path_, ignored);
-}
-
-void WriteFile(const std::string& path, const std::string& contents) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out << contents;
-  if (!out) throw std::runtime_error("cannot write " + path);
-}
-
-std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
 
 std::string ReadIni(const std::string& path) {
   std::string text = ReadFile(path);
@@ -112,25 +74,7 @@ std::string MakeImage(std::size_t size) {
 
 std::string MakeHex(std::size_t size) {
   const std::string image = MakeImage(size);
-  std::string hex;
-  char line[80];
-  for (std::size_t at = 0; at < size; at += 16) {
-    const std::size_t n = std::min<std::size_t>(16, size - at);
-    unsigned sum = static_cast<unsigned>(n + (at >> 8) + (at & 0xFF));
-    int len = std::snprintf(line, sizeof line, ":%02X%04X00", static_cast<unsigned>(n),
-                            static_cast<unsigned>(at));
-    hex.append(line, static_cast<std::size_t>(len));
-    for (std::size_t i = 0; i < n; ++i) {
-      const auto b = static_cast<unsigned char>(image[at + i]);
-      sum += b;
-      len = std::snprintf(line, sizeof line, "%02X", b);
-      hex.append(line, static_cast<std::size_t>(len));
-    }
-    len = std::snprintf(line, sizeof line, "%02X\r\n", (0x100 - (sum & 0xFF)) & 0xFF);
-    hex.append(line, static_cast<std::size_t>(len));
-  }
-  hex += ":00000001FF\r\n";
-  return hex;
+  return testsupport::IntelHex(std::vector<std::uint8_t>(image.begin(), image.end()));
 }
 
 }  // namespace apptest

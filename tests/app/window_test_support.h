@@ -11,28 +11,17 @@
 #include <string>
 #include <vector>
 
+#include "test_support.h"
+
 class QFileDialog;
 
 namespace apptest {
 
 // A fresh folder that is the current directory for the test's life.
-class TTempDir {
- public:
-  TTempDir();
-  ~TTempDir();
-  TTempDir(const TTempDir&) = delete;
-  TTempDir& operator=(const TTempDir&) = delete;
+using TTempDir = testsupport::TTempWorkDir;
+using testsupport::ReadFile;
+using testsupport::WriteFile;
 
-  const std::filesystem::path& Path() const { return path_; }
-  std::string File(const std::string& name) const { return (path_ / name).string(); }
-
- private:
-  std::filesystem::path path_;
-  std::filesystem::path previousCurrent_;
-};
-
-void WriteFile(const std::string& path, const std::string& contents);
-std::string ReadFile(const std::string& path);
 // The settings file's text with its line ends as "\n".
 std::string ReadIni(const std::string& path);
 

@@ -4,12 +4,12 @@
 
 #include <filesystem>
 #include <fstream>
-#include <random>
 #include <set>
 #include <string>
 #include <vector>
 
 #include "app/comports.h"
+#include "test_support.h"
 
 namespace app {
 namespace {
@@ -18,17 +18,6 @@ namespace fs = std::filesystem;
 
 class FakeSystem : public ::testing::Test {
  protected:
-  void SetUp() override {
-    std::random_device rd;
-    root_ = fs::temp_directory_path() /
-            ("comports-" + std::to_string(rd()) + "-" + std::to_string(rd()));
-    fs::create_directories(root_);
-  }
-  void TearDown() override {
-    std::error_code ec;
-    fs::remove_all(root_, ec);
-  }
-
   fs::path Path(const std::string& rel) const { return root_ / rel; }
   void Dir(const std::string& rel) { fs::create_directories(Path(rel)); }
   void File(const std::string& rel) {
@@ -81,7 +70,8 @@ class FakeSystem : public ::testing::Test {
     }
   }
 
-  fs::path root_;
+  testsupport::TTempDir temp_{"comports"};
+  const fs::path root_ = temp_.Path();
 };
 
 TEST_F(FakeSystem, ListsDevicesAndOnlyTheConfirmed8250Ports) {

@@ -11,9 +11,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <stdexcept>
 #include <thread>
 
@@ -165,62 +162,9 @@ std::string TChild::Errors() const {
   return errFile_.empty() ? "" : ReadFile(errFile_);
 }
 
-std::string ReadFile(const std::string& path) {
-  std::ifstream f(path, std::ios::binary);
-  std::stringstream s;
-  s << f.rdbuf();
-  return s.str();
-}
-
-void WriteFile(const std::string& path, const std::string& text) {
-  std::ofstream f(path, std::ios::binary | std::ios::trunc);
-  f << text;
-  if (!f) throw std::runtime_error("cannot write " + path);
-}
-
 std::vector<std::uint8_t> ReadBytes(const std::string& path) {
   const std::string s = ReadFile(path);
   return {s.begin(), s.end()};
-}
-
-std::string HexFor(const std::vector<std::uint8_t>& image) {
-  auto record = [](unsigned address, unsigned type, const std::uint8_t* data, std::size_t n) {
-    std::vector<unsigned> bytes = {static_cast<unsigned>(n), (address >> 8) & 0xFF, address & 0xFF,
-                                   type};
-    for (std::size_t i = 0; i < n; ++i) bytes.push_back(data[i]);
-    unsigned sum = 0;
-    std::string line = ":";
-    char hex[4];
-    for (unsigned b : bytes) {
-      sum += b;
-      std::snprintf(hex, sizeof hex, "%02X", b);
-      line += hex;
-    }
-    std::snprintf(hex, sizeof hex, "%02X", (0x100 - (sum & 0xFF)) & 0xFF);
-    return line + hex + "\n";
-  };
-  std::string text;
-  for (std::size_t i = 0; i < image.size(); i += 16) {
-    if (i % 0x10000 == 0 && i > 0) {
-      const std::uint8_t upper[2] = {static_cast<std::uint8_t>(i >> 24),
-                                     static_cast<std::uint8_t>(i >> 16)};
-      text += record(0, 4, upper, 2);
-    }
-    text += record(i & 0xFFFF, 0, image.data() + i, std::min<std::size_t>(16, image.size() - i));
-  }
-  return text + ":00000001FF\n";
-}
-
-TTempDir::TTempDir() {
-  const char* base = std::getenv("TMPDIR");
-  std::string pattern = std::string(base && *base ? base : "/tmp") + "/loader-e2e-XXXXXX";
-  if (mkdtemp(pattern.data()) == nullptr) Fail("mkdtemp");
-  path_ = pattern;
-}
-
-TTempDir::~TTempDir() {
-  std::error_code ec;
-  std::filesystem::remove_all(path_, ec);
 }
 
 }  // namespace e2e

@@ -9,7 +9,14 @@
 #include <string>
 #include <vector>
 
+#include "test_support.h"
+
 namespace e2e {
+
+using testsupport::IntelHex;
+using testsupport::ReadFile;
+using testsupport::TTempDir;
+using testsupport::WriteFile;
 
 struct TSpawnOptions {
   std::string cwd;         // empty: the caller's
@@ -52,26 +59,7 @@ class TChild {
   int status_ = -1;
 };
 
-std::string ReadFile(const std::string& path);
-void WriteFile(const std::string& path, const std::string& text);
+// The file's bytes as a byte vector (the images the device received).
 std::vector<std::uint8_t> ReadBytes(const std::string& path);
-
-// Intel HEX for an image that begins at address 0: 16-byte data records, an extended
-// linear address record (type 04) at every 64 KiB, the end-of-file record last.
-std::string HexFor(const std::vector<std::uint8_t>& image);
-
-// A private temporary folder, removed with everything in it.
-class TTempDir {
- public:
-  TTempDir();
-  ~TTempDir();
-  TTempDir(const TTempDir&) = delete;
-  TTempDir& operator=(const TTempDir&) = delete;
-  const std::string& Path() const { return path_; }
-  std::string operator/(const std::string& name) const { return path_ + "/" + name; }
-
- private:
-  std::string path_;
-};
 
 }  // namespace e2e

@@ -16,7 +16,8 @@ class CliTest : public ::testing::Test {
   std::unique_ptr<TChild> Run(const std::vector<std::string>& args) {
     std::vector<std::string> argv = {LOADER_CLI_PATH};
     argv.insert(argv.end(), args.begin(), args.end());
-    auto child = std::make_unique<TChild>(argv, TSpawnOptions{dir_.Path(), false, dir_ / "err"});
+    auto child = std::make_unique<TChild>(
+        argv, TSpawnOptions{dir_.Path().string(), false, dir_.File("err")});
     status_ = child->Wait(30s);
     return child;
   }
@@ -26,30 +27,30 @@ class CliTest : public ::testing::Test {
 
 TEST_F(CliTest, ConvertWritesTheImageAndPrintsItsName) {
   const std::vector<std::uint8_t> image = {0x10, 0x20, 0x30, 0xFF, 0x00, 0x7E};
-  WriteFile(dir_ / "fw.hex", HexFor(image));
+  WriteFile(dir_.File("fw.hex"), IntelHex(image));
   auto cli = Run({"convert", "fw.hex"});
   EXPECT_EQ(status_, 0) << cli->Errors();
   EXPECT_EQ(cli->Output(), "fw.BIN\n");
   EXPECT_EQ(cli->Errors(), "");
-  EXPECT_EQ(ReadBytes(dir_ / "fw.BIN"), image);
+  EXPECT_EQ(ReadBytes(dir_.File("fw.BIN")), image);
 
   // A second run keeps the first image as the backup.
   auto again = Run({"convert", "fw.hex"});
   EXPECT_EQ(status_, 0) << again->Errors();
-  EXPECT_TRUE(std::filesystem::exists(dir_ / "fw.BAK"));
+  EXPECT_TRUE(std::filesystem::exists(dir_.File("fw.BAK")));
 }
 
 TEST_F(CliTest, ConvertTakesAPathAndWritesIntoTheCurrentFolder) {
-  std::filesystem::create_directory(dir_ / "sub");
-  WriteFile(dir_ / "sub/a.hex", HexFor({1, 2, 3}));
-  auto cli = Run({"convert", dir_ / "sub/a.hex"});
+  std::filesystem::create_directory(dir_.File("sub"));
+  WriteFile(dir_.File("sub/a.hex"), IntelHex({1, 2, 3}));
+  auto cli = Run({"convert", dir_.File("sub/a.hex")});
   EXPECT_EQ(status_, 0) << cli->Errors();
   EXPECT_EQ(cli->Output(), "a.BIN\n");
-  EXPECT_TRUE(std::filesystem::exists(dir_ / "a.BIN"));
+  EXPECT_TRUE(std::filesystem::exists(dir_.File("a.BIN")));
 }
 
 TEST_F(CliTest, ConvertReportsTheConvertersError) {
-  WriteFile(dir_ / "bad.hex", ":020000001122CB\n:0X00000033CC\n");
+  WriteFile(dir_.File("bad.hex"), ":020000001122CB\n:0X00000033CC\n");
   auto cli = Run({"convert", "bad.hex"});
   EXPECT_EQ(status_, 1);
   EXPECT_EQ(cli->Output(), "");
@@ -60,9 +61,9 @@ TEST_F(CliTest, ConvertReportsAMissingFile) {
   auto cli = Run({"convert", "nothere.hex"});
   EXPECT_EQ(status_, 1);
   EXPECT_EQ(cli->Output(), "");
-  EXPECT_EQ(cli->Errors(),
-            "Cannot open file \"" + dir_.Path() + "/nothere.hex\". No such file or directory.\n");
-  EXPECT_FALSE(std::filesystem::exists(dir_ / "nothere.BIN"));
+  EXPECT_EQ(cli->Errors(), "Cannot open file \"" + dir_.Path().string() +
+                               "/nothere.hex\". No such file or directory.\n");
+  EXPECT_FALSE(std::filesystem::exists(dir_.File("nothere.BIN")));
 }
 
 TEST_F(CliTest, UsageErrorsExit64WithTheUsageText) {

@@ -30,15 +30,15 @@ std::vector<std::uint8_t> RandomImage(std::size_t size, unsigned seed) {
 class FlashTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    ports_ = dir_ / "ports";
+    ports_ = dir_.File("ports");
     ASSERT_EQ(setenv("LOADER_PORTS_DIR", ports_.c_str(), 1), 0);
   }
 
   std::unique_ptr<TChild> StartSim(std::vector<std::string> args) {
     args.insert(args.begin(), BOOTSIM_PATH);
     auto sim = std::make_unique<TChild>(
-        args,
-        TSpawnOptions{dir_.Path(), true, dir_ / ("bootsim" + std::to_string(sims_++) + ".err")});
+        args, TSpawnOptions{dir_.Path().string(), true,
+                            dir_.File("bootsim" + std::to_string(sims_++) + ".err")});
     path_ = sim->FirstLine(10s);
     EXPECT_EQ(path_.rfind("/dev/", 0), 0u) << "bootsim printed '" << path_ << "'\n"
                                            << sim->Errors();
@@ -48,17 +48,18 @@ class FlashTest : public ::testing::Test {
   std::unique_ptr<TChild> StartCli(const std::vector<std::string>& args) {
     std::vector<std::string> argv = {LOADER_CLI_PATH};
     argv.insert(argv.end(), args.begin(), args.end());
-    return std::make_unique<TChild>(argv, TSpawnOptions{dir_.Path(), false, dir_ / "cli.err"});
+    return std::make_unique<TChild>(
+        argv, TSpawnOptions{dir_.Path().string(), false, dir_.File("cli.err")});
   }
 
   std::string WriteHex(const std::string& name, const std::vector<std::uint8_t>& image) {
-    WriteFile(dir_ / name, HexFor(image));
+    WriteFile(dir_.File(name), IntelHex(image));
     return name;
   }
 
   // The device's copy: the image, then zeros up to the loader's closing short or empty block.
   void ExpectReceived(const std::vector<std::uint8_t>& image) {
-    const std::vector<std::uint8_t> got = ReadBytes(dir_ / "out.bin");
+    const std::vector<std::uint8_t> got = ReadBytes(dir_.File("out.bin"));
     ASSERT_EQ(got.size(), (image.size() / 128 + 1) * 128);
     EXPECT_TRUE(std::equal(image.begin(), image.end(), got.begin()));
     EXPECT_TRUE(std::all_of(got.begin() + static_cast<std::ptrdiff_t>(image.size()), got.end(),
@@ -102,7 +103,7 @@ TEST_P(FlashCaseTest, FlashesAgainstTheSimulator) {
   EXPECT_EQ(cli->Wait(60s), c.exitCode) << cli->Errors() << sim->Errors();
   EXPECT_EQ(cli->Output(), kPrompt);
   EXPECT_NE(cli->Errors().find(c.errorText), std::string::npos) << cli->Errors();
-  EXPECT_EQ(ReadBytes(dir_ / "image.BIN"), image);
+  EXPECT_EQ(ReadBytes(dir_.File("image.BIN")), image);
 
   if (c.exitCode == 0) {
     // --once: the simulator leaves by itself once the loader has closed the port.
@@ -208,12 +209,12 @@ TEST_F(FlashTest, MissingPort) {
 TEST_F(FlashTest, MissingHexFile) {
   auto cli = StartCli({"flash", "--port", "nosuchport", "absent.hex"});
   EXPECT_EQ(cli->Wait(30s), 1);
-  EXPECT_EQ(cli->Errors(),
-            "Cannot open file \"" + dir_.Path() + "/absent.hex\". No such file or directory.\n");
+  EXPECT_EQ(cli->Errors(), "Cannot open file \"" + dir_.Path().string() +
+                               "/absent.hex\". No such file or directory.\n");
 }
 
 TEST_F(FlashTest, ConversionErrorStopsBeforeThePort) {
-  WriteFile(dir_ / "bad.hex", ":020000001122CB\n:0X00000033CC\n");
+  WriteFile(dir_.File("bad.hex"), ":020000001122CB\n:0X00000033CC\n");
   auto cli = StartCli({"flash", "--port", "nosuchport", "bad.hex"});
   EXPECT_EQ(cli->Wait(30s), 1);
   EXPECT_NE(cli->Errors().find("is not a valid integer value."), std::string::npos)

@@ -42,36 +42,6 @@ inline std::uint8_t Sum(const std::uint8_t* p, std::size_t n) {
   });
 }
 
-// Intel HEX for an image starting at address 0: 16-byte data records, an extended
-// linear address record at every 64 KiB boundary, an end-of-file record.
-inline std::string IntelHex(const Bytes& image) {
-  std::string out;
-  auto record = [&out](std::uint8_t type, std::uint16_t address, const std::uint8_t* data,
-                       std::size_t n) {
-    Bytes rec{static_cast<std::uint8_t>(n), static_cast<std::uint8_t>(address >> 8),
-              static_cast<std::uint8_t>(address & 0xFF), type};
-    rec.insert(rec.end(), data, data + n);
-    rec.push_back(static_cast<std::uint8_t>(-Sum(rec.data(), rec.size())));
-    out += ':';
-    for (auto b : rec) out += HexByte(b);
-    out += "\r\n";
-  };
-  std::uint32_t upper = 0;
-  for (std::size_t off = 0; off < image.size(); off += 16) {
-    const auto hi = static_cast<std::uint32_t>(off >> 16);
-    if (hi != upper) {
-      upper = hi;
-      const std::uint8_t base[2] = {static_cast<std::uint8_t>(hi >> 8),
-                                    static_cast<std::uint8_t>(hi & 0xFF)};
-      record(0x04, 0, base, 2);
-    }
-    record(0x00, static_cast<std::uint16_t>(off & 0xFFFF), image.data() + off,
-           std::min<std::size_t>(16, image.size() - off));
-  }
-  record(0x01, 0, nullptr, 0);
-  return out;
-}
-
 // What the loader must send for an image, built block by block from the protocol.
 inline std::vector<Bytes> ExpectedPackets(const Bytes& image) {
   std::vector<Bytes> packets{{0x55, 0x33, 0xCC}};

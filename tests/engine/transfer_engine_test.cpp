@@ -2,15 +2,14 @@
 
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <filesystem>
-#include <fstream>
 #include <optional>
 
 #include "engine/image_file.h"
 #include "engine_fakes.h"
 #include "oh2b/fileops.h"
 #include "oh2b/oh2b.h"
+#include "test_support.h"
 
 namespace {
 
@@ -30,24 +29,8 @@ const std::string kNotFoundText = oh2b::fileops::SystemErrorText(engine::ImageFi
 // Each test converts HEX files in a fresh current directory of its own.
 class EngineTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    oldDir_ = fs::current_path();
-    std::string name = ::testing::UnitTest::GetInstance()->current_test_info()->name();
-    std::replace(name.begin(), name.end(), '/', '_');
-    dir_ = fs::temp_directory_path() /
-           ("engine-test-" + name + "-" +
-            std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()));
-    fs::create_directories(dir_);
-    fs::current_path(dir_);
-  }
-  void TearDown() override {
-    fs::current_path(oldDir_);
-    std::error_code ec;
-    fs::remove_all(dir_, ec);
-  }
-
   std::string WriteHex(const Bytes& image, const std::string& name = "fw.hex") {
-    std::ofstream(dir_ / name, std::ios::binary) << enginetest::IntelHex(image);
+    testsupport::WriteFile(dir_ / name, testsupport::IntelHex(image));
     return (dir_ / name).string();
   }
 
@@ -76,8 +59,8 @@ class EngineTest : public ::testing::Test {
               (Log{"parts 0", "progress off", kErrorMessage, "controls on", "prompt off"}));
   }
 
-  fs::path oldDir_;
-  fs::path dir_;
+  testsupport::TTempWorkDir work_{"engine-test"};
+  const fs::path dir_ = work_.Path();
   Log log;
   enginetest::FakeControls controls{log};
   enginetest::FakeLine line{log};

@@ -47,11 +47,11 @@ TEST_F(HexToBinPosix, HexFromPipeOfUnknownLength) {
   std::string expected;
   for (std::uint32_t at = 0; at < (2u << 20); at += 16) {
     if (at % 0x10000 == 0) {
-      hex += Record(0, 4, {0, static_cast<std::uint8_t>(at >> 16)}) + "\n";
+      hex += HexRecord(0, 4, {0, static_cast<std::uint8_t>(at >> 16)}) + "\n";
     }
     std::vector<std::uint8_t> data(16);
     for (std::size_t i = 0; i < data.size(); ++i) data[i] = static_cast<std::uint8_t>(at / 16 + i);
-    hex += Record(at & 0xFFFF, 0, data) + "\n";
+    hex += HexRecord(at & 0xFFFF, 0, data) + "\n";
     expected.append(data.begin(), data.end());
   }
   ASSERT_GT(hex.size(), 4u << 20);  // more than the first guesses of the read buffer

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <fstream>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -41,7 +43,7 @@ INSTANTIATE_TEST_SUITE_P(
         ImageCase{"GapBetweenRecords", ":0100000011EE\n:0100040022D9\n", "\x11\xFF\xFF\xFF\x22"},
         ImageCase{"ImageStartsAtAddressZero", ":02001000AABB89\n", Fill(16) + "\xAA\xBB"},
         ImageCase{"EmptyRecordBeyondEndExtends",
-                  Record(0, 0, std::vector<std::uint8_t>(16, 0x01)) + "\n:00002000E0\n",
+                  HexRecord(0, 0, std::vector<std::uint8_t>(16, 0x01)) + "\n:00002000E0\n",
                   std::string(16, '\x01') + Fill(16)},
         ImageCase{"EmptyRecordBelowEndChangesNothing", ":020000001122CB\n:00000000FF\n",
                   "\x11\x22"},
@@ -254,17 +256,17 @@ TEST_F(HexToBinLarge, RandomRecordsMatchPlacedImage) {
     const std::uint32_t newBase = address & 0xFFFF0000u;
     if (newBase != base || random() % 50 == 0) {
       base = newBase;
-      hex +=
-          Record(0, 4,
+      hex += HexRecord(
+                 0, 4,
                  {static_cast<std::uint8_t>(base >> 24), static_cast<std::uint8_t>(base >> 16)}) +
-          "\r\n";
+             "\r\n";
     }
     // Keep each record inside its 64 KiB segment.
     const std::uint32_t room = 0x10000u - (address & 0xFFFFu);
     const std::uint32_t count = std::min<std::uint32_t>(random() % 256, room);
     std::vector<std::uint8_t> data(count);
     for (auto& byte : data) byte = static_cast<std::uint8_t>(random());
-    hex += Record(address & 0xFFFFu, 0, data) + "\n";
+    hex += HexRecord(address & 0xFFFFu, 0, data) + "\n";
     if (expected.size() < address + count) expected.resize(address + count, 0xFF);
     std::copy(data.begin(), data.end(), expected.begin() + address);
     next = std::max(next, address + count);

@@ -18,6 +18,7 @@
 #include "serial/port_names.h"
 #include "serial/ser_comm.h"
 #include "serial/ser_pump.h"
+#include "test_support.h"
 
 namespace serial {
 namespace {
@@ -367,8 +368,6 @@ class PortNames : public ::testing::Test {
       const char* old = std::getenv(v);
       saved_.emplace_back(v, old ? std::optional<std::string>(old) : std::nullopt);
     }
-    char tmpl[] = "/tmp/serial-ports-XXXXXX";
-    dir_ = mkdtemp(tmpl);
   }
   void TearDown() override {
     for (auto& [name, value] : saved_) {
@@ -377,10 +376,10 @@ class PortNames : public ::testing::Test {
       else
         unsetenv(name.c_str());
     }
-    std::filesystem::remove_all(dir_);
   }
   std::vector<std::pair<std::string, std::optional<std::string>>> saved_;
-  std::string dir_;
+  testsupport::TTempDir temp_{"serial-ports"};
+  const std::string dir_ = temp_.Path().string();
 };
 
 TEST_F(PortNames, PublishedFolder) {

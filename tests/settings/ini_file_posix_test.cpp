@@ -15,15 +15,15 @@
 #include "settings/ini_backends.h"
 #include "settings/platform.h"
 #include "settings/ui_reg_ini_file.h"
-#include "temp_dir.h"
+#include "test_support.h"
 
 namespace settings {
 namespace {
 
 namespace fs = std::filesystem;
-using settings_test::ReadFile;
-using settings_test::TempDir;
-using settings_test::WriteFile;
+using testsupport::ReadFile;
+using testsupport::TTempDir;
+using testsupport::WriteFile;
 
 INSTANTIATE_TEST_SUITE_P(
     OwnReader, IniReadTest,
@@ -36,13 +36,13 @@ INSTANTIATE_TEST_SUITE_P(
     [](const ::testing::TestParamInfo<ReadCase>& info) { return info.param.label; });
 
 TEST(IniPosixTest, FallbackLongerThanTheReadLimitIsCut) {
-  TempDir dir;
+  TTempDir dir;
   TIniFile ini(dir.File("prog.ini"));
   EXPECT_EQ(ini.ReadText("S", "k", std::string(3000, 'f')), std::string(2047, 'f'));
 }
 
 TEST(IniPosixTest, DuplicateKeyIsListedOnce) {
-  TempDir dir;
+  TTempDir dir;
   WriteFile(dir.File("prog.ini"), "[S]\r\nk=1\r\nK=2\r\nj=3\r\n");
   std::vector<std::string> keys;
   TIniFile(dir.File("prog.ini")).ListKeys("s", keys);
@@ -66,7 +66,7 @@ class IniWriteBytesTest : public ::testing::TestWithParam<WriteCase> {};
 
 TEST_P(IniWriteBytesTest, RewritesTheFileAsExpected) {
   const WriteCase& c = GetParam();
-  TempDir dir;
+  TTempDir dir;
   const std::string path = dir.File("prog.ini");
   if (c.label != std::string("NewFile")) WriteFile(path, c.before);
   TIniFile ini(path);
@@ -128,7 +128,7 @@ class IniUnstorableTextTest : public ::testing::TestWithParam<RefusedCase> {};
 
 TEST_P(IniUnstorableTextTest, RefusesAndKeepsTheFile) {
   const RefusedCase& c = GetParam();
-  TempDir dir;
+  TTempDir dir;
   const std::string path = dir.File("prog.ini");
   const std::string before = "[PortName]\nName=COM3\n";
   WriteFile(path, before);
@@ -160,7 +160,7 @@ std::vector<std::string> FolderEntries(const fs::path& dir) {
 // A write that fails half-way (here: the file size limit stops the temporary file) leaves
 // the old file as it was and no temporary file behind.
 TEST(IniPosixTest, WriteFailingHalfWayKeepsTheOldFileIntact) {
-  TempDir dir;
+  TTempDir dir;
   const std::string path = dir.File("prog.ini");
   const std::string before = "[PortName]\r\nName=COM3\r\n";
   WriteFile(path, before);
@@ -183,27 +183,27 @@ TEST(IniPosixTest, WriteFailingHalfWayKeepsTheOldFileIntact) {
 
   EXPECT_TRUE(threw);
   EXPECT_EQ(ReadFile(path), before);
-  EXPECT_EQ(FolderEntries(dir.path()), std::vector<std::string>{"prog.ini"});
+  EXPECT_EQ(FolderEntries(dir.Path()), std::vector<std::string>{"prog.ini"});
   ini.WriteText("FileName", "Name", std::string(500, 'x'));
   EXPECT_EQ(ini.ReadText("PortName", "Name", ""), "COM3");
 }
 
 TEST(IniPosixTest, WriteLeavesNoTemporaryFileAndKeepsTheMode) {
-  TempDir dir;
+  TTempDir dir;
   const std::string path = dir.File("prog.ini");
   WriteFile(path, "[PortName]\r\nName=COM3\r\n");
   ASSERT_EQ(chmod(path.c_str(), 0640), 0);
   TIniFile ini(path);
   ini.WriteText("PortName", "Name", "COM4");
   ini.WriteText("FileName", "Name", "a.hex");
-  EXPECT_EQ(FolderEntries(dir.path()), std::vector<std::string>{"prog.ini"});
+  EXPECT_EQ(FolderEntries(dir.Path()), std::vector<std::string>{"prog.ini"});
   struct stat st {};
   ASSERT_EQ(stat(path.c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 07777, 0640u);
 }
 
 TEST(IniPosixTest, WriteThroughALinkUpdatesItsTargetAndKeepsTheLink) {
-  TempDir dir;
+  TTempDir dir;
   const std::string target = dir.File("real.ini");
   const std::string link = dir.File("prog.ini");
   WriteFile(target, "[A]\r\na=1\r\n");
@@ -215,19 +215,19 @@ TEST(IniPosixTest, WriteThroughALinkUpdatesItsTargetAndKeepsTheLink) {
 }
 
 TEST(IniPosixTest, WriteThroughADanglingLinkCreatesItsTarget) {
-  TempDir dir;
-  fs::create_directory(dir.path() / "conf");
-  fs::create_symlink("conf/real.ini", dir.path() / "prog.ini");
+  TTempDir dir;
+  fs::create_directory(dir.Path() / "conf");
+  fs::create_symlink("conf/real.ini", dir.Path() / "prog.ini");
   TIniFile ini(dir.File("prog.ini"));
   ini.WriteText("PortName", "Name", "COM3");
-  EXPECT_TRUE(fs::is_symlink(dir.path() / "prog.ini"));
+  EXPECT_TRUE(fs::is_symlink(dir.Path() / "prog.ini"));
   EXPECT_EQ(ReadFile(dir.File("conf/real.ini")), "[PortName]\r\nName=COM3\r\n");
 }
 
 TEST(IniPosixTest, LinkLoopIsRefused) {
-  TempDir dir;
-  fs::create_symlink("b.ini", dir.path() / "a.ini");
-  fs::create_symlink("a.ini", dir.path() / "b.ini");
+  TTempDir dir;
+  fs::create_symlink("b.ini", dir.Path() / "a.ini");
+  fs::create_symlink("a.ini", dir.Path() / "b.ini");
   TIniFile ini(dir.File("a.ini"));
   EXPECT_THROW(ini.WriteText("PortName", "Name", "COM3"), EIniFileException);
   EXPECT_EQ(ini.ReadText("PortName", "Name", "COM1"), "COM1");
@@ -235,7 +235,7 @@ TEST(IniPosixTest, LinkLoopIsRefused) {
 
 TEST(IniPosixTest, UnreadableExistingFileIsNotOverwritten) {
   if (geteuid() == 0) GTEST_SKIP() << "file permissions do not bind the superuser";
-  TempDir dir;
+  TTempDir dir;
   const std::string path = dir.File("prog.ini");
   WriteFile(path, "[A]\r\na=1\r\n");
   ASSERT_EQ(chmod(path.c_str(), 0200), 0);
@@ -260,7 +260,7 @@ TEST(IniPosixTest, DefaultPathIsBesideTheExecutableWithIniExtension) {
 }
 
 TEST(IniPosixTest, RegistryIsRefusedClearlyAndTheStoreRecovers) {
-  TempDir dir;
+  TTempDir dir;
   const std::string path = dir.File("loader.ini");
   TUiRegIniFile store;
   store.SetPath(path);
@@ -283,12 +283,12 @@ TEST(IniPosixTest, RegistryIsRefusedClearlyAndTheStoreRecovers) {
 }
 
 TEST(IniPosixTest, LongFileNameStillGetsItsTemporaryFile) {
-  TempDir dir;
+  TTempDir dir;
   const std::string path = dir.File(std::string(240, 'n') + ".ini");
   TIniFile ini(path);
   ini.WriteText("PortName", "Name", "COM3");
   EXPECT_EQ(ReadFile(path), "[PortName]\r\nName=COM3\r\n");
-  EXPECT_EQ(FolderEntries(dir.path()).size(), 1u);
+  EXPECT_EQ(FolderEntries(dir.Path()).size(), 1u);
 }
 
 }  // namespace

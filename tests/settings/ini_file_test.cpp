@@ -9,18 +9,18 @@
 #include "ini_read_case.h"
 #include "settings/ini_backends.h"
 #include "settings/ui_reg_ini_file.h"
-#include "temp_dir.h"
+#include "test_support.h"
 
 namespace settings {
 namespace {
 
-using settings_test::ReadFile;
-using settings_test::TempDir;
-using settings_test::WriteFile;
+using testsupport::ReadFile;
+using testsupport::TTempDir;
+using testsupport::WriteFile;
 
 TEST_P(IniReadTest, ReadsAsTheProfileFunctionsDo) {
   const ReadCase& c = GetParam();
-  TempDir dir;
+  TTempDir dir;
   const std::string path = dir.File("prog.ini");
   WriteFile(path, c.file);
   TIniFile ini(path);
@@ -79,7 +79,7 @@ class IniListKeysTest : public ::testing::TestWithParam<KeysCase> {};
 
 TEST_P(IniListKeysTest, ListsTheSectionsKeysInFileOrder) {
   const KeysCase& c = GetParam();
-  TempDir dir;
+  TTempDir dir;
   const std::string path = dir.File("prog.ini");
   WriteFile(path, c.file);
   TIniFile ini(path);
@@ -103,7 +103,7 @@ INSTANTIATE_TEST_SUITE_P(
     [](const ::testing::TestParamInfo<KeysCase>& info) { return info.param.label; });
 
 TEST(IniFileTest, MissingFileGivesFallbacksAndIsNotCreatedByReads) {
-  TempDir dir;
+  TTempDir dir;
   const std::string path = dir.File("prog.ini");
   TIniFile ini(path);
   EXPECT_FALSE(ini.SectionHasKeys("PortName"));
@@ -113,14 +113,14 @@ TEST(IniFileTest, MissingFileGivesFallbacksAndIsNotCreatedByReads) {
 }
 
 TEST(IniFileTest, MissingFolderReadsLikeAMissingFile) {
-  TempDir dir;
+  TTempDir dir;
   TIniFile ini(dir.File("no/such/folder/prog.ini"));
   EXPECT_EQ(ini.ReadText("PortName", "Name", "COM1"), "COM1");
   EXPECT_FALSE(ini.SectionHasKeys("PortName"));
 }
 
 TEST(IniFileTest, WriteCreatesFileSectionAndKey) {
-  TempDir dir;
+  TTempDir dir;
   const std::string path = dir.File("prog.ini");
   TIniFile ini(path);
   ini.WriteText("PortName", "Name", "COM3");
@@ -131,7 +131,7 @@ TEST(IniFileTest, WriteCreatesFileSectionAndKey) {
 }
 
 TEST(IniFileTest, SecondWriteReplacesTheValue) {
-  TempDir dir;
+  TTempDir dir;
   TIniFile ini(dir.File("prog.ini"));
   ini.WriteText("PortName", "Name", "COM3");
   ini.WriteText("PortName", "Name", "COM12");
@@ -142,7 +142,7 @@ TEST(IniFileTest, SecondWriteReplacesTheValue) {
 }
 
 TEST(IniFileTest, WriteKeepsOtherSectionsAndKeys) {
-  TempDir dir;
+  TTempDir dir;
   const std::string path = dir.File("prog.ini");
   WriteFile(path, "[Other]\r\na=1\r\n[PortName]\r\nName=COM3\r\nBaud=10400\r\n");
   TIniFile ini(path);
@@ -160,7 +160,7 @@ TEST(IniFileTest, WriteKeepsOtherSectionsAndKeys) {
 }
 
 TEST(IniFileTest, LongValueIsStoredWholeAndReadBackCut) {
-  TempDir dir;
+  TTempDir dir;
   const std::string path = dir.File("prog.ini");
   TIniFile ini(path);
   const std::string value = std::string(2047, 'x') + std::string(953, 'y');
@@ -170,7 +170,7 @@ TEST(IniFileTest, LongValueIsStoredWholeAndReadBackCut) {
 }
 
 TEST(IniFileTest, EmptyValueIsWrittenAndReadAsEmpty) {
-  TempDir dir;
+  TTempDir dir;
   TIniFile ini(dir.File("prog.ini"));
   ini.WriteText("FileName", "Name", "");
   EXPECT_TRUE(ini.SectionHasKeys("FileName"));
@@ -181,9 +181,9 @@ TEST(IniFileTest, EmptyValueIsWrittenAndReadAsEmpty) {
 class IniRefusedWriteTest : public ::testing::TestWithParam<const char*> {};
 
 TEST_P(IniRefusedWriteTest, RaisesWithTheFileName) {
-  TempDir dir;
+  TTempDir dir;
   WriteFile(dir.File("plain"), "not a folder");
-  std::filesystem::create_directories(dir.path() / "folder.ini" / "inside");
+  std::filesystem::create_directories(dir.Path() / "folder.ini" / "inside");
   const std::string path = dir.File(GetParam());
   TIniFile ini(path);
   try {
@@ -193,7 +193,7 @@ TEST_P(IniRefusedWriteTest, RaisesWithTheFileName) {
     EXPECT_EQ(std::string(e.what()), "Unable to write to " + path);
   }
   EXPECT_EQ(ini.ReadText("PortName", "Name", "COM1"), "COM1");
-  EXPECT_TRUE(std::filesystem::is_directory(dir.path() / "folder.ini" / "inside"));
+  EXPECT_TRUE(std::filesystem::is_directory(dir.Path() / "folder.ini" / "inside"));
 }
 
 INSTANTIATE_TEST_SUITE_P(Targets, IniRefusedWriteTest,
@@ -211,7 +211,7 @@ TEST(UiRegIniFileTest, DefaultsAreIniFileNamedAfterTheExecutable) {
 }
 
 TEST(UiRegIniFileTest, FirstRunWithoutFileReadsNothingAndCreatesNothing) {
-  TempDir dir;
+  TTempDir dir;
   const std::string path = dir.File("loader.ini");
   TUiRegIniFile store;
   store.SetPath(path);
@@ -222,7 +222,7 @@ TEST(UiRegIniFileTest, FirstRunWithoutFileReadsNothingAndCreatesNothing) {
 }
 
 TEST(UiRegIniFileTest, LoaderStartUpSequenceOnAnExistingFile) {
-  TempDir dir;
+  TTempDir dir;
   const std::string path = dir.File("loader.ini");
   WriteFile(path, "[PortName]\r\nBaud=9600\r\n[FileName]\r\nName=\r\n");
   TUiRegIniFile store;
@@ -234,7 +234,7 @@ TEST(UiRegIniFileTest, LoaderStartUpSequenceOnAnExistingFile) {
 }
 
 TEST(UiRegIniFileTest, SamePathAgainKeepsTheBackend) {
-  TempDir dir;
+  TTempDir dir;
   const std::string path = dir.File("a.ini");
   TUiRegIniFile store;
   store.SetPath(path);
@@ -264,7 +264,7 @@ TEST(UiRegIniFileTest, EachDifferentPropertyMakesTheStoreStale) {
 }
 
 TEST(UiRegIniFileTest, NewPathMovesLaterReadsAndWritesToTheNewFile) {
-  TempDir dir;
+  TTempDir dir;
   const std::string first = dir.File("first.ini");
   const std::string second = dir.File("second.ini");
   TUiRegIniFile store;
@@ -282,13 +282,13 @@ TEST(UiRegIniFileTest, NewPathMovesLaterReadsAndWritesToTheNewFile) {
 }
 
 TEST(UiRegIniFileTest, RefusedWriteKeepsTheBackendOpenForTheNextTry) {
-  TempDir dir;
+  TTempDir dir;
   const std::string path = dir.File("later/loader.ini");
   TUiRegIniFile store;
   store.SetPath(path);
   EXPECT_THROW(store.WriteText("PortName", "Name", "COM3"), EIniFileException);
   EXPECT_FALSE(store.Stale());
-  std::filesystem::create_directory(dir.path() / "later");
+  std::filesystem::create_directory(dir.Path() / "later");
   store.WriteText("PortName", "Name", "COM3");
   EXPECT_EQ(store.ReadText("PortName", "Name", "COM1"), "COM3");
 }
