@@ -2,8 +2,9 @@
 // the screen's scaling asks for, so they stay crisp at 200%.
 #pragma once
 
-#include <commctrl.h>
 #include <windows.h>
+// after windows.h, whose types it uses
+#include <commctrl.h>
 
 namespace win32face {
 

@@ -4,8 +4,9 @@
 // window::TMainWindow; this face only draws and reports.
 #pragma once
 
-#include <commctrl.h>
 #include <windows.h>
+// after windows.h, whose types it uses
+#include <commctrl.h>
 
 #include <memory>
 #include <optional>

@@ -90,10 +90,8 @@ struct Span {
 // The columns the text may touch, with room for the font's overhang.
 Span TextColumns(const TPainted& bar, const RECT& r, int percent) {
   const int centre = r.right / 2;
-  const int half = bar.TextWidth(std::wstring(controls::PercentText(percent).begin(),
-                                              controls::PercentText(percent).end())) /
-                       2 +
-                   3;
+  const std::string text = controls::PercentText(percent);
+  const int half = bar.TextWidth(std::wstring(text.begin(), text.end())) / 2 + 3;
   return {centre - half, centre + half};
 }
 
