@@ -1,6 +1,7 @@
 #include "app/unit1.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
@@ -9,16 +10,14 @@
 #include <QGuiApplication>
 #include <QLabel>
 #include <QMenu>
+#include <QMessageBox>
 #include <QMouseEvent>
 #include <QScreen>
+#include <QShortcut>
 #include <QStatusBar>
 #include <QToolBar>
-#include <algorithm>
-#include <filesystem>
-#include <system_error>
 
 #include "app/app_error.h"
-#include "app/comports.h"
 #include "app/image_list.h"
 #include "app/unit2.h"
 #include "controls/ui_progress_bar.h"
@@ -32,19 +31,18 @@ constexpr int kClientHeight = 128;
 constexpr int kToolbarHeight = 29;
 constexpr int kStatusBarHeight = 19;
 constexpr int kPortButtonWidth = 39;
-constexpr int kPortPaneWidth = 47;
-constexpr const char* kUnchosenPort = "COM%d";
 
-QString Text(const char* utf8) {
-  return QString::fromUtf8(utf8);
+QString Text(const std::string& utf8) {
+  return QString::fromStdString(utf8);
 }
 
 QAction* MakeAction(QObject* owner, const char* name, const char* caption, const char* hint,
-                    int image) {
+                    int image, const QKeySequence& shortcut) {
   auto* action = new QAction(ImageListIcon(image), Text(caption), owner);
   action->setObjectName(name);
   action->setToolTip(Text(hint));
   action->setStatusTip(QString());
+  action->setShortcut(shortcut);
   return action;
 }
 
@@ -53,18 +51,16 @@ QString MenuCaption(const std::string& portName) {
   return QString::fromStdString(portName).replace('&', "&&");
 }
 
-bool FileExists(const std::string& path) {
-  std::error_code error;
-  return !path.empty() && std::filesystem::is_regular_file(std::filesystem::path(path), error);
-}
-
 }  // namespace
+
+// ---- the port button ---------------------------------------------------------------------------
 
 void TUiToolButton::mousePressEvent(QMouseEvent* event) {
   // The menu drops for a press of the left button alone, and only when it has items.
   const bool plainLeft =
       event->button() == Qt::LeftButton &&
       (event->modifiers() & (Qt::ShiftModifier | Qt::ControlModifier | Qt::AltModifier)) == 0;
+  if (plainLeft && OnBeforeDrop) OnBeforeDrop();
   if (popupMode() == InstantPopup && menu() != nullptr && (!plainLeft || menu()->isEmpty())) {
     event->accept();
     return;
@@ -81,24 +77,65 @@ void TUiToolButton::mouseDoubleClickEvent(QMouseEvent* event) {
   QToolButton::mouseDoubleClickEvent(event);
 }
 
-TForm1::TForm1(TForm1Options options) : options_(std::move(options)) {
-  CreateComponents();
-  try {
-    FormCreate();
-  } catch (const std::exception& error) {
-    // A failure while the window is created is shown like any other; the window
-    // still opens with what was restored so far.
-    ShowException(error);
+void TUiToolButton::DropMenu() {
+  if (!isEnabled()) return;
+  if (OnBeforeDrop) OnBeforeDrop();
+  if (menu() != nullptr && !menu()->isEmpty()) showMenu();
+}
+
+// ---- the clock ---------------------------------------------------------------------------------
+
+TQtTimer::TQtTimer() {
+  timer_.setSingleShot(true);
+  QObject::connect(&timer_, &QTimer::timeout, [this] {
+    auto fire = std::move(fire_);
+    fire_ = nullptr;
+    if (fire) fire();
+  });
+}
+
+void TQtTimer::Arm(std::chrono::milliseconds after, std::function<void()> fire) {
+  fire_ = std::move(fire);
+  timer_.start(after);
+}
+
+void TQtTimer::Disarm() {
+  timer_.stop();
+  fire_ = nullptr;
+}
+
+// ---- the window --------------------------------------------------------------------------------
+
+window::TMainWindowOptions TForm1::LogicOptions(TForm1Options options) {
+  window::TMainWindowOptions result;
+  result.settingsPath = std::move(options.settingsPath);
+  if (options.enumeratePorts) {
+    result.enumeratePorts = [list = std::move(options.enumeratePorts)] {
+      std::vector<window::TPortInfo> ports;
+      for (std::string& name : list()) ports.push_back({std::move(name), {}});
+      return ports;
+    };
   }
+  return result;
+}
+
+TForm1::TForm1(TForm1Options options)
+    : logic_(static_cast<window::IWindowFace&>(*this), synchronizer_, timer_,
+             LogicOptions(std::move(options))) {
+  CreateComponents();
+  logic_.FormCreate();
 }
 
 TForm1::~TForm1() {
-  FormDestroy();
+  // Reports still on their way from the port's threads are dropped: nothing may
+  // wait for this thread any more.
+  synchronizer_.Shutdown();
+  logic_.FormDestroy();
 }
 
 void TForm1::CreateComponents() {
   setObjectName("Form1");
-  setWindowTitle(Text(kAppTitle));
+  setWindowTitle(Text(window::kAppTitle));
   setWindowFlags(Qt::Window | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint |
                  Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
   setFixedSize(kClientWidth, kClientHeight);
@@ -107,19 +144,33 @@ void TForm1::CreateComponents() {
     frame.moveCenter(screen->availableGeometry().center());
     move(frame.topLeft());
   }
+  CreateActions();
+  CreateToolbar();
+  auto* client = new QWidget(this);
+  client->setObjectName("ClientArea");
+  client->setAutoFillBackground(true);
+  client->setBackgroundRole(QPalette::Window);
+  setCentralWidget(client);
+  CreateStatusBar();
+  CreateFileDialog();
+  Form2 = new TForm2(this);
+}
 
-  ASelectFile = MakeAction(this, "ASelectFile", "Файл", "Выбор файла для загрузки", imFile);
+void TForm1::CreateActions() {
+  ASelectFile = MakeAction(this, "ASelectFile", "Файл", "Выбор файла для загрузки", imFile,
+                           QKeySequence(Qt::CTRL | Qt::Key_O));
   AChangeComPort = MakeAction(this, "AChangeComPort", "AChangeComPort",
-                              "Выбрать последовательный порт", imSerialPort);
-  ABegin = MakeAction(this, "ABegin", "Старт", "Начать загрузку", imStart);
-  AExit = MakeAction(this, "AExit", "Выход", "Выход", imExit);
-  connect(ASelectFile, &QAction::triggered, this,
-          [this] { RunHandler([this] { ASelectFileExecute(); }); });
-  connect(AChangeComPort, &QAction::triggered, this,
-          [this] { RunHandler([this] { AChangeComPortExecute(); }); });
-  connect(ABegin, &QAction::triggered, this, [this] { RunHandler([this] { ABeginExecute(); }); });
-  connect(AExit, &QAction::triggered, this, [this] { RunHandler([this] { AExitExecute(); }); });
+                              "Выбрать последовательный порт", imSerialPort, QKeySequence());
+  ABegin =
+      MakeAction(this, "ABegin", "Старт", "Начать загрузку", imStart, QKeySequence(Qt::Key_F5));
+  AExit = MakeAction(this, "AExit", "Выход", "Выход", imExit, QKeySequence(Qt::CTRL | Qt::Key_Q));
+  connect(ASelectFile, &QAction::triggered, this, [this] { logic_.ASelectFileExecute(); });
+  connect(AChangeComPort, &QAction::triggered, this, [this] { logic_.AChangeComPortExecute(); });
+  connect(ABegin, &QAction::triggered, this, [this] { logic_.ABeginExecute(); });
+  connect(AExit, &QAction::triggered, this, [this] { logic_.AExitExecute(); });
+}
 
+void TForm1::CreateToolbar() {
   UiToolbar1 = new QToolBar(this);
   UiToolbar1->setObjectName("UiToolbar1");
   UiToolbar1->setMovable(false);
@@ -140,6 +191,7 @@ void TForm1::CreateComponents() {
   UiToolButton2->setToolButtonStyle(Qt::ToolButtonIconOnly);
   UiToolButton2->setPopupMode(QToolButton::InstantPopup);
   UiToolButton2->setFixedWidth(kPortButtonWidth);
+  UiToolButton2->OnBeforeDrop = [this] { logic_.PortMenuDropping(); };
   UiToolbar1->addWidget(UiToolButton2);
   UiToolbar1->addAction(ABegin);
   UiToolbar1->addAction(AExit);
@@ -149,14 +201,15 @@ void TForm1::CreateComponents() {
   UiToolButton1->setObjectName("UiToolButton1");
   UiToolButton3->setObjectName("UiToolButton3");
   UiToolButton4->setObjectName("UiToolButton4");
-  PortMenu = nullptr;
+  // Tab reaches every tool button.
+  for (QToolButton* button :
+       {UiToolButton1, static_cast<QToolButton*>(UiToolButton2), UiToolButton3, UiToolButton4})
+    button->setFocusPolicy(Qt::TabFocus);
+  auto* dropPorts = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_P), this);
+  connect(dropPorts, &QShortcut::activated, this, [this] { UiToolButton2->DropMenu(); });
+}
 
-  auto* client = new QWidget(this);
-  client->setObjectName("ClientArea");
-  client->setAutoFillBackground(true);
-  client->setBackgroundRole(QPalette::Window);
-  setCentralWidget(client);
-
+void TForm1::CreateStatusBar() {
   auto* statusBar = new QStatusBar(this);
   statusBar->setObjectName("UiStatusBar1");
   statusBar->setSizeGripEnabled(false);
@@ -165,7 +218,7 @@ void TForm1::CreateComponents() {
   setStatusBar(statusBar);
   PortStatusPane = new QLabel(statusBar);
   PortStatusPane->setObjectName("PortStatusPane");
-  PortStatusPane->setFixedWidth(kPortPaneWidth);
+  PortStatusPane->setFixedWidth(window::TMainWindow::PortPaneWidth(0));
   PortStatusPane->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
   PortStatusPane->setFrameShape(QFrame::Panel);
   PortStatusPane->setFrameShadow(QFrame::Sunken);
@@ -179,7 +232,15 @@ void TForm1::CreateComponents() {
   UiProgressBar1->SetBackColor(palette().color(QPalette::Base));
   statusBar->addWidget(UiProgressBar1, 1);
   UiProgressBar1->setVisible(false);
+  StatusText = new QLabel(statusBar);
+  StatusText->setObjectName("StatusText");
+  StatusText->setTextFormat(Qt::PlainText);
+  StatusText->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+  StatusText->setMinimumWidth(1);
+  statusBar->addWidget(StatusText, 1);
+}
 
+void TForm1::CreateFileDialog() {
   UiOpenDialog1 = new QFileDialog(this);
   UiOpenDialog1->setObjectName("UiOpenDialog1");
   // The toolkit's own dialog: the same everywhere, and it works without a desktop.
@@ -191,149 +252,32 @@ void TForm1::CreateComponents() {
   // A typed name of a file that does not exist is accepted too.
   UiOpenDialog1->setFileMode(QFileDialog::AnyFile);
   UiOpenDialog1->setDirectory(QDir::currentPath());
-
-  Form2 = new TForm2(this);
-
-  serial::ApplyLoaderSettings(SerComm1);
-  SerComm1.SetSynchronizer(&synchronizer_);
-  SerComm1.SetErrorDisplay([](const std::exception& error) { ShowException(error); });
-  SerComm1.SetOnRxChar([this](serial::TSerCustomComm& sender, std::int32_t count) {
-    SerComm1RxChar(sender, count);
-  });
-
-  UiRegIniFile1.SetApplicationTitle(kAppTitle);
-  if (!options_.settingsPath.empty()) UiRegIniFile1.SetPath(options_.settingsPath);
-}
-
-void TForm1::FormCreate() {
-  engine_.Reset();
-  BuildPortMenu();
-  RestorePort();
-  RestoreFile();
-  setWindowTitle(QFileInfo(QFile::decodeName(hexFileName_.c_str())).fileName());
-}
-
-void TForm1::BuildPortMenu() {
-  if (PortMenu == nullptr) {
-    PortMenu = new QMenu(this);
-    PortMenu->setObjectName("PortMenu");
-    UiToolButton2->setMenu(PortMenu);
-    connect(PortMenu, &QMenu::triggered, this,
-            [this](QAction* item) { RunHandler([this, item] { PortMenuItemClick(item); }); });
-  }
-  PortMenu->clear();
-  std::vector<std::string> names =
-      options_.enumeratePorts ? options_.enumeratePorts() : EnumerateComPorts();
-  SortPortNames(names);
-  for (const std::string& name : names) {
-    QAction* item = PortMenu->addAction(MenuCaption(name));
-    item->setData(QString::fromStdString(name));
-    item->setIconVisibleInMenu(false);
-  }
-}
-
-void TForm1::RestorePort() {
-  if (UiRegIniFile1.SectionHasKeys("PortName")) {
-    const std::string name = UiRegIniFile1.ReadText("PortName", "Name", "COM1");
-    const QList<QAction*> items = PortMenu->actions();
-    const bool present = std::any_of(items.begin(), items.end(), [&](const QAction* item) {
-      return item->data().toString().toStdString() == name;
-    });
-    if (present) {
-      SerComm1.SetDeviceName(name);
-      PortStatusPane->setText(QString::fromStdString(name));
-      return;
-    }
-  }
-  AChangeComPort->trigger();
-}
-
-void TForm1::RestoreFile() {
-  if (UiRegIniFile1.SectionHasKeys("FileName")) {
-    const std::string name = UiRegIniFile1.ReadText("FileName", "Name", "");
-    if (FileExists(name)) {
-      hexFileName_ = name;
-      ABegin->setEnabled(true);
-      return;
-    }
-  }
-  ASelectFile->trigger();
-}
-
-void TForm1::FormDestroy() {
-  // Reports still on their way from the port's threads are dropped: nothing may
-  // wait for this thread any more.
-  synchronizer_.Shutdown();
-  engine_.ReleaseImage();
-  if (SerComm1.IsOpen()) SerComm1.Close();
-}
-
-void TForm1::ASelectFileExecute() {
-  const int result = UiOpenDialog1->exec();
-  // The folder the dialog shows becomes the current directory, where the converter
-  // writes the image.
-  QDir::setCurrent(UiOpenDialog1->directory().absolutePath());
-  if (result != QDialog::Accepted) return;
-  const QStringList files = UiOpenDialog1->selectedFiles();
-  if (files.isEmpty()) return;
-  hexFileName_ = QFile::encodeName(QFileInfo(files.first()).absoluteFilePath()).toStdString();
-  UiRegIniFile1.WriteText("FileName", "Name", hexFileName_);
-  ABegin->setEnabled(true);
-}
-
-void TForm1::AChangeComPortExecute() {
-  pendingMessage_ = kNoPortMessage;
-  QCoreApplication::postEvent(this, new QEvent(kPendingMessageEvent));
-}
-
-void TForm1::ABeginExecute() {
-  engine_.Start(hexFileName_);
-}
-
-void TForm1::AExitExecute() {
-  close();
 }
 
 void TForm1::PortMenuItemClick(QObject* sender) {
   auto* item = qobject_cast<QAction*>(sender);
   if (item == nullptr || PortMenu == nullptr || !PortMenu->actions().contains(item)) return;
-  if (SerComm1.IsOpen()) SerComm1.Close();
-  SerComm1.SetDeviceName(item->data().toString().toStdString());
-  SerComm1.Open();
-  PortStatusPane->setText(QString::fromStdString(SerComm1.DeviceName()));
-  UiRegIniFile1.WriteText("PortName", "Name", SerComm1.DeviceName());
-}
-
-void TForm1::SerComm1RxChar(serial::TSerCustomComm& /*sender*/, std::int32_t count) {
-  engine_.RxChar(count);
+  logic_.PortMenuItemClick(item->data().toString().toStdString());
 }
 
 bool TForm1::event(QEvent* event) {
   if (event->type() == kPendingMessageEvent) {
-    const std::string text = pendingMessage_;
-    pendingMessage_.clear();
-    ShowMessageBox(text);
+    logic_.PendingMessageArrived();
     return true;
   }
   return QMainWindow::event(event);
 }
 
-void TForm1::SetTotalParts(std::uint32_t total) {
-  UiProgressBar1->SetTotalParts(total);
-}
+// ---- window::IWindowFace -----------------------------------------------------------------------
 
-void TForm1::SetPartsComplete(std::uint32_t parts) {
-  UiProgressBar1->SetPartsComplete(parts);
-}
-
-void TForm1::SetProgressVisible(bool visible) {
-  UiProgressBar1->setVisible(visible);
-}
-
-void TForm1::SetControlsEnabled(bool enabled) {
-  ABegin->setEnabled(enabled);
-  ASelectFile->setEnabled(enabled);
-  UiToolButton2->setEnabled(enabled);
+void TForm1::ShowBox(const std::string& text, window::TBoxIcon icon) {
+  if (icon == window::TBoxIcon::Error) {
+    QMessageBox box(QMessageBox::Critical, Text(window::kAppTitle), Text(text), QMessageBox::Ok,
+                    QApplication::activeWindow());
+    box.exec();
+  } else {
+    ShowMessageBox(text);
+  }
 }
 
 void TForm1::SetPromptVisible(bool visible) {
@@ -344,28 +288,82 @@ void TForm1::SetPromptVisible(bool visible) {
   }
 }
 
-void TForm1::ShowMessage(const std::string& text) {
-  ShowMessageBox(text);
+void TForm1::SetTransferControlsEnabled(bool enabled) {
+  ABegin->setEnabled(enabled);
+  ASelectFile->setEnabled(enabled);
+  UiToolButton2->setEnabled(enabled);
 }
 
-bool TForm1::PortChosen() const {
-  return SerComm1.DeviceName() != kUnchosenPort;
+void TForm1::SetBeginEnabled(bool enabled) {
+  ABegin->setEnabled(enabled);
 }
 
-bool TForm1::IsOpen() const {
-  return SerComm1.IsOpen();
+void TForm1::SetCaption(const std::string& text) {
+  setWindowTitle(Text(text));
 }
 
-void TForm1::Open() {
-  SerComm1.Open();
+void TForm1::SetPortPane(const std::string& text, const std::string& tooltip) {
+  const QString caption = Text(text);
+  PortStatusPane->setText(caption);
+  PortStatusPane->setToolTip(Text(tooltip));
+  PortStatusPane->setFixedWidth(
+      window::TMainWindow::PortPaneWidth(PortStatusPane->fontMetrics().horizontalAdvance(caption)));
 }
 
-int TForm1::WriteData(const void* p, int n) {
-  return SerComm1.WriteData(p, n);
+void TForm1::SetPortMenu(const std::vector<window::TPortItem>& items) {
+  if (PortMenu == nullptr) {
+    PortMenu = new QMenu(this);
+    PortMenu->setObjectName("PortMenu");
+    PortMenu->setToolTipsVisible(true);
+    UiToolButton2->setMenu(PortMenu);
+    connect(PortMenu, &QMenu::triggered, this, [this](QAction* item) { PortMenuItemClick(item); });
+  }
+  PortMenu->clear();
+  for (const window::TPortItem& port : items) {
+    QAction* item = PortMenu->addAction(MenuCaption(port.name));
+    item->setData(Text(port.name));
+    item->setIconVisibleInMenu(false);
+    item->setToolTip(port.description.empty() ? Text(port.name) : Text(port.description));
+    item->setCheckable(port.checked);
+    item->setChecked(port.checked);
+  }
 }
 
-int TForm1::ReadData(void* p, int n) {
-  return SerComm1.ReadData(p, n);
+std::optional<std::string> TForm1::RunFileDialog() {
+  const int result = UiOpenDialog1->exec();
+  // The folder the dialog shows becomes the current directory, where the converter
+  // writes the image.
+  QDir::setCurrent(UiOpenDialog1->directory().absolutePath());
+  if (result != QDialog::Accepted) return std::nullopt;
+  const QStringList files = UiOpenDialog1->selectedFiles();
+  if (files.isEmpty()) return std::nullopt;
+  return QFile::encodeName(QFileInfo(files.first()).absoluteFilePath()).toStdString();
+}
+
+void TForm1::SetProgressVisible(bool visible) {
+  UiProgressBar1->setVisible(visible);
+  StatusText->setVisible(!visible);
+}
+
+void TForm1::SetProgressTotal(std::uint32_t total) {
+  UiProgressBar1->SetTotalParts(total);
+}
+
+void TForm1::SetProgressComplete(std::uint32_t parts) {
+  UiProgressBar1->SetPartsComplete(parts);
+}
+
+void TForm1::SetStatusText(const std::string& text, const std::string& tooltip) {
+  StatusText->setText(Text(text));
+  StatusText->setToolTip(Text(tooltip));
+}
+
+void TForm1::PostPendingMessage() {
+  QCoreApplication::postEvent(this, new QEvent(kPendingMessageEvent));
+}
+
+void TForm1::CloseWindow() {
+  close();
 }
 
 }  // namespace app

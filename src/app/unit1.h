@@ -1,9 +1,11 @@
-// The main window: tool bar with the four actions and the port menu, status bar with
-// the port pane and the progress bar, and the transfer engine that drives them.
+// The main window's Qt face: tool bar with the four actions and the port menu, status bar
+// with the port pane, the progress bar and the status text. What the window does is
+// window::TMainWindow's; this draws it and passes the operator's actions on.
 #pragma once
 
 #include <QEvent>
 #include <QMainWindow>
+#include <QTimer>
 #include <QToolButton>
 #include <functional>
 #include <memory>
@@ -11,9 +13,9 @@
 #include <vector>
 
 #include "app/qt_synchronizer.h"
-#include "engine/transfer_engine.h"
-#include "serial/ser_comm.h"
-#include "settings/ui_reg_ini_file.h"
+#include "session/timer.h"
+#include "window/main_window.h"
+#include "window/window_face.h"
 
 class QAction;
 class QFileDialog;
@@ -29,7 +31,7 @@ namespace app {
 
 class TForm2;
 
-inline constexpr const char* kNoPortMessage = "Последовательный порт не определен";
+using window::kNoPortMessage;
 
 // The window's message to itself that shows the pending message (the first user
 // message number plus one).
@@ -38,28 +40,44 @@ inline constexpr QEvent::Type kPendingMessageEvent = static_cast<QEvent::Type>(Q
 // What the window takes from its surroundings; the defaults are the program's own.
 // Tests inject an isolated settings file and their own port list.
 struct TForm1Options {
-  // INI file of the settings store; empty: the file beside the executable.
+  // INI file of the settings store; empty: the program's own.
   std::string settingsPath;
   // The port list of the port menu; empty: the serial ports present.
   std::function<std::vector<std::string>()> enumeratePorts;
 };
 
 // A drop-down tool button whose menu drops only for a plain left press (no Shift, Ctrl
-// or Alt, not the second press of a double click) and not while it has no items.
+// or Alt, not the second press of a double click) and not while it has no items. The menu
+// is filled anew just before it drops.
 class TUiToolButton : public QToolButton {
  public:
   using QToolButton::QToolButton;
+  std::function<void()> OnBeforeDrop;
+  // Drops the menu as a plain left press does (the keyboard's way to it).
+  void DropMenu();
 
  protected:
   void mousePressEvent(QMouseEvent* event) override;
   void mouseDoubleClickEvent(QMouseEvent* event) override;
 };
 
-class TForm1 : public QMainWindow, private engine::IControls, private engine::ITransport {
-  TForm1Options options_;
+// The toolkit's single-shot timer as the transfer session's clock.
+class TQtTimer : public session::ITimer {
+ public:
+  TQtTimer();
+  void Arm(std::chrono::milliseconds after, std::function<void()> fire) override;
+  void Disarm() override;
+
+ private:
+  QTimer timer_;
+  std::function<void()> fire_;
+};
+
+class TForm1 : public QMainWindow, private window::IWindowFace {
   // The serial component's threads hand their reports over through this; it is
-  // created before and destroyed after SerComm1.
+  // created before and destroyed after the window logic and its port.
   TQtSynchronizer synchronizer_{this};
+  TQtTimer timer_;
 
  public:
   explicit TForm1(TForm1Options options = {});
@@ -71,61 +89,65 @@ class TForm1 : public QMainWindow, private engine::IControls, private engine::IT
   TUiToolButton* UiToolButton2;
   QToolButton* UiToolButton3;
   QToolButton* UiToolButton4;
-  QMenu* PortMenu;
+  QMenu* PortMenu = nullptr;
   QLabel* PortStatusPane;
   controls::TUiProgressBar* UiProgressBar1;
+  QLabel* StatusText;
   QFileDialog* UiOpenDialog1;
   QAction* ASelectFile;
   QAction* AChangeComPort;
   QAction* ABegin;
   QAction* AExit;
   TForm2* Form2;
-  serial::TSerComm SerComm1;
-  settings::TUiRegIniFile UiRegIniFile1;
 
-  const std::string& HexFileName() const { return hexFileName_; }
-  const std::string& PendingMessage() const { return pendingMessage_; }
-  engine::TransferEngine& Engine() { return engine_; }
+ private:
+  window::TMainWindow logic_;
+
+ public:
+  serial::TSerComm& SerComm1 = logic_.SerComm1();
+  settings::TUiRegIniFile& UiRegIniFile1 = logic_.UiRegIniFile1();
+
+  window::TMainWindow& Logic() { return logic_; }
+  const std::string& HexFileName() const { return logic_.HexFileName(); }
+  const std::string& PendingMessage() const { return logic_.PendingMessage(); }
+  engine::TransferEngine& Engine() { return logic_.Engine(); }
   TQtSynchronizer& Synchronizer() { return synchronizer_; }
 
   // Handlers.
-  void ASelectFileExecute();
-  void AChangeComPortExecute();
-  void ABeginExecute();
-  void AExitExecute();
+  void ASelectFileExecute() { logic_.ASelectFileExecute(); }
+  void AChangeComPortExecute() { logic_.AChangeComPortExecute(); }
+  void ABeginExecute() { logic_.ABeginExecute(); }
+  void AExitExecute() { logic_.AExitExecute(); }
   // Chooses the port of a port menu item; anything else is ignored.
   void PortMenuItemClick(QObject* sender);
-  void SerComm1RxChar(serial::TSerCustomComm& sender, std::int32_t count);
 
  protected:
   bool event(QEvent* event) override;
 
  private:
+  static window::TMainWindowOptions LogicOptions(TForm1Options options);
   void CreateComponents();
-  void FormCreate();
-  void FormDestroy();
-  void BuildPortMenu();
-  void RestorePort();
-  void RestoreFile();
+  void CreateActions();
+  void CreateToolbar();
+  void CreateStatusBar();
+  void CreateFileDialog();
+  void ShowStatusArea();
 
-  // engine::IControls
-  void SetTotalParts(std::uint32_t total) override;
-  void SetPartsComplete(std::uint32_t parts) override;
-  void SetProgressVisible(bool visible) override;
-  void SetControlsEnabled(bool enabled) override;
+  // window::IWindowFace
+  void ShowBox(const std::string& text, window::TBoxIcon icon) override;
   void SetPromptVisible(bool visible) override;
-  void ShowMessage(const std::string& text) override;
-
-  // engine::ITransport
-  bool PortChosen() const override;
-  bool IsOpen() const override;
-  void Open() override;
-  int WriteData(const void* p, int n) override;
-  int ReadData(void* p, int n) override;
-
-  engine::TransferEngine engine_{*this, *this};
-  std::string pendingMessage_;
-  std::string hexFileName_;
+  void SetTransferControlsEnabled(bool enabled) override;
+  void SetBeginEnabled(bool enabled) override;
+  void SetCaption(const std::string& text) override;
+  void SetPortPane(const std::string& text, const std::string& tooltip) override;
+  void SetPortMenu(const std::vector<window::TPortItem>& items) override;
+  std::optional<std::string> RunFileDialog() override;
+  void SetProgressVisible(bool visible) override;
+  void SetProgressTotal(std::uint32_t total) override;
+  void SetProgressComplete(std::uint32_t parts) override;
+  void SetStatusText(const std::string& text, const std::string& tooltip) override;
+  void PostPendingMessage() override;
+  void CloseWindow() override;
 };
 
 }  // namespace app

@@ -185,15 +185,27 @@ void TransferEngine::Finish() {
 }
 
 void TransferEngine::ErrorStop() {
-  StopTransfer(kReplyErrorText);
+  StopTransfer(kReplyErrorText, TOutcome::ErrorStop);
 }
 
-void TransferEngine::StopTransfer(const char* message) {
+void TransferEngine::NoReply() {
+  if (Transferring()) StopTransfer(kNoReplyText, TOutcome::NoReply);
+}
+
+void TransferEngine::Abandon() {
+  if (transferState_ == tsIdle) {
+    CloseImage();
+    return;
+  }
+  StopTransfer(nullptr, TOutcome::Abandoned);
+}
+
+void TransferEngine::StopTransfer(const char* message, TOutcome outcome) {
   controls_.SetPartsComplete(0);
   blockAddress_ = 0;
   blockCount_ = 0;
   transferState_ = tsIdle;
-  outcome_ = TOutcome::ErrorStop;
+  outcome_ = outcome;
   controls_.SetProgressVisible(false);
   if (message != nullptr) controls_.ShowMessage(message);
   // Back to ready, so that the operator can simply start again.
@@ -228,7 +240,7 @@ void TransferEngine::AbandonOnReadError(unsigned long error) {
       oh2b::fileops::SystemErrorText(static_cast<oh2b::fileops::ErrorCode>(error));
   // Nothing is sent: the device keeps waiting for a block and the controls return to
   // ready, as after a wrong reply, and the error tells the operator why.
-  StopTransfer(nullptr);
+  StopTransfer(nullptr, TOutcome::ErrorStop);
   throw EImageReadError(text);
 }
 

@@ -26,7 +26,7 @@ enum TTransferState : std::uint8_t {
 };
 
 // How the last transfer ended, for callers that need to know (the command line).
-enum class TOutcome { None, Finished, ErrorStop };
+enum class TOutcome { None, Finished, ErrorStop, NoReply, Abandoned };
 
 // The byte transport: in the window the serial port component, in tests a fake.
 class ITransport {
@@ -55,6 +55,7 @@ class IControls {
 };
 
 inline constexpr const char* kReplyErrorText = "Ошибка ответа";
+inline constexpr const char* kNoReplyText = "Нет ответа от устройства";
 
 // Reading the image failed in the middle of a transfer: "Cannot read file "%s". %s".
 class EImageReadError : public std::runtime_error {
@@ -91,6 +92,20 @@ class TransferEngine {
   // The window creation sets the state to idle.
   void Reset();
 
+  // The device has not answered in time (the caller keeps the clock): stops as a wrong
+  // reply does, with the message kNoReplyText. Does nothing unless a transfer is running.
+  void NoReply();
+
+  // The line is gone: ends any transfer or wait without a message (the caller says why).
+  // The controls return to ready, the prompt hides and the image is released.
+  void Abandon();
+
+  // True from the device's announcement until the finish or a stop.
+  bool Transferring() const {
+    return transferState_ == tsAwaitHandshakeAck || transferState_ == tsAwaitBlockSum ||
+           transferState_ == tsAwaitPageAck;
+  }
+
   TTransferState TransferState() const { return transferState_; }
   TOutcome Outcome() const { return outcome_; }
   std::int32_t BlockCount() const { return blockCount_; }
@@ -107,7 +122,7 @@ class TransferEngine {
   void Finish();
   void ErrorStop();
   // Stops on a failure and returns the controls to ready; message, if any, is shown.
-  void StopTransfer(const char* message);
+  void StopTransfer(const char* message, TOutcome outcome);
   void Send();
   void OpenImage(const std::string& imageName, const std::string& hexFileName);
   [[noreturn]] void AbandonOnReadError(unsigned long error);

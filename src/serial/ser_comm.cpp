@@ -418,7 +418,9 @@ std::uint32_t TSerCustomComm::ComputeEventMask() const {
 // ---- device steps ----------------------------------------------------------------------------
 
 void TSerCustomComm::RaiseCommError(const char* pattern, int code) {
-  throw ESerCommError(FormatMessage(pattern, code, SerSystemErrorText(code)));
+  std::string text = FormatMessage(pattern, code, SerSystemErrorText(code));
+  if (SerIsDeviceGone(code)) throw ESerPortLost(std::move(text));
+  throw ESerCommError(std::move(text));
 }
 
 void TSerCustomComm::OpenDevice() {

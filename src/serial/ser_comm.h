@@ -28,6 +28,13 @@ class ESerCommError : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
+// The port failed in a way that only a new open can mend: the device has gone (a USB
+// adapter pulled, the other end of a pseudo-terminal closed). Same texts as its base.
+class ESerPortLost : public ESerCommError {
+ public:
+  using ESerCommError::ESerCommError;
+};
+
 enum TSerBaudrate : std::uint8_t {
   brUser,
   br110,

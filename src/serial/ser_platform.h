@@ -146,6 +146,11 @@ std::shared_ptr<TSerDevice> CreateSerDevice();
 // (ERROR_FILE_NOT_FOUND, ENOENT).
 bool SerIsNotFound(int code);
 
+// True when `code` from an operation on an open device means that the device has gone
+// and will not come back under this handle (EIO, ENXIO, ENODEV; on Windows the codes a
+// removed USB adapter gives).
+bool SerIsDeviceGone(int code);
+
 // The system's text for an error code: at most 256 characters, without trailing blanks,
 // control characters and full stops.
 std::string SerSystemErrorText(int code);

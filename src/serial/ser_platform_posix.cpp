@@ -380,6 +380,10 @@ bool SerIsNotFound(int code) {
   return code == ENOENT;
 }
 
+bool SerIsDeviceGone(int code) {
+  return code == EIO || code == ENXIO || code == ENODEV;
+}
+
 std::string SerSystemErrorText(int code) {
   std::string text = std::system_category().message(code);
   if (text.size() > 256) text.resize(256);

@@ -276,6 +276,12 @@ bool SerIsNotFound(int code) {
   return code == ERROR_FILE_NOT_FOUND;
 }
 
+bool SerIsDeviceGone(int code) {
+  // A pulled USB adapter answers with one of these, depending on its driver.
+  return code == ERROR_ACCESS_DENIED || code == ERROR_BAD_COMMAND || code == ERROR_GEN_FAILURE ||
+         code == ERROR_DEVICE_NOT_CONNECTED || code == ERROR_DEVICE_REMOVED;
+}
+
 std::string SerSystemErrorText(int code) {
   char buf[256];
   DWORD len = FormatMessageA(

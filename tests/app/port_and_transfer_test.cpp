@@ -227,6 +227,55 @@ TEST_F(BootsimTest, MissingHexFileFailsAtStartWithErrorBox) {
   EXPECT_EQ(form->Engine().TransferState(), engine::tsIdle);
 }
 
+// A device that falls silent in the middle of a transfer frees the window after the reply
+// limit instead of leaving it transferring for good.
+TEST_F(BootsimTest, SilentDeviceEndsTheTransferAfterTheReplyLimit) {
+  StartBootsim({"--silent-after", "1"});
+  ports = {portPath};
+  Settings(portPath, HexFile("fw.hex", 1000));
+  auto form = Create();
+  form->show();
+  form->ABegin->trigger();
+  PowerOn();
+  ASSERT_TRUE(WaitFor([&] { return form->Engine().Transferring(); }));
+  ASSERT_TRUE(WaitFor([&] { return driver.Count("box") == 1; }, std::chrono::seconds(15)));
+  EXPECT_EQ(driver.Seen[0].text, QString::fromUtf8("Нет ответа от устройства"));
+  EXPECT_EQ(form->Engine().Outcome(), engine::TOutcome::NoReply);
+  EXPECT_TRUE(form->UiProgressBar1->isHidden());
+  EXPECT_TRUE(form->ABegin->isEnabled());
+  EXPECT_TRUE(form->UiToolButton2->isEnabled());
+  EXPECT_FALSE(form->Engine().HasImage());
+}
+
+// The device's side of the line ending mid-transfer (an adapter pulled) gives one box that
+// names the port, and the window is ready again with the port closed.
+TEST_F(BootsimTest, LostPortEndsTheTransferWithOneBoxNamingIt) {
+  StartBootsim({"--pace"});
+  ports = {portPath};
+  Settings(portPath, HexFile("fw.hex", 8000));
+  auto form = Create();
+  form->show();
+  form->ABegin->trigger();
+  PowerOn();
+  ASSERT_TRUE(WaitFor([&] { return form->UiProgressBar1->PartsComplete() >= 2; }));
+  bootsim.kill();
+  bootsim.waitForFinished(5000);
+  ASSERT_TRUE(WaitFor([&] { return driver.Count("box") >= 1; }));
+  apptest::Spin(std::chrono::milliseconds(300));  // a second report would show by now
+  ASSERT_EQ(driver.Count("box"), 1);
+  EXPECT_EQ(driver.Seen[0].icon, QMessageBox::Critical);
+  EXPECT_TRUE(driver.Seen[0].text.startsWith(
+      QString::fromStdString("Потеряна связь с портом " + portPath + ". ")))
+      << driver.Seen[0].text.toStdString();
+  EXPECT_FALSE(form->SerComm1.IsOpen());
+  EXPECT_EQ(form->Engine().TransferState(), engine::tsIdle);
+  EXPECT_TRUE(form->UiProgressBar1->isHidden());
+  EXPECT_TRUE(form->ABegin->isEnabled());
+  EXPECT_TRUE(form->ASelectFile->isEnabled());
+  EXPECT_TRUE(form->UiToolButton2->isEnabled());
+  EXPECT_FALSE(form->Engine().HasImage());
+}
+
 #endif  // BOOTSIM_PATH
 
 }  // namespace

@@ -270,6 +270,22 @@ TEST(SerPty, PeerHangUpDoesNotSpin) {
   EXPECT_FALSE(r.comm.IsOpen());
 }
 
+// The other end gone (a pulled adapter, a closed pseudo-terminal) is told apart from
+// other line trouble, so that its user can close the port and say so.
+TEST(SerPty, PeerHangUpIsReportedAsALostPort) {
+  Rig r;
+  int lost = 0;
+  r.comm.SetErrorDisplay([&](const std::exception& e) {
+    r.shown.push_back(e.what());
+    if (dynamic_cast<const ESerPortLost*>(&e) != nullptr) ++lost;
+  });
+  r.comm.Open();
+  r.pty.CloseMaster();
+  ASSERT_TRUE(r.PumpUntil([&] { return !r.shown.empty(); })) << "no report of the hang-up";
+  EXPECT_EQ(lost, static_cast<int>(r.shown.size())) << r.shown.front();
+  r.comm.Close();
+}
+
 TEST(SerPty, SecondOpenerIsTurnedAway) {
   Rig r;
   r.comm.Open();

@@ -1,6 +1,7 @@
 // flash: the window's transfer, driven from a console loop. The serial component's
 // threads hand their reports to this thread through a pump synchronizer, so the engine
 // runs exactly as in the window: on one thread, one notification at a time.
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <optional>
@@ -11,6 +12,8 @@
 #include "engine/transfer_engine.h"
 #include "serial/ser_comm.h"
 #include "serial/ser_pump.h"
+#include "session/timer.h"
+#include "session/transfer_session.h"
 
 namespace cli {
 
@@ -24,32 +27,6 @@ constexpr auto kFinishDrainLimit = std::chrono::seconds(2);
 constexpr std::int64_t kFinishLength = 3;
 // The pump's longest single wait; only bounds the wait when no time-out is set.
 constexpr auto kLongWait = std::chrono::hours(1);
-
-class TCliTransport : public engine::ITransport {
- public:
-  explicit TCliTransport(serial::TSerComm& comm) : comm_(comm) {}
-  bool PortChosen() const override { return true; }
-  bool IsOpen() const override { return comm_.IsOpen(); }
-  void Open() override { comm_.Open(); }
-  int WriteData(const void* p, int n) override {
-    ++writes_;
-    readSinceWrite_ = 0;
-    return comm_.WriteData(p, n);
-  }
-  int ReadData(void* p, int n) override {
-    const int got = comm_.ReadData(p, n);
-    readSinceWrite_ += got;
-    return got;
-  }
-  // Each write answers an accepted reply: the device is making progress.
-  std::int64_t Writes() const { return writes_; }
-  std::int64_t ReadSinceWrite() const { return readSinceWrite_; }
-
- private:
-  serial::TSerComm& comm_;
-  std::int64_t writes_ = 0;
-  std::int64_t readSinceWrite_ = 0;
-};
 
 class TCliControls : public engine::IControls {
  public:
@@ -123,16 +100,18 @@ int RunFlash(const TCommand& command, std::ostream& out, std::ostream& err, bool
   comm.SetDeviceName(command.port);
   comm.SetSynchronizer(&sync);
   std::optional<std::string> lineError;
+  std::optional<session::EPortLost> portLost;
   TConsoleProgress progress(err, errIsTerminal);
-  TCliTransport transport(comm);
   TCliControls controls(out, err, progress);
-  engine::TransferEngine engine(transport, controls);
-
-  comm.SetErrorDisplay([&](const std::exception& e) {
-    if (!lineError) lineError = e.what();
+  session::TDeadlineTimer replyLimit;
+  session::TTransferSession transfer(comm, controls, replyLimit, [&](const std::exception& e) {
+    if (const auto* lost = dynamic_cast<const session::EPortLost*>(&e)) {
+      if (!portLost) portLost = *lost;
+    } else if (!lineError) {
+      lineError = e.what();
+    }
   });
-  comm.SetOnRxChar(
-      [&engine](serial::TSerCustomComm&, std::int32_t count) { engine.RxChar(count); });
+  const engine::TransferEngine& engine = transfer.Engine();
 
   // Closes the port before the synchronizer lets go of the interrupt watch.
   auto finish = [&](int status) {
@@ -144,7 +123,7 @@ int RunFlash(const TCommand& command, std::ostream& out, std::ostream& err, bool
   };
 
   try {
-    engine.Start(command.file);
+    transfer.Start(command.file);
   } catch (const std::exception& e) {
     progress.ClearLine();
     err << ErrorText(e.what()) << '\n';
@@ -152,9 +131,10 @@ int RunFlash(const TCommand& command, std::ostream& out, std::ostream& err, bool
   }
 
   const bool timed = command.timeout.count() > 0;
-  std::int64_t writesSeen = transport.Writes();
+  std::int64_t writesSeen = transfer.Writes();
   Clock::time_point deadline = Clock::now() + command.timeout;
   std::optional<Clock::time_point> drainUntil;
+  std::string awaited;  // what the device left unanswered when the reply limit passed
 
   for (;;) {
     if (interrupted) {
@@ -162,16 +142,28 @@ int RunFlash(const TCommand& command, std::ostream& out, std::ostream& err, bool
       err << "loader-cli: interrupted; port " << command.port << " closed" << std::endl;
       return finish(kExitInterrupted);
     }
+    if (portLost) {
+      progress.ClearLine();
+      err << "loader-cli: lost port " << portLost->Port() << ": " << ErrorText(portLost->Detail())
+          << std::endl;
+      return finish(kExitFailure);
+    }
     if (lineError) {
       progress.ClearLine();
       err << ErrorText(*lineError) << std::endl;
       return finish(kExitFailure);
     }
     if (engine.Outcome() == engine::TOutcome::ErrorStop) return finish(kExitReplyError);
+    if (engine.Outcome() == engine::TOutcome::NoReply) {
+      err << "loader-cli: no reply on " << command.port << " within "
+          << std::chrono::duration_cast<std::chrono::seconds>(session::kReplyLimit).count()
+          << " s; waiting for " << awaited << std::endl;
+      return finish(kExitTimeout);
+    }
     if (engine.Outcome() == engine::TOutcome::Finished) {
       // The finish command is queued; its echo proves it has left before the port closes.
       if (!drainUntil) drainUntil = Clock::now() + kFinishDrainLimit;
-      if (transport.ReadSinceWrite() >= kFinishLength || Clock::now() >= *drainUntil) {
+      if (transfer.ReadSinceWrite() >= kFinishLength || Clock::now() >= *drainUntil) {
         const double seconds = std::chrono::duration<double>(progress.Elapsed()).count();
         char summary[128];
         std::snprintf(summary, sizeof summary, "loader-cli: done, %u block%s in %.1f s",
@@ -185,24 +177,30 @@ int RunFlash(const TCommand& command, std::ostream& out, std::ostream& err, bool
       continue;
     }
 
-    if (transport.Writes() != writesSeen) {
-      writesSeen = transport.Writes();
+    if (transfer.Writes() != writesSeen) {
+      writesSeen = transfer.Writes();
       deadline = Clock::now() + command.timeout;
     }
-    auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(kLongWait);
+    const auto now = Clock::now();
+    if (replyLimit.Deadline() && now >= *replyLimit.Deadline()) {
+      awaited = AwaitedReply(engine);
+      replyLimit.FireIfDue(now);
+      continue;
+    }
+    auto until = now + kLongWait;
     if (timed) {
-      const auto now = Clock::now();
       if (now >= deadline) {
         progress.ClearLine();
         err << "loader-cli: no reply on " << command.port << " within " << command.timeout.count()
             << " s; waiting for " << AwaitedReply(engine) << std::endl;
         return finish(kExitTimeout);
       }
-      wait = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - now) +
-             std::chrono::milliseconds(1);
+      until = std::min(until, deadline);
     }
+    if (replyLimit.Deadline()) until = std::min(until, *replyLimit.Deadline());
     try {
-      sync.Pump(wait);
+      sync.Pump(std::chrono::duration_cast<std::chrono::milliseconds>(until - now) +
+                std::chrono::milliseconds(1));
     } catch (const std::exception& e) {
       if (!lineError) lineError = e.what();
     }

@@ -1,0 +1,231 @@
+#include "window/main_window.h"
+
+#include <algorithm>
+#include <filesystem>
+#include <stdexcept>
+#include <system_error>
+
+#include "app/comports.h"
+#include "app/error_text.h"
+
+namespace window {
+
+namespace {
+
+constexpr int kPortPaneWidth = 47;
+// The pane's frame and the gap before its text, left and right together.
+constexpr int kPortPaneMargins = 8;
+
+bool FileExists(const std::string& path) {
+  std::error_code error;
+  return !path.empty() && std::filesystem::is_regular_file(std::filesystem::path(path), error);
+}
+
+std::string FileNamePart(const std::string& path) {
+  return std::filesystem::path(path).filename().string();
+}
+
+}  // namespace
+
+TMainWindow::TMainWindow(IWindowFace& face, serial::ISerSynchronizer& sync, session::ITimer& timer,
+                         TMainWindowOptions options)
+    : face_(face), timer_(timer), options_(std::move(options)) {
+  serial::ApplyLoaderSettings(serComm1_);
+  serComm1_.SetSynchronizer(&sync);
+  engine::IControls& controls = *this;
+  session_ = std::make_unique<session::TTransferSession>(
+      serComm1_, controls, timer_, [this](const std::exception& error) { ShowException(error); });
+  uiRegIniFile1_.SetApplicationTitle(kAppTitle);
+  if (!options_.settingsPath.empty()) uiRegIniFile1_.SetPath(options_.settingsPath);
+}
+
+TMainWindow::~TMainWindow() {
+  FormDestroy();
+}
+
+// ---- creation and destruction ----------------------------------------------------------------
+
+void TMainWindow::FormCreate() {
+  RunHandler([this] {
+    Engine().Reset();
+    BuildPortMenu();
+    RestorePort();
+    RestoreFile();
+    face_.SetCaption(FileNamePart(hexFileName_));
+  });
+  ShowReadyStatus();
+}
+
+void TMainWindow::FormDestroy() {
+  if (session_) session_->Release();
+  if (serComm1_.IsOpen()) serComm1_.Close();
+}
+
+void TMainWindow::BuildPortMenu() {
+  ports_ = ListPorts();
+  std::vector<TPortItem> items;
+  items.reserve(ports_.size());
+  const bool chosen = serComm1_.DeviceName() != kUnchosenPort;
+  for (const TPortInfo& port : ports_)
+    items.push_back({port.name, port.description, chosen && port.name == serComm1_.DeviceName()});
+  face_.SetPortMenu(items);
+}
+
+std::vector<TPortInfo> TMainWindow::ListPorts() const {
+  std::vector<TPortInfo> ports;
+  if (options_.enumeratePorts) {
+    ports = options_.enumeratePorts();
+  } else {
+    for (std::string& name : app::EnumerateComPorts()) ports.push_back({std::move(name), {}});
+  }
+  // Case-insensitive order, so COM10 comes before COM2; equal names keep their order.
+  std::vector<std::string> names;
+  for (const TPortInfo& port : ports) names.push_back(port.name);
+  app::SortPortNames(names);
+  std::vector<TPortInfo> sorted;
+  for (const std::string& name : names) {
+    auto it = std::find_if(ports.begin(), ports.end(),
+                           [&](const TPortInfo& port) { return port.name == name; });
+    sorted.push_back(std::move(*it));
+    ports.erase(it);
+  }
+  return sorted;
+}
+
+void TMainWindow::RestorePort() {
+  if (uiRegIniFile1_.SectionHasKeys("PortName")) {
+    const std::string name = uiRegIniFile1_.ReadText("PortName", "Name", "COM1");
+    const bool present = std::any_of(ports_.begin(), ports_.end(),
+                                     [&](const TPortInfo& port) { return port.name == name; });
+    if (present) {
+      serComm1_.SetDeviceName(name);
+      ShowPort();
+      return;
+    }
+  }
+  AChangeComPortExecute();
+}
+
+void TMainWindow::RestoreFile() {
+  if (uiRegIniFile1_.SectionHasKeys("FileName")) {
+    const std::string name = uiRegIniFile1_.ReadText("FileName", "Name", "");
+    if (FileExists(name)) {
+      hexFileName_ = name;
+      face_.SetBeginEnabled(true);
+      return;
+    }
+  }
+  ASelectFileExecute();
+}
+
+// ---- actions -----------------------------------------------------------------------------------
+
+void TMainWindow::ASelectFileExecute() {
+  RunHandler([this] {
+    const std::optional<std::string> chosen = face_.RunFileDialog();
+    if (!chosen) return;
+    hexFileName_ = *chosen;
+    ShowReadyStatus();
+    uiRegIniFile1_.WriteText("FileName", "Name", hexFileName_);
+    face_.SetBeginEnabled(true);
+  });
+}
+
+void TMainWindow::AChangeComPortExecute() {
+  pendingMessage_ = kNoPortMessage;
+  face_.PostPendingMessage();
+}
+
+void TMainWindow::ABeginExecute() {
+  RunHandler([this] { session_->Start(hexFileName_); });
+}
+
+void TMainWindow::AExitExecute() {
+  face_.CloseWindow();
+}
+
+void TMainWindow::PortMenuItemClick(const std::string& name) {
+  RunHandler([this, &name] {
+    const bool listed = std::any_of(ports_.begin(), ports_.end(),
+                                    [&](const TPortInfo& port) { return port.name == name; });
+    if (!listed) return;
+    if (serComm1_.IsOpen()) serComm1_.Close();
+    serComm1_.SetDeviceName(name);
+    serComm1_.Open();
+    ShowPort();
+    uiRegIniFile1_.WriteText("PortName", "Name", serComm1_.DeviceName());
+  });
+}
+
+void TMainWindow::PortMenuDropping() {
+  RunHandler([this] { BuildPortMenu(); });
+}
+
+void TMainWindow::PendingMessageArrived() {
+  const std::string text = pendingMessage_;
+  pendingMessage_.clear();
+  face_.ShowBox(text, TBoxIcon::None);
+}
+
+// ---- the error display -------------------------------------------------------------------------
+
+void TMainWindow::ShowException(const std::exception& error) {
+  if (dynamic_cast<const EAbort*>(&error) != nullptr) return;
+  face_.ShowBox(app::ErrorBoxText(error.what()), TBoxIcon::Error);
+}
+
+void TMainWindow::RunHandler(const std::function<void()>& fn) {
+  try {
+    fn();
+  } catch (const std::exception& error) {
+    ShowException(error);
+  } catch (...) {
+    ShowException(std::runtime_error("Unknown error"));
+  }
+}
+
+int TMainWindow::PortPaneWidth(int textWidth) {
+  return std::max(kPortPaneWidth, textWidth + kPortPaneMargins);
+}
+
+// ---- what the window shows ---------------------------------------------------------------------
+
+void TMainWindow::ShowPort() {
+  const std::string& name = serComm1_.DeviceName();
+  std::string tooltip;
+  for (const TPortInfo& port : ports_)
+    if (port.name == name) tooltip = port.description;
+  face_.SetPortPane(name, tooltip);
+}
+
+void TMainWindow::ShowReadyStatus() {
+  face_.SetStatusText(FileNamePart(hexFileName_), hexFileName_);
+}
+
+// ---- engine::IControls -------------------------------------------------------------------------
+
+void TMainWindow::SetTotalParts(std::uint32_t total) {
+  face_.SetProgressTotal(total);
+}
+
+void TMainWindow::SetPartsComplete(std::uint32_t parts) {
+  face_.SetProgressComplete(parts);
+}
+
+void TMainWindow::SetProgressVisible(bool visible) {
+  face_.SetProgressVisible(visible);
+}
+
+void TMainWindow::SetControlsEnabled(bool enabled) {
+  face_.SetTransferControlsEnabled(enabled);
+}
+
+void TMainWindow::SetPromptVisible(bool visible) {
+  face_.SetPromptVisible(visible);
+}
+
+void TMainWindow::ShowMessage(const std::string& text) {
+  face_.ShowBox(text, TBoxIcon::None);
+}
+
+}  // namespace window
