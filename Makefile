@@ -3,7 +3,7 @@ BUILD ?= build
 GEN := $(shell command -v ninja >/dev/null 2>&1 && echo -G Ninja)
 JOBS ?= $(shell nproc)
 
-.PHONY: all deps build test run clean
+.PHONY: all deps build test run clean windows
 
 all: build
 
@@ -21,6 +21,30 @@ test: build
 
 run: build
 	scripts/run-loader.sh $(BUILD)
+
+# loader.exe and loader-cli.exe, cross-built with MinGW-w64 and packed with a short README.
+BUILD_WIN ?= build-win
+WIN_JOBS ?= 2
+windows:
+	scripts/install-deps.sh wine
+	command -v zip >/dev/null || scripts/install-deps.sh zip
+	cmake -S . -B $(BUILD_WIN) $(GEN) -DCMAKE_TOOLCHAIN_FILE=$(CURDIR)/cmake/mingw-w64.cmake \
+	  -DCMAKE_BUILD_TYPE=RelWithDebInfo
+	cmake --build $(BUILD_WIN) -j $(WIN_JOBS) --target loader loader-cli
+	rm -rf $(BUILD_WIN)/package && mkdir -p $(BUILD_WIN)/package
+	cp $(BUILD_WIN)/src/win32face/loader.exe $(BUILD_WIN)/tools/loader-cli/loader-cli.exe \
+	  $(BUILD_WIN)/package/
+	x86_64-w64-mingw32-strip $(BUILD_WIN)/package/*.exe
+	printf '%s\r\n' \
+	  'Loader (Zagruzchik) for Windows 10 and later' '' \
+	  'loader.exe      the window: choose a HEX file and a serial port, press Start (F5),' \
+	  '                switch the device on when asked.' \
+	  'loader-cli.exe  the same from the command line: loader-cli.exe --help' '' \
+	  'Both run on their own; no installation. loader.exe keeps its settings in loader.ini' \
+	  'beside itself, so put it in a folder you may write to.' >$(BUILD_WIN)/package/README.txt
+	rm -f $(BUILD_WIN)/loader-windows.zip
+	cd $(BUILD_WIN)/package && zip -q -9 ../loader-windows.zip loader.exe loader-cli.exe README.txt
+	@echo "packed $(BUILD_WIN)/loader-windows.zip"
 
 clean:
 	rm -rf $(BUILD)
