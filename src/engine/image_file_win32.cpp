@@ -2,6 +2,7 @@
 #include <windows.h>
 
 #include "engine/image_file.h"
+#include "platform/utf8_win32.h"
 
 namespace engine {
 
@@ -18,8 +19,9 @@ ImageFile::~ImageFile() {
 }
 
 ImageFile::ErrorCode ImageFile::Open(const std::string& path) {
-  const HANDLE h = ::CreateFileA(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
-                                 FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+  const HANDLE h =
+      ::CreateFileW(platform::Utf8ToWide(path).c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                    FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
   if (h == INVALID_HANDLE_VALUE) return ::GetLastError();
   handle_ = reinterpret_cast<std::intptr_t>(h);
   return 0;

@@ -1,4 +1,4 @@
-// Windows file layer of the converter (ANSI API, as the rest of the program).
+// Windows file layer of the converter: paths are UTF-8 and go to the wide API.
 #include <windows.h>
 
 #include <cstring>
@@ -6,6 +6,7 @@
 #include <string>
 
 #include "oh2b/fileops.h"
+#include "platform/utf8_win32.h"
 
 namespace oh2b::fileops {
 
@@ -19,44 +20,31 @@ ErrorCode LastError() {
   return static_cast<ErrorCode>(::GetLastError());
 }
 
-bool IsTrimmed(char c) {
-  return static_cast<unsigned char>(c) <= ' ' || c == '.';
-}
-
 }  // namespace
 
 bool FileExists(const std::string& path) {
-  const DWORD attributes = ::GetFileAttributesA(path.c_str());
+  const DWORD attributes = ::GetFileAttributesW(platform::Utf8ToWide(path).c_str());
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
 }
 
 bool RenameNoReplace(const std::string& from, const std::string& to) {
-  // MoveFileA never replaces an existing file of the new name.
-  return ::MoveFileA(from.c_str(), to.c_str()) != 0;
+  // MoveFileW never replaces an existing file of the new name.
+  return ::MoveFileW(platform::Utf8ToWide(from).c_str(), platform::Utf8ToWide(to).c_str()) != 0;
 }
 
 std::string SystemErrorText(ErrorCode code) {
-  char* buffer = nullptr;
-  const DWORD length = ::FormatMessageA(
-      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-      nullptr, static_cast<DWORD>(code), 0, reinterpret_cast<LPSTR>(&buffer), 0, nullptr);
-  std::string text;
-  if (length != 0 && buffer != nullptr) text.assign(buffer, length);
-  if (buffer != nullptr) ::LocalFree(buffer);
-  while (!text.empty() && IsTrimmed(text.back())) text.pop_back();
-  if (text.empty()) text = "System error " + std::to_string(code);
-  return text;
+  return platform::SystemErrorText(static_cast<unsigned long>(code));
 }
 
 std::string CurrentDirectory() {
-  DWORD size = ::GetCurrentDirectoryA(0, nullptr);
+  DWORD size = ::GetCurrentDirectoryW(0, nullptr);
   while (size != 0) {
-    std::string dir(size, '\0');
-    const DWORD length = ::GetCurrentDirectoryA(size, dir.data());
+    std::wstring dir(size, L'\0');
+    const DWORD length = ::GetCurrentDirectoryW(size, dir.data());
     if (length == 0) break;
     if (length < size) {
       dir.resize(length);
-      return dir;
+      return platform::WideToUtf8(dir);
     }
     size = length;  // the directory changed meanwhile and grew; try again
   }
@@ -83,8 +71,9 @@ MemoryBlock::~MemoryBlock() {
 
 ErrorCode ReadWholeFile(const std::string& path, MemoryBlock& block, std::size_t& length) {
   length = 0;
-  const HANDLE file = ::CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  const HANDLE file =
+      ::CreateFileW(platform::Utf8ToWide(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) return LastError();
   LARGE_INTEGER size;
   std::size_t expected = 0;
@@ -117,8 +106,9 @@ OutputFile::~OutputFile() {
 }
 
 ErrorCode OutputFile::Create(const std::string& path) {
-  const HANDLE file = ::CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
-                                    CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  const HANDLE file =
+      ::CreateFileW(platform::Utf8ToWide(path).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                    CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) return LastError();
   handle_ = reinterpret_cast<std::intptr_t>(file);
   return 0;

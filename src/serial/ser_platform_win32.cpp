@@ -8,6 +8,7 @@
 #include <mutex>
 #include <string>
 
+#include "platform/utf8_win32.h"
 #include "serial/port_names.h"
 #include "serial/ser_platform.h"
 
@@ -283,14 +284,14 @@ bool SerIsDeviceGone(int code) {
 }
 
 std::string SerSystemErrorText(int code) {
-  char buf[256];
-  DWORD len = FormatMessageA(
+  // The wide call: the narrow one answers in the ANSI code page, not in UTF-8.
+  wchar_t buf[256];
+  DWORD len = FormatMessageW(
       FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS | FORMAT_MESSAGE_ARGUMENT_ARRAY,
-      nullptr, static_cast<DWORD>(code), 0, buf, sizeof buf, nullptr);
-  std::string text(buf, len < sizeof buf ? len : 0);
-  while (!text.empty() && (static_cast<unsigned char>(text.back()) <= ' ' || text.back() == '.'))
-    text.pop_back();
-  return text;
+      nullptr, static_cast<DWORD>(code), 0, buf, sizeof buf / sizeof buf[0], nullptr);
+  std::wstring text(buf, len < sizeof buf / sizeof buf[0] ? len : 0);
+  while (!text.empty() && (text.back() <= L' ' || text.back() == L'.')) text.pop_back();
+  return platform::WideToUtf8(text);
 }
 
 void SerSetCurrentThreadPriority(int osPriority) {

@@ -2,21 +2,22 @@
 
 #include <string>
 
+#include "platform/utf8_win32.h"
 #include "settings/platform.h"
 #include "settings/settings_types.h"
 
 namespace settings {
 
 std::string ExecutablePath() {
-  char buf[261];
-  const DWORD n = GetModuleFileNameA(nullptr, buf, sizeof buf);
+  wchar_t buf[32768];  // the longest path the system knows
+  const DWORD n = GetModuleFileNameW(nullptr, buf, sizeof buf / sizeof buf[0]);
   // A name that filled the buffer was cut: better to fail than to use a wrong file.
-  if (n == 0 || n >= sizeof buf) {
+  if (n == 0 || n >= sizeof buf / sizeof buf[0]) {
     throw EIniFileException("Cannot determine the program's file name (error " +
                             std::to_string(n == 0 ? GetLastError() : ERROR_INSUFFICIENT_BUFFER) +
                             ")");
   }
-  return std::string(buf, n);
+  return platform::WideToUtf8(std::wstring_view(buf, n));
 }
 
 // A drive ends with ':', a folder with '\'; Windows takes '/' for '\' as well.
