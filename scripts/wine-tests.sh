@@ -3,8 +3,13 @@
 #   1. the Qt-free unit tests, through ctest;
 #   2. port discovery (loader-cli.exe ports) and the serial device layer's own tests on a
 #      Wine COM port whose other end is a native echoing pseudo-terminal;
-#   3. an end-to-end `loader-cli.exe flash` against the native device simulator (bootsim).
-# Needs: scripts/install-deps.sh wine (MinGW-w64 posix, wine, wine64), gcc, cmake, ninja.
+#   3. an end-to-end `loader-cli.exe flash` against the native device simulator (bootsim);
+#   4. the window, loader.exe, driven with xdotool on a display of its own (Xvfb): first run,
+#      a restored port and file flashed to bootsim, a wrong sum, and a Cyrillic folder read
+#      from an INI file in the ANSI code page; one screenshot into docs/.
+# Needs: scripts/install-deps.sh all (MinGW-w64 posix, wine, wine64, Xvfb, xdotool,
+# ImageMagick), gcc, cmake, ninja, the ru_RU.UTF-8 locale (generated here when missing).
+# Environment: LOADER_WINE_DISPLAY (the display number, default 57).
 # Environment: BUILD_WIN (cross build folder, default build-win), BUILD_NATIVE (native
 # build for bootsim, default build-windows-native), JOBS.
 set -euo pipefail
@@ -23,9 +28,13 @@ fail() {
   exit 1
 }
 
-for tool in x86_64-w64-mingw32-g++-posix wine wineserver gcc cmake; do
-  command -v "$tool" >/dev/null || fail "$tool is missing (run scripts/install-deps.sh wine)"
+for tool in x86_64-w64-mingw32-g++-posix wine wineserver gcc cmake Xvfb xdotool import; do
+  command -v "$tool" >/dev/null || fail "$tool is missing (run scripts/install-deps.sh all)"
 done
+# Wine takes the ANSI code page from the locale; the Cyrillic case needs ru_RU.UTF-8.
+if ! locale -a 2>/dev/null | grep -qi '^ru_RU\.utf-\?8$'; then
+  localedef -i ru_RU -f UTF-8 ru_RU.UTF-8 || fail "cannot generate the ru_RU.UTF-8 locale"
+fi
 
 # --- build ------------------------------------------------------------------------------
 say "cross-building into $build_win"
@@ -35,6 +44,8 @@ cmake --build "$build_win" -j "$jobs"
 win=$(cd "$build_win" && pwd)
 cli_exe=$win/tools/loader-cli/loader-cli.exe
 [ -f "$cli_exe" ] || fail "loader-cli.exe was not built"
+gui_exe=$win/src/win32face/loader.exe
+[ -f "$gui_exe" ] || fail "loader.exe was not built"
 
 say "native helpers: bootsim, the echoing pseudo-terminal and the modem-line shim"
 cmake -S . -B "$build_native" "${gen[@]}" -DLOADER_GUI=OFF -DCMAKE_BUILD_TYPE=RelWithDebInfo \
@@ -51,6 +62,17 @@ export WINEPREFIX=$win/wineprefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtm
 work=$(mktemp -d)
 pids=()
 mapped=()
+# Wine's windows are X windows: a display of the run's own, no window manager needed. The
+# unit tests show message boxes too, so it serves the whole run.
+display=:${LOADER_WINE_DISPLAY:-57}
+Xvfb "$display" -screen 0 1024x768x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
+pids+=($!)
+export DISPLAY=$display
+for _ in $(seq 100); do
+  xdotool getmouselocation >/dev/null 2>&1 && break
+  sleep 0.05
+done
+xdotool getmouselocation >/dev/null 2>&1 || fail "Xvfb did not start on $display"
 cleanup() {
   # Unmap the ports: a COM port left on a vanished pseudo-terminal keeps Wine's device
   # service busy in later sessions of this prefix.
@@ -106,12 +128,31 @@ bootsim_pid=$!
 pids+=("$bootsim_pid")
 sim_pty=$(first_line "$work/bootsim.out")
 
+# COM7, COM8, COM9: a device simulator each for the window: a clean transfer, a wrong sum
+# in the first block, and the Cyrillic folder. Each is switched on by SIGUSR1 (gui_power).
+gui_sim() { # port, then bootsim's options
+  local port=$1
+  shift
+  mkfifo "$work/$port.in"
+  exec {fd}<>"$work/$port.in"
+  "$bootsim" --no-publish --once "$@" <&$fd >"$work/$port.out" 2>"$work/$port.err" &
+  pids+=($!)
+  eval "${port}_pid=$!"
+  eval "${port}_pty=\$(first_line \"$work/$port.out\")"
+}
+gui_sim COM7 --out "$work/gui-received.bin"
+gui_sim COM8 --wrong-sum-at 0
+gui_sim COM9 --out "$work/gui-ru-received.bin"
+
 # Wine maps a COM port to a device from this key when it starts.
-mapped=(COM5 COM6)
+mapped=(COM5 COM6 COM7 COM8 COM9)
 wine reg add 'HKLM\Software\Wine\Ports' /v COM5 /d "$sim_pty" /f >/dev/null
 wine reg add 'HKLM\Software\Wine\Ports' /v COM6 /d "$echo_pty" /f >/dev/null
+wine reg add 'HKLM\Software\Wine\Ports' /v COM7 /d "$COM7_pty" /f >/dev/null
+wine reg add 'HKLM\Software\Wine\Ports' /v COM8 /d "$COM8_pty" /f >/dev/null
+wine reg add 'HKLM\Software\Wine\Ports' /v COM9 /d "$COM9_pty" /f >/dev/null
 start_wine
-echo "COM5 -> $sim_pty (bootsim), COM6 -> $echo_pty (echo)"
+echo "COM5 -> $sim_pty (bootsim), COM6 -> $echo_pty (echo), COM7..COM9 -> bootsim (window)"
 
 status=0
 
@@ -195,6 +236,158 @@ else
     status=1
   fi
 fi
+
+# --- the window ---------------------------------------------------------------------------
+gui_fail() {
+  echo "window: $*" >&2
+  status=1
+}
+# Waits (at most 60 s) for a window whose title matches; prints its id.
+gui_window() {
+  timeout 60 xdotool search --sync --onlyvisible --name "$1" 2>/dev/null | head -n 1
+}
+# Starts loader.exe in a folder of its own (the program, its INI file, its HEX file).
+gui_start() { # folder, then environment assignments for Wine
+  local folder=$1
+  shift
+  cp "$gui_exe" "$folder/loader.exe"
+  (cd "$folder" && with_shim env "$@" timeout 300 wine loader.exe >"$folder/wine.log" 2>&1) &
+  gui_pid=$!
+}
+gui_stop() {
+  timeout 30 wine taskkill /f /im loader.exe >/dev/null 2>&1 || true
+  wait "$gui_pid" 2>/dev/null || true
+}
+ini_line() { printf '%s\r\n' "$@"; }
+# Powers the device on once the window has opened the port (as for loader-cli above), and
+# ends a simulator that is still waiting two minutes later, so the run cannot hang.
+gui_power() { # bootsim's pid
+  sleep 3
+  kill -USR1 "$1"
+  (sleep 120 && kill "$1" 2>/dev/null) &
+}
+
+# The device receives the image, then zeros up to the next 128-byte block.
+cp "$work/payload.dat" "$work/expected.bin"
+head -c 24 /dev/zero >>"$work/expected.bin"
+
+say "window (a): first run in an empty folder"
+mkdir -p "$work/gui-a"
+gui_start "$work/gui-a"
+if [ -n "$(gui_window '^Выбери файл \(\*\.hex\) для загрузки$')" ] &&
+  box=$(gui_window '^Загрузчик$') && [ -n "$box" ]; then
+  echo "the file dialog is open, the box «Загрузчик» over it"
+else
+  gui_fail "no file dialog with the box «Загрузчик» over it"
+fi
+gui_stop
+
+say "window (b): saved port and file restored, F5 flashes to bootsim"
+mkdir -p "$work/gui-b"
+cp "$work/image.hex" "$work/gui-b/image.hex"
+{
+  ini_line '[PortName]' 'Name=COM7' '[FileName]'
+  ini_line "Name=$(winepath -w "$work/gui-b/image.hex" | tr -d '\r')"
+} >"$work/gui-b/loader.ini"
+gui_start "$work/gui-b"
+if main=$(gui_window '^image\.hex$') && [ -n "$main" ]; then
+  echo "the main window is captioned with the file's name"
+  sleep 1 # the window takes its first paint
+  import -window root -crop "$(xdotool getwindowgeometry --shell "$main" |
+    awk -F= '/^(WIDTH|HEIGHT|X|Y)=/ { v[$1] = $2 }
+             END { printf "%dx%d+%d+%d", v["WIDTH"], v["HEIGHT"], v["X"], v["Y"] }')" \
+    +repage "$root/docs/screenshot-windows.png" || gui_fail "no screenshot"
+  xdotool windowfocus --sync "$main" key F5
+  gui_power "$COM7_pid"
+  if wait "$COM7_pid"; then
+    if cmp "$work/expected.bin" "$work/gui-received.bin"; then
+      echo "the device received the image byte for byte"
+    else
+      gui_fail "the device received another image"
+    fi
+  else
+    gui_fail "bootsim on COM7 failed: $(cat "$work/COM7.err")"
+  fi
+else
+  gui_fail "the main window is not captioned image.hex"
+fi
+gui_stop
+
+say "window (b): a wrong sum gives «Ошибка ответа» and the window stays usable"
+mkdir -p "$work/gui-e"
+cp "$work/image.hex" "$work/gui-e/image.hex"
+{
+  ini_line '[PortName]' 'Name=COM8' '[FileName]'
+  ini_line "Name=$(winepath -w "$work/gui-e/image.hex" | tr -d '\r')"
+} >"$work/gui-e/loader.ini"
+gui_start "$work/gui-e"
+if main=$(gui_window '^image\.hex$') && [ -n "$main" ]; then
+  xdotool windowfocus --sync "$main" key F5
+  gui_power "$COM8_pid"
+  if box=$(gui_window '^Загрузчик$') && [ -n "$box" ]; then
+    echo "the box «Загрузчик» (Ошибка ответа) is shown"
+    xdotool windowfocus --sync "$box" key Return
+    sleep 1
+    # The window answers again: Ctrl+Q closes it, which ends the program.
+    xdotool windowfocus --sync "$main" key ctrl+q
+    for _ in $(seq 150); do
+      kill -0 "$gui_pid" 2>/dev/null || break
+      sleep 0.2
+    done
+    if ! kill -0 "$gui_pid" 2>/dev/null; then
+      echo "Ctrl+Q closed the window afterwards"
+    else
+      gui_fail "the window did not close on Ctrl+Q after the error"
+    fi
+  else
+    gui_fail "no box after the wrong sum"
+  fi
+else
+  gui_fail "the main window is not captioned image.hex"
+fi
+gui_stop
+
+say "window (c): a Cyrillic folder from an INI file in the ANSI code page (Windows-1251)"
+ru=$work/gui-c/прошивка
+mkdir -p "$ru"
+cp "$work/image.hex" "$ru/image.hex"
+{
+  ini_line '[PortName]' 'Name=COM9' '[FileName]'
+  ini_line "Name=$(winepath -w "$ru/image.hex" | tr -d '\r')"
+} | iconv -f UTF-8 -t CP1251 >"$work/gui-c/loader.ini"
+gui_start "$work/gui-c" LANG=ru_RU.UTF-8 LC_ALL=ru_RU.UTF-8
+if main=$(gui_window '^image\.hex$') && [ -n "$main" ]; then
+  echo "the file in the Cyrillic folder was restored"
+  xdotool windowfocus --sync "$main" key F5
+  gui_power "$COM9_pid"
+  if wait "$COM9_pid" && cmp "$work/expected.bin" "$work/gui-ru-received.bin"; then
+    echo "the device received the image byte for byte"
+  else
+    gui_fail "the flash from the Cyrillic folder failed: $(cat "$work/COM9.err")"
+  fi
+  # Restored, not chosen in the dialog: the image lands in the start-up folder.
+  [ -f "$work/gui-c/image.BIN" ] || gui_fail "the image was not written beside loader.exe"
+  # Choosing the file again (Ctrl+O, the dialog opens in the start-up folder) saves it back
+  # in the ANSI code page; the file name is taken out of the INI file first.
+  { ini_line '[PortName]' 'Name=COM9'; } >"$work/gui-c/loader.ini"
+  xdotool windowfocus --sync "$main" key ctrl+o
+  if dialog=$(gui_window '^Выбери файл') && [ -n "$dialog" ]; then
+    xdotool windowfocus --sync "$dialog" type --delay 50 "прошивка\\image.hex"
+    xdotool key --delay 100 Return
+    sleep 2
+    if iconv -f CP1251 -t UTF-8 "$work/gui-c/loader.ini" | grep -q 'прошивка\\image\.hex'; then
+      echo "the choice was saved back in Windows-1251"
+    else
+      gui_fail "loader.ini does not hold the Cyrillic path in Windows-1251"
+      od -c "$work/gui-c/loader.ini" | head >&2
+    fi
+  else
+    gui_fail "Ctrl+O did not open the file dialog"
+  fi
+else
+  gui_fail "the file in the Cyrillic folder was not restored"
+fi
+gui_stop
 
 [ "$status" -eq 0 ] || fail "see the output above"
 say "all Windows checks passed under Wine"

@@ -16,13 +16,19 @@ constexpr int kPortPaneWidth = 47;
 // The pane's frame and the gap before its text, left and right together.
 constexpr int kPortPaneMargins = 8;
 
+// Paths are UTF-8; a plain std::string would be read in the ANSI code page on Windows.
+std::filesystem::path Utf8Path(const std::string& path) {
+  return std::filesystem::path(std::u8string(path.begin(), path.end()));
+}
+
 bool FileExists(const std::string& path) {
   std::error_code error;
-  return !path.empty() && std::filesystem::is_regular_file(std::filesystem::path(path), error);
+  return !path.empty() && std::filesystem::is_regular_file(Utf8Path(path), error);
 }
 
 std::string FileNamePart(const std::string& path) {
-  return std::filesystem::path(path).filename().string();
+  const std::u8string name = Utf8Path(path).filename().u8string();
+  return std::string(name.begin(), name.end());
 }
 
 }  // namespace
