@@ -7,6 +7,7 @@
 
 #include "app/comports.h"
 #include "app/error_text.h"
+#include "window/status_text.h"
 
 namespace window {
 
@@ -137,7 +138,11 @@ void TMainWindow::AChangeComPortExecute() {
 }
 
 void TMainWindow::ABeginExecute() {
-  RunHandler([this] { session_->Start(hexFileName_); });
+  RunHandler([this] {
+    // The notice of the last transfer stays until the next start.
+    ShowReadyStatus();
+    session_->Start(hexFileName_);
+  });
 }
 
 void TMainWindow::AExitExecute() {
@@ -171,6 +176,10 @@ void TMainWindow::PendingMessageArrived() {
 
 void TMainWindow::ShowException(const std::exception& error) {
   if (dynamic_cast<const EAbort*>(&error) != nullptr) return;
+  // A transfer ended by its line or its image: the reason stays in the status line.
+  if (dynamic_cast<const session::EPortLost*>(&error) != nullptr ||
+      dynamic_cast<const engine::EImageReadError*>(&error) != nullptr)
+    face_.SetStatusText(FirstLine(error.what()), error.what());
   face_.ShowBox(app::ErrorBoxText(error.what()), TBoxIcon::Error);
 }
 
@@ -214,9 +223,29 @@ void TMainWindow::SetPartsComplete(std::uint32_t parts) {
 
 void TMainWindow::SetProgressVisible(bool visible) {
   face_.SetProgressVisible(visible);
+  if (visible) return;
+  // The transfer has ended: what it came to stays in the status line until the next start.
+  const engine::TransferEngine& engine = Engine();
+  switch (engine.Outcome()) {
+    case engine::TOutcome::Finished: {
+      const std::chrono::duration<double> took = std::chrono::steady_clock::now() - transferBegan_;
+      const std::string notice =
+          FinishedNotice(FileNamePart(hexFileName_), engine.ImageSize(), took.count());
+      face_.SetStatusText(notice, hexFileName_);
+      break;
+    }
+    case engine::TOutcome::ErrorStop:
+    case engine::TOutcome::NoReply:
+      face_.SetStatusText(StopReason(engine.Outcome(), engine.LastStop()), hexFileName_);
+      break;
+    case engine::TOutcome::None:
+    case engine::TOutcome::Abandoned:
+      break;
+  }
 }
 
 void TMainWindow::SetControlsEnabled(bool enabled) {
+  if (!enabled) transferBegan_ = std::chrono::steady_clock::now();
   face_.SetTransferControlsEnabled(enabled);
 }
 
