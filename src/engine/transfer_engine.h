@@ -9,9 +9,11 @@
 #include <array>
 #include <cstdint>
 #include <fstream>
+#include <functional>
 #include <memory>
 #include <stdexcept>
 #include <string>
+#include <utility>
 
 namespace engine {
 
@@ -79,6 +81,12 @@ class TransferEngine {
   // A port error leaves the engine waiting with its image, the prompt not shown.
   void Start(const std::string& hexFileName);
 
+  // Asked while Start converts the HEX file; once it returns true the conversion
+  // stops with oh2b::EConvertCancelled, which Start passes on as any conversion error.
+  void SetConversionCancel(std::function<bool()> cancelled) {
+    conversionCancel_ = std::move(cancelled);
+  }
+
   // The received-data notification: count bytes are waiting (never 0). Reads at
   // most kTxBufferSize of them; the rest wait for the next notification. A
   // transport error propagates; the bytes of this call not yet handled are lost.
@@ -129,6 +137,7 @@ class TransferEngine {
   bool endReached_ = false;
   std::uint8_t blockSum_ = 0;
   TOutcome outcome_ = TOutcome::None;
+  std::function<bool()> conversionCancel_;
 };
 
 }  // namespace engine
