@@ -98,9 +98,9 @@ class CancelPoll {
 constexpr std::size_t kReadPiece = std::size_t{1} << 20;
 constexpr std::size_t kTextPerPoll = std::size_t{256} << 10;
 
-// The HEX file's text, in text. It ends at the file's first NUL byte, so that a sparse
-// file or one of zeros costs one piece, and at the size the file had when it was
-// opened, so that a file that keeps growing costs no more than that size.
+// Reads the HEX file into text and returns its text. That ends at the file's first NUL
+// byte, so that a sparse file or one of zeros costs one piece, and at the size the file
+// had when it was opened, so that a file that keeps growing costs no more than that.
 std::string_view ReadText(const std::string& hexPath, fileops::MemoryBlock& text,
                           const CancelPoll& poll) {
   fileops::InputFile file;
