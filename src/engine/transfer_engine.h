@@ -9,9 +9,11 @@
 #include <array>
 #include <cstdint>
 #include <fstream>
+#include <functional>
 #include <memory>
 #include <stdexcept>
 #include <string>
+#include <utility>
 
 namespace engine {
 
@@ -91,6 +93,12 @@ class TransferEngine {
   // A port error leaves the engine waiting with its image, the prompt not shown.
   void Start(const std::string& hexFileName);
 
+  // Asked while Start converts the HEX file; once it returns true the conversion
+  // stops with oh2b::EConvertCancelled, which Start passes on as any conversion error.
+  void SetConversionCancel(std::function<bool()> cancelled) {
+    conversionCancel_ = std::move(cancelled);
+  }
+
   // The received-data notification: count bytes are waiting (never 0). Reads at
   // most kTxBufferSize of them; the rest wait for the next notification. A
   // transport error propagates; the bytes of this call not yet handled are lost.
@@ -161,6 +169,7 @@ class TransferEngine {
   TOutcome outcome_ = TOutcome::None;
   std::uint64_t imageSize_ = 0;
   TStopDetail lastStop_;
+  std::function<bool()> conversionCancel_;
 };
 
 }  // namespace engine
