@@ -45,6 +45,11 @@ struct TFileText {
   enum Kind { kText, kMissing, kNotAFile, kUnreadable } kind = kText;
   std::string text;       // up to the first NUL byte
   bool cutAtNul = false;  // the file went on past a NUL byte
+
+  // What a read sees: whatever is not a readable settings file reads like a missing one.
+  std::string_view Text() const {
+    return kind == kText ? std::string_view(text) : std::string_view();
+  }
 };
 
 // Reads the settings file without ever blocking: only a regular file is read (a FIFO or a
@@ -83,11 +88,16 @@ TFileText ReadWhole(const std::string& path) {
     if (n == 0) break;
     const std::string_view chunk(buf, static_cast<std::size_t>(n));
     const auto nul = chunk.find('\0');
-    result.text.append(chunk.substr(0, nul));
     if (nul != std::string_view::npos) {
+      result.text.append(chunk.substr(0, nul));
       result.cutAtNul = true;
       break;
     }
+    // One allocation of the file's size rather than doubling (which briefly holds both the
+    // old and the new buffer), once the file is known not to end in a NUL right away (a
+    // sparse file full of them would otherwise reserve its whole size for nothing).
+    if (result.text.empty()) result.text.reserve(size);
+    result.text.append(chunk);
   }
   return result;
 }
@@ -194,10 +204,9 @@ bool ReplaceFile(std::filesystem::path target, const std::string& data) {
 
 std::string TIniFile::ReadText(const std::string& section, const std::string& key,
                                const std::string& fallback) {
-  // Whatever is not a readable settings file reads like a missing one: every key gives
-  // its fallback, so the window still starts.
-  const TFileText file = ReadWhole(FileName());
-  return ini::ReadText(file.kind == TFileText::kText ? file.text : "", section, key, fallback);
+  // Every key of a file that is missing, unreadable or not a file gives its fallback, so
+  // the window still starts.
+  return ini::ReadText(ReadWhole(FileName()).Text(), section, key, fallback);
 }
 
 void TIniFile::WriteText(const std::string& section, const std::string& key,
@@ -217,8 +226,7 @@ void TIniFile::WriteText(const std::string& section, const std::string& key,
 }
 
 void TIniFile::ListKeys(const std::string& section, std::vector<std::string>& list) {
-  const TFileText file = ReadWhole(FileName());
-  list = ini::KeyNames(file.kind == TFileText::kText ? file.text : "", section);
+  list = ini::KeyNames(ReadWhole(FileName()).Text(), section);
 }
 
 // Every write reaches the disk before it returns; nothing is held back to flush.
