@@ -76,9 +76,10 @@ void ForEachLine(std::string_view text, Fn fn) {
 }
 
 // Where the first section named `section` lies, and in it the first line of `key` and the
-// last key line of all; lines are counted as ForEachLine counts them.
+// last key line of all; lines are counted as ForEachLine counts them, kNone if absent.
+constexpr std::size_t kNone = std::string_view::npos;
 struct Place {
-  std::optional<std::size_t> header, key, lastKey;
+  std::size_t header = kNone, key = kNone, lastKey = kNone;
 };
 
 Place Locate(std::string_view text, std::string_view section, std::string_view key) {
@@ -87,10 +88,10 @@ Place Locate(std::string_view text, std::string_view section, std::string_view k
   Place place;
   ForEachLine(text, [&](const Line& l, std::size_t i) {
     if (l.kind == LineKind::kSection) {
-      if (place.header) return false;  // only the first section of that name counts
+      if (place.header != kNone) return false;  // only the first section of that name counts
       if (SameName(l.name, wantedSection)) place.header = i;
-    } else if (place.header && l.kind == LineKind::kKey) {
-      if (!place.key && SameName(l.name, wantedKey)) place.key = i;
+    } else if (place.header != kNone && l.kind == LineKind::kKey) {
+      if (place.key == kNone && SameName(l.name, wantedKey)) place.key = i;
       place.lastKey = i;
     }
     return true;
@@ -166,8 +167,8 @@ std::optional<std::string> WithValue(std::string_view text, std::string_view sec
   const Place place = Locate(text, section, key);
   const std::string keyLine = std::string(keyName) + "=" + EncodeValue(value);
   // A new key goes right after the section's last key, or after its header if it has none.
-  const std::optional<std::size_t> insertAfter =
-      place.key ? std::nullopt : (place.lastKey ? place.lastKey : place.header);
+  const std::size_t insertAfter =
+      place.key != kNone ? kNone : (place.lastKey != kNone ? place.lastKey : place.header);
 
   std::string result = text.starts_with(kUtf8Bom) ? std::string(kUtf8Bom) : std::string();
   result.reserve(text.size() + keyLine.size() + sectionName.size() + 8);
@@ -177,7 +178,7 @@ std::optional<std::string> WithValue(std::string_view text, std::string_view sec
     if (i == insertAfter) result += keyLine + "\r\n";
     return true;
   });
-  if (!place.header) result += "[" + std::string(sectionName) + "]\r\n" + keyLine + "\r\n";
+  if (place.header == kNone) result += "[" + std::string(sectionName) + "]\r\n" + keyLine + "\r\n";
   return result;
 }
 
