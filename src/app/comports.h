@@ -32,8 +32,9 @@ using TUartProbe = std::function<bool(const std::string& devicePath)>;
 
 // POSIX: the scan behind EnumerateComPorts with its folders given: terminals under
 // `sysClassTty` that have a device behind them and a node in `devDir` (8250-type ports
-// only when `probe` confirms them), then the ports published in `publishedDir` whose link
-// target exists and whose name is not taken by a node in `devDir`.
+// only when `probe` confirms them), then the ports published in `publishedDir` (only if
+// that folder is private to this user) whose simulator still runs, whose link target
+// exists and whose name is not taken by a node in `devDir`.
 std::vector<std::string> EnumerateComPortsIn(const std::string& sysClassTty,
                                              const std::string& devDir,
                                              const std::string& publishedDir,

@@ -52,8 +52,10 @@ void AddSysfsPorts(const fs::path& sysClassTty, const fs::path& devDir, const TU
   }
 }
 
-void AddPublishedPorts(const fs::path& publishedDir, const fs::path& devDir,
+void AddPublishedPorts(const std::string& publishedDir, const fs::path& devDir,
                        std::vector<std::string>& names) {
+  // Names in a folder that someone else could write lead wherever they want.
+  if (!serial::IsPrivateFolder(publishedDir)) return;
   std::error_code ec;
   fs::directory_iterator it(publishedDir, ec);
   for (; !ec && it != fs::directory_iterator(); it.increment(ec)) {
@@ -61,7 +63,10 @@ void AddPublishedPorts(const fs::path& publishedDir, const fs::path& devDir,
     std::error_code e;
     if (name.empty() || name.front() == '.') continue;  // half-published entries
     if (!fs::is_symlink(it->symlink_status(e)) || e) continue;
-    if (!fs::exists(it->path(), e)) continue;  // the simulator has gone
+    // A simulator killed without withdrawing leaves its link, which may by now lead to
+    // another program's terminal.
+    if (!serial::IsPublishedPortLive(publishedDir, name)) continue;
+    if (!fs::exists(it->path(), e)) continue;
     // A device node of the same name wins when the port is opened; do not list it twice.
     if (fs::exists(fs::symlink_status(devDir / name, e))) continue;
     names.push_back(name);

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <stdlib.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <termios.h>
 #include <time.h>
@@ -393,9 +394,20 @@ class PortNames : public ::testing::Test {
         unsetenv(name.c_str());
     }
   }
+  // Stands for the simulator that published `name`: holds its lock file in the (private)
+  // folder for the rest of the test.
+  void HoldLock(const std::string& name) {
+    std::filesystem::permissions(dir_, std::filesystem::perms::owner_all);
+    lock_ = open(PublishedLockPath(dir_, name).c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    ASSERT_EQ(flock(lock_, LOCK_EX | LOCK_NB), 0);
+  }
+  ~PortNames() override {
+    if (lock_ >= 0) close(lock_);
+  }
   std::vector<std::pair<std::string, std::optional<std::string>>> saved_;
   testsupport::TTempDir temp_{"serial-ports"};
   const std::string dir_ = temp_.Path().string();
+  int lock_ = -1;
 };
 
 TEST_F(PortNames, PublishedFolder) {
@@ -415,6 +427,7 @@ TEST_F(PortNames, Resolution) {
   EXPECT_EQ(ResolveDevicePath("null"), "/dev/null");
   EXPECT_EQ(ResolveDevicePath("nosuchport7"), "/dev/nosuchport7");
   std::filesystem::create_symlink("/dev/pts/999", dir_ + "/bootsim0");
+  HoldLock("bootsim0");
   EXPECT_EQ(ResolveDevicePath("bootsim0"), dir_ + "/bootsim0");
 }
 
@@ -422,6 +435,7 @@ TEST_F(PortNames, PublishedPortOpensByName) {
   setenv("LOADER_PORTS_DIR", dir_.c_str(), 1);
   Pty pty;
   std::filesystem::create_symlink(pty.slave, dir_ + "/bootsim0");
+  HoldLock("bootsim0");
   TSerPumpSynchronizer sync;
   TSerComm comm;
   comm.SetSynchronizer(&sync);
@@ -433,6 +447,7 @@ TEST_F(PortNames, PublishedPortOpensByName) {
   comm.Close();
   // A published name whose terminal has gone is reported by name.
   std::filesystem::remove(dir_ + "/bootsim0");
+  std::filesystem::rename(PublishedLockPath(dir_, "bootsim0"), PublishedLockPath(dir_, "bootsim1"));
   std::filesystem::create_symlink("/dev/pts/nonexistent", dir_ + "/bootsim1");
   comm.SetDeviceName("bootsim1");
   try {
