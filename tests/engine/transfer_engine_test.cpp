@@ -565,7 +565,7 @@ TEST_F(EngineTest, ImageCutShortDuringTransferIsAReadError) {
   }
   EXPECT_EQ(line.packets.size(), 2u);  // handshake and page command; no block
   EXPECT_EQ(engine.TransferState(), engine::tsIdle);
-  EXPECT_EQ(engine.Outcome(), TOutcome::ErrorStop);
+  EXPECT_EQ(engine.Outcome(), TOutcome::Abandoned);
   EXPECT_FALSE(engine.HasImage());
   EXPECT_EQ(log.back(), "prompt off");
 }
