@@ -166,6 +166,34 @@ INSTANTIATE_TEST_SUITE_P(
       return "size" + std::to_string(info.param.size) + "_chunk" + std::to_string(info.param.chunk);
     });
 
+// The caller's clock ends only a transfer in progress; a lost line ends a wait as well,
+// without a message of the engine's own.
+TEST_F(EngineTest, NoReplyAndAbandonEndOnlyWhatIsRunning) {
+  engine.NoReply();  // idle: nothing happens
+  EXPECT_TRUE(log.empty());
+  engine.Start(WriteHex(enginetest::Pattern(300)));
+  log.clear();
+  engine.NoReply();  // waiting for the announcement has no limit
+  EXPECT_TRUE(log.empty());
+  EXPECT_EQ(engine.TransferState(), engine::tsAwaitDevice);
+  engine.Abandon();
+  EXPECT_EQ(log, (Log{"parts 0", "progress off", "controls on", "prompt off"}));
+  EXPECT_EQ(engine.Outcome(), TOutcome::Abandoned);
+  EXPECT_FALSE(engine.HasImage());
+
+  log.clear();
+  line.replyOverride[1] = {};  // silent after the page command
+  Transfer(enginetest::Pattern(300));
+  ASSERT_EQ(engine.TransferState(), engine::tsAwaitPageAck);
+  engine.NoReply();
+  EXPECT_EQ(engine.Outcome(), TOutcome::NoReply);
+  EXPECT_EQ(engine.LastStop().state, engine::tsAwaitPageAck);
+  EXPECT_FALSE(engine.LastStop().received);
+  EXPECT_EQ(Log(log.end() - 5, log.end()),
+            (Log{"parts 0", "progress off", std::string("message ") + engine::kNoReplyText,
+                 "controls on", "prompt off"}));
+}
+
 TEST_F(EngineTest, EmptyImageSendsOneZeroBlock) {
   Transfer({});
   Bytes zeroBlock{0x22, 0x00, 0x00};
