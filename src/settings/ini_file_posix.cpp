@@ -92,7 +92,7 @@ bool ReplaceFile(std::filesystem::path target, const std::string& data) {
   int rawFd = -1;
   for (int attempt = 0; attempt < 100 && rawFd < 0; ++attempt) {
     // Named after the file (shortened, so a long name still leaves room) to show whose it is.
-    tempName = (dir / ("." + target.filename().string().substr(0, 64) + ".tmp-" +
+    tempName = (dir / (std::string(".").append(target.filename().string(), 0, 64) + ".tmp-" +
                        std::to_string(::getpid()) + "-" + std::to_string(counter++)))
                    .string();
     // A new file gets the usual mode (0666 less the umask); a rewrite keeps the old one.
