@@ -1,18 +1,21 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build needs, when they are missing and we may.
-# Usage: install-deps.sh [gui|wine|all]...   (the base set is always checked)
+# Usage: install-deps.sh [gui|wine|fuzz|all]...   (the base set is always checked)
 set -euo pipefail
 
 base=(cmake g++ make ninja-build libgtest-dev pkg-config)
 gui=(qt6-base-dev qt6-base-dev-tools libgl-dev xvfb xdotool imagemagick)
 wine=(g++-mingw-w64-x86-64-posix wine wine64)
+# Clang and its runtime libraries, libFuzzer's among them.
+fuzz=(clang-14 libclang-rt-14-dev)
 
 want=("${base[@]}")
 for group in "$@"; do
   case "$group" in
     gui) want+=("${gui[@]}") ;;
     wine) want+=("${wine[@]}") ;;
-    all) want+=("${gui[@]}" "${wine[@]}") ;;
+    fuzz) want+=("${fuzz[@]}") ;;
+    all) want+=("${gui[@]}" "${wine[@]}" "${fuzz[@]}") ;;
     *) echo "install-deps: unknown group '$group'" >&2; exit 2 ;;
   esac
 done

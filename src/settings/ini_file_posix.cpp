@@ -174,7 +174,8 @@ bool ReplaceFile(std::filesystem::path target, const std::string& data) {
 
   // One fixed name per settings file (shortened only where the folder's name limit needs it).
   const std::string tempName =
-      (dir / ("." + target.filename().string().substr(0, kMaxTempStem) + ".tmp")).string();
+      (dir / std::string(".").append(target.filename().string(), 0, kMaxTempStem).append(".tmp"))
+          .string();
   // A new file gets the usual mode (0666 less the umask); a rewrite keeps the old one.
   Fd fd(OpenTempFile(tempName, exists ? 0600 : 0666));
   if (fd.get() < 0) return false;

@@ -110,8 +110,12 @@ std::string EncodeValue(std::string_view value) {
                                             kBlanks.find(value.back()) != std::string_view::npos);
   const bool quoted = value.size() >= 2 && (value.front() == '"' || value.front() == '\'') &&
                       value.back() == value.front();
-  if (blankEnds || quoted) return "\"" + std::string(value) + "\"";
-  return std::string(value);
+  if (!blankEnds && !quoted) return std::string(value);
+  // Appended piece by piece: GCC's -O3 misreads "\"" + std::string as an overlapping copy.
+  std::string encoded;
+  encoded.reserve(value.size() + 2);
+  encoded.append(1, '"').append(value).append(1, '"');
+  return encoded;
 }
 
 }  // namespace

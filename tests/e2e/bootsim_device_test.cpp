@@ -24,8 +24,10 @@ Bytes Page(unsigned address) {
 }
 
 Bytes Block(unsigned address, std::uint8_t fill) {
-  Bytes b = {0x22, static_cast<std::uint8_t>(address >> 8), static_cast<std::uint8_t>(address)};
-  b.resize(3 + kBlockSize, fill);
+  Bytes b(3 + kBlockSize, fill);
+  b[0] = 0x22;
+  b[1] = static_cast<std::uint8_t>(address >> 8);
+  b[2] = static_cast<std::uint8_t>(address);
   return b;
 }
 
