@@ -72,7 +72,10 @@ TEST_P(PortChoiceCaseTest, OpensShowsAndSavesTheChosenPort) {
   EXPECT_EQ(w.SerComm1().IsOpen(), c.opens);
   EXPECT_EQ(w.SerComm1().DeviceName(), c.opens || c.box ? port : window::kUnchosenPort);
   // The pane follows an open port only; the rest of a failed handler is skipped.
-  EXPECT_EQ(face.Count("SetPortPane " + port + "|pty"), c.opens ? 1 : 0);
+  EXPECT_EQ(face.Calls("SetPortPane"), c.opens ? 1 : 0);
+  if (c.opens) {
+    EXPECT_EQ(face.Count("SetPortPane " + port + "|pty"), 1);
+  }
   const bool saved = c.opens && c.writable;
   EXPECT_EQ(Ini().find("[PortName]\nName=" + port + "\n") != std::string::npos, saved) << Ini();
   if (c.box == nullptr) {

@@ -41,6 +41,11 @@ class TRecordingFace : public window::IWindowFace {
   std::ptrdiff_t Count(const std::string& entry) const {
     return std::count(log.begin(), log.end(), entry);
   }
+  // Calls of the named method, whatever their arguments.
+  std::ptrdiff_t Calls(const std::string& method) const {
+    return std::count_if(log.begin(), log.end(),
+                         [&](const std::string& call) { return call.starts_with(method + " "); });
+  }
   void Clear() {
     log.clear();
     boxes.clear();
