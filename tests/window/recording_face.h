@@ -1,6 +1,6 @@
-// The window logic under test: a face that records every call in order, answers the file
-// dialog from a script and delivers the window's own message when the test says, as a
-// message loop would; an isolated settings file and an injected port list.
+// The window logic under test: a face that logs every call in order, answers the file dialog
+// from a script and delivers the window's own message when the test says, as a message loop
+// would; an isolated settings file and an injected port list.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -8,7 +8,6 @@
 #include <algorithm>
 #include <deque>
 #include <memory>
-#include <optional>
 #include <string>
 #include <vector>
 
@@ -16,21 +15,15 @@
 #include "session/timer.h"
 #include "test_support.h"
 #include "window/main_window.h"
-#include "window/window_face.h"
 
 namespace windowtest {
 
 class TRecordingFace : public window::IWindowFace {
  public:
-  struct TBox {
-    std::string text;
-    window::TBoxIcon icon;
-    bool overFileDialog;  // shown while the file dialog's loop ran
-  };
-
-  std::vector<std::string> log;                        // every call, in order
+  // Boxes log as "ShowBox <text>", with "error " before an error's text and " over dialog"
+  // after one shown while the file dialog's loop ran.
+  std::vector<std::string> log;
   std::deque<std::optional<std::string>> fileAnswers;  // none left: the dialog is cancelled
-  std::vector<TBox> boxes;
   std::vector<window::TPortItem> menu;
   window::TMainWindow* window = nullptr;  // receives the delivered messages
 
@@ -38,40 +31,30 @@ class TRecordingFace : public window::IWindowFace {
   void DeliverPosted() {
     for (; posted_ > 0; --posted_) window->PendingMessageArrived();
   }
-  std::ptrdiff_t Count(const std::string& entry) const {
-    return std::count(log.begin(), log.end(), entry);
+  std::ptrdiff_t Count(const std::string& call) const {
+    return std::count(log.begin(), log.end(), call);
   }
   // Calls of the named method, whatever their arguments.
   std::ptrdiff_t Calls(const std::string& method) const {
     return std::count_if(log.begin(), log.end(),
                          [&](const std::string& call) { return call.starts_with(method + " "); });
   }
-  void Clear() {
-    log.clear();
-    boxes.clear();
-  }
 
   void ShowBox(const std::string& text, window::TBoxIcon icon) override {
-    log.push_back("ShowBox " + text);
-    boxes.push_back({text, icon, inDialog_});
+    const char* kind = icon == window::TBoxIcon::Error ? "error " : "";
+    log.push_back(std::string("ShowBox ") + kind + text + (inDialog_ ? " over dialog" : ""));
   }
-  void SetPromptVisible(bool visible) override { Log("SetPromptVisible", visible); }
-  void SetTransferControlsEnabled(bool enabled) override {
-    Log("SetTransferControlsEnabled", enabled);
-  }
-  void SetBeginEnabled(bool enabled) override { Log("SetBeginEnabled", enabled); }
+  void SetPromptVisible(bool on) override { Log("SetPromptVisible", on); }
+  void SetTransferControlsEnabled(bool on) override { Log("SetTransferControlsEnabled", on); }
+  void SetBeginEnabled(bool on) override { Log("SetBeginEnabled", on); }
   void SetCaption(const std::string& text) override { log.push_back("SetCaption " + text); }
-  void SetPortPane(const std::string& text, const std::string& tooltip) override {
-    log.push_back("SetPortPane " + text + "|" + tooltip);
+  void SetPortPane(const std::string& text, const std::string& tip) override {
+    log.push_back("SetPortPane " + text + "|" + tip);
   }
-  void SetPortMenu(const std::vector<window::TPortItem>& items) override {
-    log.push_back("SetPortMenu");
-    menu = items;
-  }
+  void SetPortMenu(const std::vector<window::TPortItem>& items) override { menu = items; }
   std::optional<std::string> RunFileDialog() override {
     log.push_back("RunFileDialog");
-    // The dialog's modal loop serves the message queue.
-    inDialog_ = true;
+    inDialog_ = true;  // its modal loop serves the message queue
     DeliverPosted();
     inDialog_ = false;
     if (fileAnswers.empty()) return std::nullopt;
@@ -79,11 +62,11 @@ class TRecordingFace : public window::IWindowFace {
     fileAnswers.pop_front();
     return answer;
   }
-  void SetProgressVisible(bool visible) override { Log("SetProgressVisible", visible); }
+  void SetProgressVisible(bool on) override { Log("SetProgressVisible", on); }
   void SetProgressTotal(std::uint32_t total) override { Log("SetProgressTotal", total); }
   void SetProgressComplete(std::uint32_t parts) override { Log("SetProgressComplete", parts); }
-  void SetStatusText(const std::string& text, const std::string& tooltip) override {
-    log.push_back("SetStatusText " + text + "|" + tooltip);
+  void SetStatusText(const std::string& text, const std::string& tip) override {
+    log.push_back("SetStatusText " + text + "|" + tip);
   }
   void PostPendingMessage() override {
     log.push_back("PostPendingMessage");
@@ -93,7 +76,7 @@ class TRecordingFace : public window::IWindowFace {
 
  private:
   void Log(const char* call, std::uint32_t value) {
-    log.push_back(std::string(call) + " " + std::to_string(value));
+    log.push_back(call + (" " + std::to_string(value)));
   }
   int posted_ = 0;
   bool inDialog_ = false;
@@ -109,25 +92,24 @@ class WindowLogicTest : public ::testing::Test {
   session::TDeadlineTimer timer;
   std::unique_ptr<window::TMainWindow> win;
 
-  // As the face does: nothing waits for this thread any more before the port closes.
+  // As a face does: nothing waits for this thread any more once the port closes.
   ~WindowLogicTest() override {
     sync.Shutdown();
     win.reset();
   }
-  window::TMainWindow& Create() {
-    window::TMainWindowOptions options{ini, [this] { return ports; }};
-    win = std::make_unique<window::TMainWindow>(face, sync, timer, options);
+  // Creates the window and forgets what creation showed.
+  window::TMainWindow& Create(bool keepLog = false) {
+    win = std::make_unique<window::TMainWindow>(
+        face, sync, timer, window::TMainWindowOptions{ini, [this] { return ports; }});
     face.window = win.get();
     win->FormCreate();
+    if (!keepLog) face.log.clear();
     return *win;
   }
   // A HEX file that exists.
-  std::string HexFile(const std::string& name = "fw.hex") {
-    testsupport::WriteFile(dir.File(name), testsupport::IntelHex(std::vector<std::uint8_t>(600)));
-    return dir.File(name);
-  }
-  void Settings(const std::string& port, const std::string& file) {
-    testsupport::WriteFile(ini, "[PortName]\nName=" + port + "\n[FileName]\nName=" + file + "\n");
+  std::string HexFile() {
+    testsupport::WriteFile("fw.hex", testsupport::IntelHex(std::vector<std::uint8_t>(600)));
+    return dir.File("fw.hex");
   }
   std::string Ini() const {
     std::string text = testsupport::ReadFile(ini);
