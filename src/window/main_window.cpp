@@ -139,7 +139,9 @@ void TMainWindow::AChangeComPortExecute() {
 
 void TMainWindow::ABeginExecute() {
   RunHandler([this] {
-    // The notice of the last transfer stays until the next start.
+    // With no port chosen a start does nothing at all. Otherwise the notice of the last
+    // transfer, which stays until the next start, makes way for the file being sent.
+    if (serComm1_.DeviceName() == kUnchosenPort) return;
     ShowReadyStatus();
     session_->Start(hexFileName_);
   });
@@ -169,7 +171,8 @@ void TMainWindow::PortMenuDropping() {
 void TMainWindow::PendingMessageArrived() {
   const std::string text = pendingMessage_;
   pendingMessage_.clear();
-  face_.ShowBox(text, TBoxIcon::None);
+  // A second posting before the loop ran has nothing left to show: no empty box.
+  if (!text.empty()) face_.ShowBox(text, TBoxIcon::None);
 }
 
 // ---- the error display -------------------------------------------------------------------------

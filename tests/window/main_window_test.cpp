@@ -134,6 +134,17 @@ TEST_F(WindowLogicTest, PortMenuIsSortedAndRebuiltWhenItDropsWithTheChosenPortCh
   EXPECT_EQ(items(), (Log{"COM2*|two", "COM3|three"}));
 }
 
+// The message posted twice before the loop ran is shown once: the second delivery finds
+// nothing pending and shows no empty box.
+TEST_F(WindowLogicTest, PendingMessagePostedTwiceIsShownOnce) {
+  testsupport::WriteFile(ini, "[FileName]\nName=" + HexFile() + "\n");
+  window::TMainWindow& w = Create();
+  w.AChangeComPortExecute();
+  face.log.clear();
+  face.DeliverPosted();
+  EXPECT_EQ(face.log, Log{kNoPortBox});
+}
+
 TEST_F(WindowLogicTest, StartWithNoPortDoesNothing) {
   testsupport::WriteFile(ini, "[FileName]\nName=" + HexFile() + "\n");
   window::TMainWindow& w = Create();
