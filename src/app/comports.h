@@ -13,6 +13,24 @@ namespace app {
 // the system does not answer simply leaves names out.
 std::vector<std::string> EnumerateComPorts();
 
+// A port with a line saying what it is, for a tooltip or a long listing: the device path
+// and, where the system tells, the adapter behind it.
+struct TComPortInfo {
+  std::string name;
+  std::string description;
+};
+
+// The same ports as EnumerateComPorts, in the same order, each described.
+std::vector<TComPortInfo> EnumerateComPortInfo();
+
+// The names of described ports, in their order.
+inline std::vector<std::string> PortNamesOf(const std::vector<TComPortInfo>& ports) {
+  std::vector<std::string> names;
+  names.reserve(ports.size());
+  for (const TComPortInfo& p : ports) names.push_back(p.name);
+  return names;
+}
+
 // Sorts port names as the port menu shows them: by their characters, ignoring ASCII
 // letter case, so "COM10" comes before "COM2"; equal names keep their order.
 inline void SortPortNames(std::vector<std::string>& names) {
@@ -39,6 +57,14 @@ std::vector<std::string> EnumerateComPortsIn(const std::string& sysClassTty,
                                              const std::string& devDir,
                                              const std::string& publishedDir,
                                              const TUartProbe& probe);
+
+// POSIX: the same scan, each port described: the device node's path, followed for a USB
+// adapter by what its USB device folder in sysfs says (manufacturer, product, serial number,
+// vendor:product ids); a published port says which terminal the simulator gives.
+std::vector<TComPortInfo> EnumerateComPortInfoIn(const std::string& sysClassTty,
+                                                 const std::string& devDir,
+                                                 const std::string& publishedDir,
+                                                 const TUartProbe& probe);
 
 // POSIX: the probe EnumerateComPorts uses: opens the device without waiting for carrier
 // and asks the driver for the port's UART type; an unknown type means no port.
