@@ -31,18 +31,20 @@ inline std::vector<std::string> PortNamesOf(const std::vector<TComPortInfo>& por
   return names;
 }
 
-// Sorts port names as the port menu shows them: by their characters, ignoring ASCII
-// letter case, so "COM10" comes before "COM2"; equal names keep their order.
-inline void SortPortNames(std::vector<std::string>& names) {
+// The port menu's order: by characters, ignoring ASCII letter case, so "COM10" comes
+// before "COM2".
+inline bool PortNameLess(const std::string& a, const std::string& b) {
   const auto lower = [](unsigned char c) {
     return (c >= 'A' && c <= 'Z') ? static_cast<unsigned char>(c - 'A' + 'a') : c;
   };
-  std::stable_sort(names.begin(), names.end(), [&](const std::string& a, const std::string& b) {
-    return std::lexicographical_compare(
-        a.begin(), a.end(), b.begin(), b.end(), [&](char x, char y) {
-          return lower(static_cast<unsigned char>(x)) < lower(static_cast<unsigned char>(y));
-        });
+  return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(), [&](char x, char y) {
+    return lower(static_cast<unsigned char>(x)) < lower(static_cast<unsigned char>(y));
   });
+}
+
+// Sorts port names as the port menu shows them (PortNameLess); equal names keep their order.
+inline void SortPortNames(std::vector<std::string>& names) {
+  std::stable_sort(names.begin(), names.end(), PortNameLess);
 }
 
 // POSIX: answers whether the 8250-type port at a device path is really there.

@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <memory>
 #include <random>
+#include <sstream>
 
 #include "child_process.h"
 
@@ -273,6 +274,24 @@ TEST_F(FlashTest, PortsListsPublishedSimulators) {
   EXPECT_EQ(after->Wait(30s), 0);
   EXPECT_EQ(after->Output().find("Board\n"), std::string::npos) << after->Output();
   EXPECT_NE(after->Output().find("bootsim0\n"), std::string::npos) << after->Output();
+}
+
+TEST_F(FlashTest, LongPortListingSaysWhichTerminalASimulatorGives) {
+  auto sim = StartSim({});
+  auto ports = StartCli({"ports", "--long"});
+  EXPECT_EQ(ports->Wait(30s), 0);
+  const std::string listed = ports->Output();
+  EXPECT_NE(listed.find("bootsim0\tsimulated device (bootsim) on " + path_ + "\n"),
+            std::string::npos)
+      << listed;
+  // Every line is a name, a tab and a description.
+  std::istringstream lines(listed);
+  for (std::string line; std::getline(lines, line);) {
+    const auto tab = line.find('\t');
+    EXPECT_TRUE(tab != std::string::npos && tab > 0 && tab + 1 < line.size() &&
+                line.find('\t', tab + 1) == std::string::npos)
+        << line;
+  }
 }
 
 TEST_F(FlashTest, SecondSimulatorTakesTheNextName) {
