@@ -282,6 +282,12 @@ bool SerIsDeviceGone(int code) {
          code == ERROR_DEVICE_NOT_CONNECTED || code == ERROR_DEVICE_REMOVED;
 }
 
+// Access to a COM port is not granted by group membership: a refusal there means that
+// another program holds the port, which the system text already says.
+std::string SerAccessHint(int, const std::string&) {
+  return "";
+}
+
 std::string SerSystemErrorText(int code) {
   char buf[256];
   DWORD len = FormatMessageA(

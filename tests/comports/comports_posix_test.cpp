@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <optional>
 #include <ostream>
 #include <set>
@@ -30,6 +31,10 @@ class FakeSystem : public ::testing::Test {
   void File(const std::string& rel) {
     fs::create_directories(Path(rel).parent_path());
     std::ofstream(Path(rel)) << "x";
+  }
+  void Attr(const std::string& rel, const std::string& text) {
+    fs::create_directories(Path(rel).parent_path());
+    std::ofstream(Path(rel)) << text;
   }
   void Link(const std::string& rel, const std::string& target) {
     fs::create_directories(Path(rel).parent_path());
@@ -178,6 +183,66 @@ TEST_F(FakeSystem, PublishedLinksWithLiveTargetsAreListed) {
   Publish("run/loader-ports/ttyUSB0", Path("pts/4").string());    // shadowed by /dev/ttyUSB0
   File("run/loader-ports/notes");
   EXPECT_EQ(Scan(nullptr), (std::vector<std::string>{"bootsim0", "bootsim2", "ttyS4", "ttyUSB0"}));
+}
+
+// A USB device folder as the kernel shows it: descriptors beside the ids, interfaces below.
+struct UsbCase {
+  const char* tty;
+  std::vector<std::pair<const char*, const char*>> attrs;  // file, contents
+  const char* below;  // the tty's device, relative to the USB device folder
+  const char* described;
+};
+
+TEST_F(FakeSystem, DescribesEachPortByItsNodeAndItsUsbDevice) {
+  const UsbCase cases[] = {
+      {"ttyUSB0",
+       {{"idVendor", "0403\n"},
+        {"idProduct", "6001\n"},
+        {"manufacturer", "FTDI\n"},
+        {"product", "FT232R USB UART\n"},
+        {"serial", "A50285BI\n"}},
+       "1-1:1.0/ttyUSB0",
+       " — FTDI FT232R USB UART, serial A50285BI (0403:6001)"},
+      // The interface itself is the tty's device; the product repeats its maker.
+      {"ttyACM0",
+       {{"idVendor", "2341"},
+        {"idProduct", "0043"},
+        {"manufacturer", "Arduino"},
+        {"product", "Arduino Uno"}},
+       "1-1:1.0",
+       " — Arduino Uno (2341:0043)"},
+      // Descriptors that say nothing, or break the line, keep the description one line.
+      {"ttyUSB1",
+       {{"idVendor", "1a86"}, {"idProduct", "7523"}, {"product", "  \n"}, {"serial", "a\tb"}},
+       "1-1:1.0/ttyUSB1",
+       " — USB device, serial a b (1a86:7523)"},
+      {"ttyUSB2", {{"manufacturer", "Maker without ids"}}, "1-1:1.0/ttyUSB2", ""},
+  };
+  int n = 0;
+  for (const UsbCase& c : cases) {
+    const std::string usb = "sys/devices/pci0/usb1/1-" + std::to_string(++n);
+    for (const auto& [file, text] : c.attrs) Attr(usb + "/" + file, text);
+    Dir(usb + "/" + c.below);
+    Tty(c.tty, Path(usb + "/" + c.below).string());
+    File(std::string("dev/") + c.tty);
+  }
+  Dir("sys/devices/pnp0/00:05");
+  Tty("ttyS4", Path("sys/devices/pnp0/00:05").string());
+  File("dev/ttyS4");
+  File("pts/3");
+  Publish("run/loader-ports/bootsim0", Path("pts/3").string());
+
+  std::map<std::string, std::string> described;
+  for (const TComPortInfo& p :
+       EnumerateComPortInfoIn(Path("sys/class/tty").string(), Path("dev").string(),
+                              Path("run/loader-ports").string(), nullptr)) {
+    described[p.name] = p.description;
+  }
+  ASSERT_EQ(described.size(), std::size(cases) + 2);
+  for (const UsbCase& c : cases)
+    EXPECT_EQ(described[c.tty], Path(std::string("dev/") + c.tty).string() + c.described) << c.tty;
+  EXPECT_EQ(described["ttyS4"], Path("dev/ttyS4").string());
+  EXPECT_EQ(described["bootsim0"], "simulated device (bootsim) on " + Path("pts/3").string());
 }
 
 TEST_F(FakeSystem, MissingFoldersGiveAShorterOrEmptyList) {

@@ -1,6 +1,7 @@
 // The component on real terminals: pseudo-terminal pairs whose slave side the component opens
 // by path, while the test plays the device on the master side.
 #include <fcntl.h>
+#include <grp.h>
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <stdlib.h>
@@ -16,6 +17,7 @@
 #include <string>
 #include <thread>
 
+#include "fake_device.h"
 #include "serial/port_names.h"
 #include "serial/ser_comm.h"
 #include "serial/ser_pump.h"
@@ -374,6 +376,86 @@ TEST(SerPty, OpenFailures) {
     FAIL();
   } catch (const ESerCommError& e) {
     EXPECT_STREQ(e.what(), "Specified device not found (COM0).");
+  }
+  EXPECT_FALSE(comm.IsOpen());
+}
+
+// A device node stand-in: a file with the given mode and group (kOwnGroup: a group other
+// than the superuser's that this process may give it). Returns "" when it cannot be made so.
+constexpr gid_t kOwnGroup = static_cast<gid_t>(-1);
+constexpr gid_t kDialoutGid = 20;  // an ordinary group that the superuser is no member of
+
+std::string DeviceFile(const testsupport::TTempDir& dir, const std::string& name, mode_t mode,
+                       gid_t gid) {
+  const std::string path = dir.File(name);
+  testsupport::WriteFile(path, "");
+  if (gid == kOwnGroup) gid = getegid() != 0 ? getegid() : kDialoutGid;
+  if (chown(path.c_str(), static_cast<uid_t>(-1), gid) != 0) return "";
+  if (chmod(path.c_str(), mode) != 0) return "";
+  return path;
+}
+
+std::string GroupName(gid_t gid) {
+  const group* g = getgrgid(gid);
+  return g ? g->gr_name : std::to_string(gid);
+}
+
+TEST(SerAccessHint, NamesTheGroupThatWouldGiveAccess) {
+  testsupport::TTempDir dir("access-hint");
+  struct {
+    const char* label;
+    int code;
+    mode_t mode;
+    gid_t gid;
+    bool hint;
+  } cases[] = {
+      {"group may read and write", EACCES, 0660, kOwnGroup, true},
+      {"not permitted", EPERM, 0660, kOwnGroup, true},
+      {"group may only read", EACCES, 0640, kOwnGroup, false},
+      {"owner alone", EACCES, 0600, kOwnGroup, false},
+      {"superuser's group", EACCES, 0660, 0, false},
+      {"group without a name", EACCES, 0660, 54321, true},
+      {"busy, not refused", EBUSY, 0660, kOwnGroup, false},
+  };
+  int n = 0;
+  for (const auto& c : cases) {
+    const std::string path = DeviceFile(dir, "dev" + std::to_string(n++), c.mode, c.gid);
+    if (path.empty()) continue;  // only the superuser may hand a file to any group
+    struct stat st {};
+    ASSERT_EQ(stat(path.c_str(), &st), 0);
+    const std::string g = GroupName(st.st_gid);
+    const std::string expected = c.hint
+                                     ? "Add your user to the group '" + g + "' (sudo usermod -aG " +
+                                           g + " $USER) and log in again."
+                                     : "";
+    EXPECT_EQ(SerAccessHint(c.code, path), expected) << c.label;
+  }
+  EXPECT_EQ(SerAccessHint(EACCES, dir.File("nonexistent")), "");
+  // A pseudo-terminal's group (tty) may at most write to it: joining it would not help.
+  Pty pty;
+  EXPECT_EQ(SerAccessHint(EACCES, pty.slave), "");
+}
+
+TEST(SerAccessHint, RefusedOpenSaysHowToGetAccess) {
+  testsupport::TTempDir dir("access-open");
+  const std::string path = DeviceFile(dir, "ttyUSB0", 0660, kOwnGroup);
+  ASSERT_FALSE(path.empty());
+  struct stat st {};
+  ASSERT_EQ(stat(path.c_str(), &st), 0);
+  const std::string g = GroupName(st.st_gid);
+  auto dev = std::make_shared<test::FakeDevice>();
+  dev->openRc = EACCES;
+  TSerComm comm;
+  comm.SetDeviceFactory([dev] { return dev; });
+  comm.SetDeviceName(path);
+  try {
+    comm.Open();
+    FAIL();
+  } catch (const ESerCommError& e) {
+    EXPECT_EQ(std::string(e.what()),
+              "Can't open specified device " + path +
+                  " (Error 13, Permission denied). Add your user to the group '" + g +
+                  "' (sudo usermod -aG " + g + " $USER) and log in again.");
   }
   EXPECT_FALSE(comm.IsOpen());
 }
