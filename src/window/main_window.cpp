@@ -77,20 +77,14 @@ std::vector<TPortInfo> TMainWindow::ListPorts() const {
   if (options_.enumeratePorts) {
     ports = options_.enumeratePorts();
   } else {
-    for (std::string& name : app::EnumerateComPorts()) ports.push_back({std::move(name), {}});
+    for (app::TComPortInfo& port : app::EnumerateComPortInfo())
+      ports.push_back({std::move(port.name), std::move(port.description)});
   }
   // Case-insensitive order, so COM10 comes before COM2; equal names keep their order.
-  std::vector<std::string> names;
-  for (const TPortInfo& port : ports) names.push_back(port.name);
-  app::SortPortNames(names);
-  std::vector<TPortInfo> sorted;
-  for (const std::string& name : names) {
-    auto it = std::find_if(ports.begin(), ports.end(),
-                           [&](const TPortInfo& port) { return port.name == name; });
-    sorted.push_back(std::move(*it));
-    ports.erase(it);
-  }
-  return sorted;
+  std::stable_sort(ports.begin(), ports.end(), [](const TPortInfo& a, const TPortInfo& b) {
+    return app::PortNameLess(a.name, b.name);
+  });
+  return ports;
 }
 
 void TMainWindow::RestorePort() {
