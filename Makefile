@@ -10,8 +10,10 @@ all: build
 deps:
 	scripts/install-deps.sh gui
 
-$(BUILD)/CMakeCache.txt:
-	cmake -S . -B $(BUILD) $(GEN) -DCMAKE_BUILD_TYPE=RelWithDebInfo
+# Configured again when this file changes, so a new option reaches existing builds.
+# Warnings are errors here: whoever runs make is there to fix them.
+$(BUILD)/CMakeCache.txt: Makefile
+	cmake -S . -B $(BUILD) $(GEN) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DLOADER_WERROR=ON
 
 build: deps $(BUILD)/CMakeCache.txt
 	cmake --build $(BUILD) -j $(JOBS)

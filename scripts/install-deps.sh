@@ -1,11 +1,13 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build needs, when they are missing and we may.
-# Usage: install-deps.sh [gui|wine|zip|all]...   (the base set is always checked)
+# Usage: install-deps.sh [gui|wine|fuzz|zip|all]...   (the base set is always checked)
 set -euo pipefail
 
 base=(cmake g++ make ninja-build libgtest-dev pkg-config)
 gui=(qt6-base-dev qt6-base-dev-tools libgl-dev xvfb xdotool imagemagick)
 wine=(g++-mingw-w64-x86-64-posix wine wine64)
+# Clang and its runtime libraries, libFuzzer's among them.
+fuzz=(clang-14 libclang-rt-14-dev)
 zip=(zip)
 
 want=("${base[@]}")
@@ -13,8 +15,9 @@ for group in "$@"; do
   case "$group" in
     gui) want+=("${gui[@]}") ;;
     wine) want+=("${wine[@]}") ;;
+    fuzz) want+=("${fuzz[@]}") ;;
     zip) want+=("${zip[@]}") ;;
-    all) want+=("${gui[@]}" "${wine[@]}") ;;
+    all) want+=("${gui[@]}" "${wine[@]}" "${fuzz[@]}") ;;
     *) echo "install-deps: unknown group '$group'" >&2; exit 2 ;;
   esac
 done

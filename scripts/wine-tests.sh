@@ -39,7 +39,7 @@ fi
 # --- build ------------------------------------------------------------------------------
 say "cross-building into $build_win"
 cmake -S . -B "$build_win" "${gen[@]}" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64.cmake" \
-  -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+  -DCMAKE_BUILD_TYPE=RelWithDebInfo -DLOADER_WERROR=ON >/dev/null
 cmake --build "$build_win" -j "$jobs"
 win=$(cd "$build_win" && pwd)
 cli_exe=$win/tools/loader-cli/loader-cli.exe
@@ -49,6 +49,7 @@ gui_exe=$win/src/win32face/loader.exe
 
 say "native helpers: bootsim, the echoing pseudo-terminal and the modem-line shim"
 cmake -S . -B "$build_native" "${gen[@]}" -DLOADER_GUI=OFF -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+  -DLOADER_WERROR=ON \
   >/dev/null
 cmake --build "$build_native" -j "$jobs" --target bootsim
 bootsim=$(cd "$build_native" && pwd)/tools/bootsim/bootsim

@@ -7,16 +7,14 @@
 #include <string>
 
 #include "app/error_text.h"
+#include "window/main_window.h"
 
 class QApplication;
 
 namespace app {
 
-// The silent abort: leaves a handler without any message.
-class EAbort : public std::exception {
- public:
-  const char* what() const noexcept override { return "Operation aborted"; }
-};
+// The silent abort: leaves a handler without any message (one class for every face).
+using EAbort = window::EAbort;
 
 // The application title; every message box carries it.
 inline constexpr const char* kAppTitle = "Загрузчик";

@@ -5,8 +5,11 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <filesystem>
+#include <fstream>
+#include <string>
 #include <system_error>
 
 #include "app/comports.h"
@@ -34,8 +37,53 @@ bool IsSerial8250(const fs::path& ttyEntry) {
   return false;
 }
 
+// One line of a sysfs attribute: its first line without surrounding blanks, control
+// characters (a tab would split a long listing's line) made blanks, and kept short.
+std::string ReadAttribute(const fs::path& file) {
+  std::ifstream in(file);
+  std::string line;
+  if (!in || !std::getline(in, line)) return "";
+  constexpr std::size_t kMaxLength = 100;
+  if (line.size() > kMaxLength) line.resize(kMaxLength);
+  std::ranges::replace_if(
+      line, [](unsigned char c) { return c < ' ' || c == 0x7F; }, ' ');
+  const auto first = line.find_first_not_of(' ');
+  if (first == std::string::npos) return "";
+  return line.substr(first, line.find_last_not_of(' ') - first + 1);
+}
+
+// What the USB device behind a tty says about itself, e.g. "FTDI FT232R USB UART, serial
+// A50285BI (0403:6001)"; "" when no USB device is found. The tty's device is the USB
+// interface (ACM) or a port below it (usb-serial); the USB device holding the descriptors
+// is the nearest folder above that carries the vendor id.
+std::string UsbDescription(const fs::path& ttyEntry) {
+  std::error_code ec;
+  fs::path dir = fs::canonical(ttyEntry / "device", ec);
+  if (ec) return "";
+  constexpr int kMaxLevels = 4;
+  for (int level = 0; level < kMaxLevels && dir.has_relative_path(); ++level) {
+    const std::string vendor = ReadAttribute(dir / "idVendor");
+    if (!vendor.empty()) {
+      const std::string maker = ReadAttribute(dir / "manufacturer");
+      const std::string product = ReadAttribute(dir / "product");
+      const std::string serial = ReadAttribute(dir / "serial");
+      // Many products already begin with their maker's name.
+      std::string text = maker;
+      if (!product.empty())
+        text = text.empty() || product.starts_with(text) ? product : text + " " + product;
+      if (text.empty()) text = "USB device";
+      if (!serial.empty()) text += ", serial " + serial;
+      const std::string productId = ReadAttribute(dir / "idProduct");
+      text += " (" + vendor + (productId.empty() ? "" : ":" + productId) + ")";
+      return text;
+    }
+    dir = dir.parent_path();
+  }
+  return "";
+}
+
 void AddSysfsPorts(const fs::path& sysClassTty, const fs::path& devDir, const TUartProbe& probe,
-                   std::vector<std::string>& names) {
+                   std::vector<TComPortInfo>& ports) {
   std::error_code ec;
   fs::directory_iterator it(sysClassTty, ec);
   for (; !ec && it != fs::directory_iterator(); it.increment(ec)) {
@@ -48,12 +96,16 @@ void AddSysfsPorts(const fs::path& sysClassTty, const fs::path& devDir, const TU
     const fs::path node = devDir / name;
     if (!fs::exists(node, e)) continue;
     if (IsSerial8250(entry) && !(probe && probe(node.string()))) continue;
-    names.push_back(name);
+    std::string description = node.string();
+    if (const std::string usb = UsbDescription(entry); !usb.empty()) description += " — " + usb;
+    ports.push_back({name, std::move(description)});
   }
 }
 
-void AddPublishedPorts(const fs::path& publishedDir, const fs::path& devDir,
-                       std::vector<std::string>& names) {
+void AddPublishedPorts(const std::string& publishedDir, const fs::path& devDir,
+                       std::vector<TComPortInfo>& ports) {
+  // Names in a folder that someone else could write lead wherever they want.
+  if (!serial::IsPrivateFolder(publishedDir)) return;
   std::error_code ec;
   fs::directory_iterator it(publishedDir, ec);
   for (; !ec && it != fs::directory_iterator(); it.increment(ec)) {
@@ -61,27 +113,39 @@ void AddPublishedPorts(const fs::path& publishedDir, const fs::path& devDir,
     std::error_code e;
     if (name.empty() || name.front() == '.') continue;  // half-published entries
     if (!fs::is_symlink(it->symlink_status(e)) || e) continue;
-    if (!fs::exists(it->path(), e)) continue;  // the simulator has gone
+    // A simulator killed without withdrawing leaves its link, which may by now lead to
+    // another program's terminal.
+    if (!serial::IsPublishedPortLive(publishedDir, name)) continue;
+    if (!fs::exists(it->path(), e)) continue;
     // A device node of the same name wins when the port is opened; do not list it twice.
     if (fs::exists(fs::symlink_status(devDir / name, e))) continue;
-    names.push_back(name);
+    const fs::path terminal = fs::read_symlink(it->path(), e);
+    if (e) continue;
+    ports.push_back({name, "simulated device (bootsim) on " + terminal.string()});
   }
 }
 
 }  // namespace
 
+std::vector<TComPortInfo> EnumerateComPortInfoIn(const std::string& sysClassTty,
+                                                 const std::string& devDir,
+                                                 const std::string& publishedDir,
+                                                 const TUartProbe& probe) {
+  std::vector<TComPortInfo> ports;
+  try {
+    AddSysfsPorts(sysClassTty, devDir, probe, ports);
+    if (!publishedDir.empty()) AddPublishedPorts(publishedDir, devDir, ports);
+  } catch (const std::exception&) {
+    // Out of memory or a name the file system library refused: keep what was found.
+  }
+  return ports;
+}
+
 std::vector<std::string> EnumerateComPortsIn(const std::string& sysClassTty,
                                              const std::string& devDir,
                                              const std::string& publishedDir,
                                              const TUartProbe& probe) {
-  std::vector<std::string> names;
-  try {
-    AddSysfsPorts(sysClassTty, devDir, probe, names);
-    if (!publishedDir.empty()) AddPublishedPorts(publishedDir, devDir, names);
-  } catch (const std::exception&) {
-    // Out of memory or a name the file system library refused: keep what was found.
-  }
-  return names;
+  return PortNamesOf(EnumerateComPortInfoIn(sysClassTty, devDir, publishedDir, probe));
 }
 
 bool ProbeUart(const std::string& devicePath) {
@@ -94,13 +158,17 @@ bool ProbeUart(const std::string& devicePath) {
   return present;
 }
 
-std::vector<std::string> EnumerateComPorts() {
+std::vector<TComPortInfo> EnumerateComPortInfo() {
   std::string published;
   try {
     published = serial::PublishedPortsDir();
   } catch (const std::exception&) {
   }
-  return EnumerateComPortsIn("/sys/class/tty", "/dev", published, ProbeUart);
+  return EnumerateComPortInfoIn("/sys/class/tty", "/dev", published, ProbeUart);
+}
+
+std::vector<std::string> EnumerateComPorts() {
+  return PortNamesOf(EnumerateComPortInfo());
 }
 
 }  // namespace app

@@ -1,8 +1,9 @@
 // Port discovery on Windows: the COM devices in the DOS device list on the NT family, the
-// open test on older systems.
+// open test on older systems; the driver's device name from the registry describes each.
 #include <windows.h>
 
 #include <cstring>
+#include <map>
 #include <memory>
 #include <string>
 
@@ -46,6 +47,31 @@ void AddOpenableComPorts(std::vector<std::string>& names) {
   }
 }
 
+// The driver's device name for each port (value name \Device\VCP0, data COM3), as the
+// serial drivers register their ports; empty when the key cannot be read.
+std::map<std::string, std::string> DriverDeviceNames() {
+  std::map<std::string, std::string> devices;
+  HKEY key = nullptr;
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "HARDWARE\\DEVICEMAP\\SERIALCOMM", 0, KEY_READ, &key) !=
+      ERROR_SUCCESS)
+    return devices;
+  for (DWORD index = 0;; ++index) {
+    char value[256];
+    DWORD valueLen = sizeof value;
+    BYTE data[256];
+    DWORD dataLen = sizeof data - 1;
+    DWORD type = 0;
+    const LONG rc = RegEnumValueA(key, index, value, &valueLen, nullptr, &type, data, &dataLen);
+    if (rc == ERROR_MORE_DATA) continue;  // a name too long for a port: not one of ours
+    if (rc != ERROR_SUCCESS) break;
+    if (type != REG_SZ) continue;
+    data[dataLen] = 0;  // the stored string need not end with a zero byte
+    devices.emplace(reinterpret_cast<const char*>(data), std::string(value, valueLen));
+  }
+  RegCloseKey(key);
+  return devices;
+}
+
 }  // namespace
 
 std::vector<std::string> EnumerateComPorts() {
@@ -65,6 +91,18 @@ std::vector<std::string> EnumerateComPorts() {
     AddOpenableComPorts(names);
   }
   return names;
+}
+
+std::vector<TComPortInfo> EnumerateComPortInfo() {
+  const std::map<std::string, std::string> devices = DriverDeviceNames();
+  std::vector<TComPortInfo> ports;
+  for (std::string& name : EnumerateComPorts()) {
+    std::string description = "\\\\.\\" + name;
+    if (const auto it = devices.find(name); it != devices.end() && !it->second.empty())
+      description += " — " + it->second;
+    ports.push_back({std::move(name), std::move(description)});
+  }
+  return ports;
 }
 
 }  // namespace app

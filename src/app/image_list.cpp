@@ -55,34 +55,54 @@ void DrawExit(QPainter& p) {
   p.drawPolygon(QPolygonF({{11, 4.5}, {15.5, 8}, {11, 11.5}}));
 }
 
-}  // namespace
+void DrawProgram(QPainter& p) {
+  // A chip with its pins, and a green arrow bringing something into it.
+  p.setPen(QPen(QColor(0x20, 0x20, 0x20), 0.6));
+  p.setBrush(QColor(0xB8, 0xB8, 0xB8));
+  for (int i = 0; i < 4; ++i) {
+    p.drawRect(QRectF(4.5 + i * 2.2, 13.2, 1.2, 2.3));
+    p.drawRect(QRectF(0.5, 5.2 + i * 2.2, 2.3, 1.2));
+    p.drawRect(QRectF(13.2, 5.2 + i * 2.2, 2.3, 1.2));
+  }
+  p.setBrush(QColor(0x33, 0x3A, 0x44));
+  p.drawRoundedRect(QRectF(2.8, 4.2, 10.4, 9.3), 1.2, 1.2);
+  p.setPen(QPen(QColor(0x1B, 0x6E, 0x20), 0.6));
+  p.setBrush(QColor(0x3C, 0xB0, 0x43));
+  p.drawPolygon(
+      QPolygonF({{6.3, 0.4}, {9.7, 0.4}, {9.7, 5.5}, {12, 5.5}, {8, 10.5}, {4, 5.5}, {6.3, 5.5}}));
+}
 
-QPixmap ImageListPixmap(int index) {
-  if (index < 0 || index >= imCount) return {};
-  QPixmap pixmap(kSize, kSize);
+// Draws one picture at `size` pixels: drawn as vectors, so crisp at any scaling.
+QPixmap Draw(void (*draw)(QPainter&), int size) {
+  QPixmap pixmap(size, size);
   pixmap.fill(Qt::transparent);
   QPainter painter(&pixmap);
   painter.setRenderHint(QPainter::Antialiasing);
-  switch (index) {
-    case imFile:
-      DrawFile(painter);
-      break;
-    case imSerialPort:
-      DrawSerialPort(painter);
-      break;
-    case imStart:
-      DrawStart(painter);
-      break;
-    default:
-      DrawExit(painter);
-      break;
-  }
+  painter.scale(size / double(kSize), size / double(kSize));
+  draw(painter);
   return pixmap;
+}
+
+using TDraw = void (*)(QPainter&);
+constexpr TDraw kImages[imCount] = {DrawFile, DrawSerialPort, DrawStart, DrawExit};
+constexpr int kIconSizes[] = {16, 24, 32, 48, 64, 128, 256};
+
+}  // namespace
+
+QPixmap ImageListPixmap(int index, int size) {
+  if (index < 0 || index >= imCount) return {};
+  return Draw(kImages[index], size);
 }
 
 QIcon ImageListIcon(int index) {
   QIcon icon;
-  icon.addPixmap(ImageListPixmap(index));
+  for (int size : {16, 24, 32, 48}) icon.addPixmap(ImageListPixmap(index, size));
+  return icon;
+}
+
+QIcon ProgramIcon() {
+  QIcon icon;
+  for (int size : kIconSizes) icon.addPixmap(Draw(DrawProgram, size));
   return icon;
 }
 

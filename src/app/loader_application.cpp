@@ -8,6 +8,7 @@
 #include <stdexcept>
 
 #include "app/app_error.h"
+#include "app/image_list.h"
 
 namespace app {
 
@@ -78,6 +79,9 @@ void THintFollowUp::ShowPending() {
 
 TLoaderApplication::TLoaderApplication(int& argc, char** argv) : QApplication(argc, argv) {
   setApplicationName(QString::fromUtf8(kAppTitle));
+  // The task bar and the desktop find the program by this name and show its icon.
+  setDesktopFileName("loader");
+  setWindowIcon(ProgramIcon());
   InstallBalloonHints(*this);
 }
 

@@ -136,6 +136,7 @@ TForm1::~TForm1() {
 void TForm1::CreateComponents() {
   setObjectName("Form1");
   setWindowTitle(Text(window::kAppTitle));
+  setWindowIcon(ProgramIcon());
   setWindowFlags(Qt::Window | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint |
                  Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
   setFixedSize(kClientWidth, kClientHeight);

@@ -22,15 +22,22 @@ class ImageFile {
   ErrorCode Open(const std::string& path);
   // The code of "no such file", for a name that cannot be a file at all.
   static ErrorCode NotFound();
-  // Size in bytes at the time of the call.
-  std::uint64_t Size() const;
-  // Reads up to n bytes; fewer only at the end of the file or when reading fails,
-  // which sets error (0 at the end of the file).
+  // Size in bytes when the file was opened: the image being sent.
+  std::uint64_t Size() const { return size_; }
+  // Reads up to n bytes of the image; fewer only at its end or when reading fails,
+  // which sets error (0 at the end). A file that has become shorter or longer than
+  // the image it held at Open is a failure: whatever came of it, it is no longer the
+  // image whose transfer began.
   std::size_t Read(void* p, std::size_t n, ErrorCode& error);
 
  private:
+  // One read of the system: up to n bytes, 0 at the end of the file.
+  std::size_t ReadSome(void* p, std::size_t n, ErrorCode& error);
+
   static constexpr std::intptr_t kNoHandle = -1;
   std::intptr_t handle_ = kNoHandle;
+  std::uint64_t size_ = 0;
+  std::uint64_t position_ = 0;
 };
 
 }  // namespace engine

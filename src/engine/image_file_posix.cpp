@@ -28,6 +28,8 @@ ImageFile::ErrorCode ImageFile::Open(const std::string& path) {
     return error;
   }
   handle_ = fd;
+  size_ = static_cast<std::uint64_t>(st.st_size);
+  position_ = 0;
   return 0;
 }
 
@@ -35,24 +37,16 @@ ImageFile::ErrorCode ImageFile::NotFound() {
   return ENOENT;
 }
 
-std::uint64_t ImageFile::Size() const {
-  struct stat st;
-  if (::fstat(static_cast<int>(handle_), &st) != 0) return 0;
-  return static_cast<std::uint64_t>(st.st_size);
-}
-
-std::size_t ImageFile::Read(void* p, std::size_t n, ErrorCode& error) {
-  auto* out = static_cast<char*>(p);
-  std::size_t done = 0;
+std::size_t ImageFile::ReadSome(void* p, std::size_t n, ErrorCode& error) {
   error = 0;
-  while (done < n) {
-    const ssize_t got = ::read(static_cast<int>(handle_), out + done, n - done);
-    if (got < 0 && errno == EINTR) continue;
-    if (got < 0) error = static_cast<ErrorCode>(errno);
-    if (got <= 0) break;
-    done += static_cast<std::size_t>(got);
+  for (;;) {
+    const ssize_t got = ::read(static_cast<int>(handle_), p, n);
+    if (got >= 0) return static_cast<std::size_t>(got);
+    if (errno != EINTR) {
+      error = static_cast<ErrorCode>(errno);
+      return 0;
+    }
   }
-  return done;
 }
 
 }  // namespace engine

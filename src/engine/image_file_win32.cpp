@@ -23,7 +23,15 @@ ImageFile::ErrorCode ImageFile::Open(const std::string& path) {
       ::CreateFileW(platform::Utf8ToWide(path).c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
                     FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
   if (h == INVALID_HANDLE_VALUE) return ::GetLastError();
+  LARGE_INTEGER size;
+  if (!::GetFileSizeEx(h, &size)) {
+    const ErrorCode error = ::GetLastError();
+    ::CloseHandle(h);
+    return error;
+  }
   handle_ = reinterpret_cast<std::intptr_t>(h);
+  size_ = static_cast<std::uint64_t>(size.QuadPart);
+  position_ = 0;
   return 0;
 }
 
@@ -31,26 +39,15 @@ ImageFile::ErrorCode ImageFile::NotFound() {
   return ERROR_FILE_NOT_FOUND;
 }
 
-std::uint64_t ImageFile::Size() const {
-  LARGE_INTEGER size;
-  if (!::GetFileSizeEx(Handle(handle_), &size)) return 0;
-  return static_cast<std::uint64_t>(size.QuadPart);
-}
-
-std::size_t ImageFile::Read(void* p, std::size_t n, ErrorCode& error) {
-  auto* out = static_cast<char*>(p);
-  std::size_t done = 0;
+std::size_t ImageFile::ReadSome(void* p, std::size_t n, ErrorCode& error) {
   error = 0;
-  while (done < n) {
-    DWORD got = 0;
-    if (!::ReadFile(Handle(handle_), out + done, static_cast<DWORD>(n - done), &got, nullptr)) {
-      error = ::GetLastError();
-      break;
-    }
-    if (got == 0) break;
-    done += got;
+  const DWORD want = n > 0x40000000u ? 0x40000000u : static_cast<DWORD>(n);
+  DWORD got = 0;
+  if (!::ReadFile(Handle(handle_), p, want, &got, nullptr)) {
+    error = ::GetLastError();
+    return 0;
   }
-  return done;
+  return got;
 }
 
 }  // namespace engine

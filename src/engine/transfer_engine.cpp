@@ -36,7 +36,7 @@ void TransferEngine::Start(const std::string& hexFileName) {
   // The converter renames and recreates the image file, so ours must be closed first.
   CloseImage();
   try {
-    OpenImage(oh2b::HexToBin(hexFileName), hexFileName);
+    OpenImage(oh2b::HexToBin(hexFileName, conversionCancel_), hexFileName);
   } catch (...) {
     // Nothing is left to send: a device answering an earlier start must not find
     // the engine still waiting.
@@ -47,7 +47,8 @@ void TransferEngine::Start(const std::string& hexFileName) {
     throw;
   }
 
-  const std::uint64_t parts = imageStream_->Size() / kBlockSize;
+  imageSize_ = imageStream_->Size();
+  const std::uint64_t parts = imageSize_ / kBlockSize;
   controls_.SetTotalParts(static_cast<std::uint32_t>(
       std::min<std::uint64_t>(parts, std::numeric_limits<std::uint32_t>::max())));
   controls_.SetPartsComplete(0);
@@ -86,7 +87,7 @@ void TransferEngine::ByteStep(std::uint8_t b) {
   if (transferState_ == tsIdle) return;
   if (transferState_ == tsAwaitDevice && (b == kLineIdleLow || b == kLineIdleHigh)) return;
   if (b != expectedReply_) {
-    ErrorStop();
+    ErrorStop(b);
     return;
   }
 
@@ -173,6 +174,7 @@ void TransferEngine::BuildDataBlock() {
 }
 
 void TransferEngine::Finish() {
+  outcome_ = TOutcome::Finished;
   controls_.SetProgressVisible(false);
   controls_.SetControlsEnabled(true);
   ClearTxBuffer();
@@ -181,15 +183,32 @@ void TransferEngine::Finish() {
   transferState_ = tsIdle;
   endReached_ = false;
   CloseImage();
-  outcome_ = TOutcome::Finished;
 }
 
-void TransferEngine::ErrorStop() {
+void TransferEngine::ErrorStop(std::uint8_t received) {
+  NoteStop(true, received);
   StopTransfer(kReplyErrorText, TOutcome::ErrorStop);
 }
 
 void TransferEngine::NoReply() {
-  if (Transferring()) StopTransfer(kNoReplyText, TOutcome::NoReply);
+  if (!Transferring()) return;
+  NoteStop(false, 0);
+  StopTransfer(kNoReplyText, TOutcome::NoReply);
+}
+
+void TransferEngine::NoteStop(bool received, std::uint8_t byte) {
+  lastStop_ = TStopDetail{};
+  lastStop_.state = transferState_;
+  lastStop_.expected = expectedReply_;
+  lastStop_.received = received;
+  lastStop_.receivedByte = byte;
+  if (transferState_ == tsAwaitBlockSum) {
+    lastStop_.block = blockCount_ - 1;
+    lastStop_.address =
+        static_cast<std::uint16_t>(static_cast<std::uint32_t>(lastStop_.block) * kBlockSize);
+  } else if (transferState_ == tsAwaitPageAck) {
+    lastStop_.address = blockAddress_;
+  }
 }
 
 void TransferEngine::Abandon() {
@@ -240,7 +259,7 @@ void TransferEngine::AbandonOnReadError(unsigned long error) {
       oh2b::fileops::SystemErrorText(static_cast<oh2b::fileops::ErrorCode>(error));
   // Nothing is sent: the device keeps waiting for a block and the controls return to
   // ready, as after a wrong reply, and the error tells the operator why.
-  StopTransfer(nullptr, TOutcome::ErrorStop);
+  StopTransfer(nullptr, TOutcome::Abandoned);
   throw EImageReadError(text);
 }
 

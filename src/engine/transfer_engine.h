@@ -9,9 +9,11 @@
 #include <array>
 #include <cstdint>
 #include <fstream>
+#include <functional>
 #include <memory>
 #include <stdexcept>
 #include <string>
+#include <utility>
 
 namespace engine {
 
@@ -26,7 +28,18 @@ enum TTransferState : std::uint8_t {
 };
 
 // How the last transfer ended, for callers that need to know (the command line).
+// Abandoned: ended by its line or its image (the caller is told why by an error).
 enum class TOutcome { None, Finished, ErrorStop, NoReply, Abandoned };
+
+// Where the last transfer stopped, for the operator's status line.
+struct TStopDetail {
+  TTransferState state = tsIdle;  // what the engine was waiting for
+  std::int32_t block = -1;        // the data block whose sum was awaited, else -1
+  std::uint16_t address = 0;      // that block's or the page command's address
+  std::uint8_t expected = 0;      // the reply the device owed
+  bool received = false;          // a wrong byte came (false: none came)
+  std::uint8_t receivedByte = 0;
+};
 
 // The byte transport: in the window the serial port component, in tests a fake.
 class ITransport {
@@ -80,6 +93,12 @@ class TransferEngine {
   // A port error leaves the engine waiting with its image, the prompt not shown.
   void Start(const std::string& hexFileName);
 
+  // Asked while Start converts the HEX file; once it returns true the conversion
+  // stops with oh2b::EConvertCancelled, which Start passes on as any conversion error.
+  void SetConversionCancel(std::function<bool()> cancelled) {
+    conversionCancel_ = std::move(cancelled);
+  }
+
   // The received-data notification: count bytes are waiting (never 0). Reads at
   // most kTxBufferSize of them; the rest wait for the next notification. A
   // transport error propagates; the bytes of this call not yet handled are lost.
@@ -112,6 +131,9 @@ class TransferEngine {
   std::uint16_t BlockAddress() const { return blockAddress_; }
   std::uint8_t ExpectedReply() const { return expectedReply_; }
   bool HasImage() const { return imageStream_ != nullptr; }
+  // Size of the image of the last start, in bytes.
+  std::uint64_t ImageSize() const { return imageSize_; }
+  const TStopDetail& LastStop() const { return lastStop_; }
 
  private:
   void ByteStep(std::uint8_t b);
@@ -120,7 +142,8 @@ class TransferEngine {
   void BuildPageCommand();
   void BuildDataBlock();
   void Finish();
-  void ErrorStop();
+  void ErrorStop(std::uint8_t received);
+  void NoteStop(bool received, std::uint8_t byte);
   // Stops on a failure and returns the controls to ready; message, if any, is shown.
   void StopTransfer(const char* message, TOutcome outcome);
   void Send();
@@ -144,6 +167,9 @@ class TransferEngine {
   bool endReached_ = false;
   std::uint8_t blockSum_ = 0;
   TOutcome outcome_ = TOutcome::None;
+  std::uint64_t imageSize_ = 0;
+  TStopDetail lastStop_;
+  std::function<bool()> conversionCancel_;
 };
 
 }  // namespace engine

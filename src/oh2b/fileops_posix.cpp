@@ -50,9 +50,11 @@ bool LinkAndUnlink(const std::string& from, const std::string& to) {
 
 }  // namespace
 
-bool FileExists(const std::string& path) {
+FileKind KindOf(const std::string& path) {
   struct stat st;
-  return ::stat(path.c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
+  if (::stat(path.c_str(), &st) != 0) return FileKind::kMissing;
+  if (S_ISREG(st.st_mode)) return FileKind::kRegular;
+  return S_ISDIR(st.st_mode) ? FileKind::kDirectory : FileKind::kOther;
 }
 
 bool RenameNoReplace(const std::string& from, const std::string& to) {
@@ -65,7 +67,22 @@ bool RenameNoReplace(const std::string& from, const std::string& to) {
   return LinkAndUnlink(from, to);
 }
 
+ErrorCode RenameReplacing(const std::string& from, const std::string& to) {
+  // rename() replaces the name to itself, a symbolic link included, in one step.
+  if (std::rename(from.c_str(), to.c_str()) != 0) return LastError();
+  return 0;
+}
+
+bool RemoveFile(const std::string& path) {
+  return ::unlink(path.c_str()) == 0;
+}
+
+bool NameTaken(ErrorCode code) {
+  return code == EEXIST;
+}
+
 std::string SystemErrorText(ErrorCode code) {
+  if (const char* own = OwnErrorText(code)) return own;
   std::string text = std::system_category().message(static_cast<int>(code));
   while (!text.empty() && (IsSpace(text.back()) || text.back() == '.')) text.pop_back();
   return text;
@@ -104,43 +121,51 @@ MemoryBlock::~MemoryBlock() {
   if (data_ != nullptr) ::munmap(data_, size_);
 }
 
-ErrorCode ReadWholeFile(const std::string& path, MemoryBlock& block, std::size_t& length) {
-  length = 0;
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+InputFile::~InputFile() {
+  if (handle_ != kNoHandle) ::close(Fd(handle_));
+}
+
+ErrorCode InputFile::Open(const std::string& path) {
+  // Without O_NONBLOCK opening a FIFO waits for a writer, possibly for ever.
+  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) return LastError();
+  // The name may have been given to something else since the caller looked at it.
   struct stat st;
-  std::size_t expected = 0;
-  if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0) {
-    expected = static_cast<std::size_t>(st.st_size);
+  ErrorCode error = 0;
+  if (::fstat(fd, &st) != 0) {
+    error = LastError();
+  } else if (S_ISDIR(st.st_mode)) {
+    error = kIsDirectory;
+  } else if (!S_ISREG(st.st_mode)) {
+    error = kNotRegularFile;
   }
-  // One read for a regular file of known size (the spare byte shows its end);
-  // growing reads for anything else.
-  MemoryBlock buffer(expected + 1);
-  std::size_t used = 0;
-  for (;;) {
-    if (used == buffer.size()) buffer.Grow(used);
-    const ssize_t got = ::read(fd, buffer.data() + used, buffer.size() - used);
-    if (got == 0) break;
-    if (got < 0) {
-      if (errno == EINTR) continue;
-      const ErrorCode error = LastError();
-      ::close(fd);
-      return error;
-    }
-    used += static_cast<std::size_t>(got);
+  if (error != 0) {
+    ::close(fd);
+    return error;
   }
-  ::close(fd);
-  block.Swap(buffer);
-  length = used;
+  handle_ = fd;
+  size_ = static_cast<std::uint64_t>(st.st_size);
   return 0;
+}
+
+ErrorCode InputFile::Read(void* data, std::size_t size, std::size_t& got) {
+  got = 0;
+  for (;;) {
+    const ssize_t done = ::read(Fd(handle_), data, size);
+    if (done >= 0) {
+      got = static_cast<std::size_t>(done);
+      return 0;
+    }
+    if (errno != EINTR) return LastError();
+  }
 }
 
 OutputFile::~OutputFile() {
   if (IsOpen()) ::close(Fd(handle_));
 }
 
-ErrorCode OutputFile::Create(const std::string& path) {
-  const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+ErrorCode OutputFile::CreateNew(const std::string& path) {
+  const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
   if (fd < 0) return LastError();
   handle_ = fd;
   return 0;

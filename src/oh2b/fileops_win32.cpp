@@ -20,19 +20,42 @@ ErrorCode LastError() {
   return static_cast<ErrorCode>(::GetLastError());
 }
 
+std::wstring W(const std::string& path) {
+  return platform::Utf8ToWide(path);
+}
+
 }  // namespace
 
-bool FileExists(const std::string& path) {
-  const DWORD attributes = ::GetFileAttributesW(platform::Utf8ToWide(path).c_str());
-  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+FileKind KindOf(const std::string& path) {
+  const DWORD attributes = ::GetFileAttributesW(W(path).c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) return FileKind::kMissing;
+  if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) return FileKind::kDirectory;
+  return (attributes & FILE_ATTRIBUTE_DEVICE) != 0 ? FileKind::kOther : FileKind::kRegular;
 }
 
 bool RenameNoReplace(const std::string& from, const std::string& to) {
   // MoveFileW never replaces an existing file of the new name.
-  return ::MoveFileW(platform::Utf8ToWide(from).c_str(), platform::Utf8ToWide(to).c_str()) != 0;
+  return ::MoveFileW(W(from).c_str(), W(to).c_str()) != 0;
+}
+
+ErrorCode RenameReplacing(const std::string& from, const std::string& to) {
+  // Fails, with a sharing violation or access denied, while anyone holds the file of
+  // the name to without sharing it for deletion: the transfer engine does so while it
+  // sends that image.
+  if (!::MoveFileExW(W(from).c_str(), W(to).c_str(), MOVEFILE_REPLACE_EXISTING)) return LastError();
+  return 0;
+}
+
+bool RemoveFile(const std::string& path) {
+  return ::DeleteFileW(W(path).c_str()) != 0;
+}
+
+bool NameTaken(ErrorCode code) {
+  return code == ERROR_FILE_EXISTS || code == ERROR_ALREADY_EXISTS;
 }
 
 std::string SystemErrorText(ErrorCode code) {
+  if (const char* own = OwnErrorText(code)) return own;
   return platform::SystemErrorText(static_cast<unsigned long>(code));
 }
 
@@ -69,35 +92,39 @@ MemoryBlock::~MemoryBlock() {
   if (data_ != nullptr) ::VirtualFree(data_, 0, MEM_RELEASE);
 }
 
-ErrorCode ReadWholeFile(const std::string& path, MemoryBlock& block, std::size_t& length) {
-  length = 0;
-  const HANDLE file =
-      ::CreateFileW(platform::Utf8ToWide(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+InputFile::~InputFile() {
+  if (handle_ != kNoHandle) ::CloseHandle(Handle(handle_));
+}
+
+ErrorCode InputFile::Open(const std::string& path) {
+  // CreateFileA refuses a directory with "Access is denied"; say what it is instead.
+  if (KindOf(path) == FileKind::kDirectory) return kIsDirectory;
+  const HANDLE file = ::CreateFileW(W(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) return LastError();
+  // Pipes, consoles and devices such as NUL or COM1 open as files too.
   LARGE_INTEGER size;
-  std::size_t expected = 0;
-  if (::GetFileSizeEx(file, &size) && size.QuadPart > 0) {
-    expected = static_cast<std::size_t>(size.QuadPart);
+  ErrorCode error = 0;
+  if (::GetFileType(file) != FILE_TYPE_DISK) {
+    error = kNotRegularFile;
+  } else if (!::GetFileSizeEx(file, &size)) {
+    error = LastError();
   }
-  MemoryBlock buffer(expected + 1);
-  std::size_t used = 0;
-  for (;;) {
-    if (used == buffer.size()) buffer.Grow(used);
-    const std::size_t room = buffer.size() - used;
-    const DWORD want = room > 0x40000000u ? 0x40000000u : static_cast<DWORD>(room);
-    DWORD got = 0;
-    if (!::ReadFile(file, buffer.data() + used, want, &got, nullptr)) {
-      const ErrorCode error = LastError();
-      ::CloseHandle(file);
-      return error;
-    }
-    if (got == 0) break;
-    used += got;
+  if (error != 0) {
+    ::CloseHandle(file);
+    return error;
   }
-  ::CloseHandle(file);
-  block.Swap(buffer);
-  length = used;
+  handle_ = reinterpret_cast<std::intptr_t>(file);
+  size_ = static_cast<std::uint64_t>(size.QuadPart);
+  return 0;
+}
+
+ErrorCode InputFile::Read(void* data, std::size_t size, std::size_t& got) {
+  const DWORD want = size > 0x40000000u ? 0x40000000u : static_cast<DWORD>(size);
+  DWORD done = 0;
+  got = 0;
+  if (!::ReadFile(Handle(handle_), data, want, &done, nullptr)) return LastError();
+  got = done;
   return 0;
 }
 
@@ -105,10 +132,9 @@ OutputFile::~OutputFile() {
   if (IsOpen()) ::CloseHandle(Handle(handle_));
 }
 
-ErrorCode OutputFile::Create(const std::string& path) {
-  const HANDLE file =
-      ::CreateFileW(platform::Utf8ToWide(path).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
-                    CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+ErrorCode OutputFile::CreateNew(const std::string& path) {
+  const HANDLE file = ::CreateFileW(W(path).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                    CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) return LastError();
   handle_ = reinterpret_cast<std::intptr_t>(file);
   return 0;

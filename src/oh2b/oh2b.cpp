@@ -4,12 +4,20 @@
 // positions. The image is written through a buffer in one forward pass for files in
 // ascending address order; a record below the image's end is written back at its
 // own address. Gaps are filled with 0xFF.
+//
+// The image is built under a temporary name beside the image's own and renamed over it
+// only when complete, so that a transfer reading the earlier image (maybe in another
+// process) keeps the bytes it started with, and a failed conversion leaves no half image.
 #include "oh2b/oh2b.h"
 
 #include <algorithm>
 #include <array>
+#include <chrono>
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
+#include <new>
+#include <random>
 #include <string_view>
 
 #include "oh2b/fileops.h"
@@ -62,16 +70,93 @@ std::string ChangeExtension(const std::string& name, const char* extension) {
   return (dot == std::string::npos ? name : name.substr(0, dot)) + extension;
 }
 
+[[noreturn]] void ThrowOpenError(const std::string& path, fileops::ErrorCode error) {
+  throw EFOpenError("Cannot open file \"" + path + "\". " + fileops::SystemErrorText(error));
+}
+
+[[noreturn]] void ThrowCreateError(const std::string& path, fileops::ErrorCode error) {
+  throw EFCreateError("Cannot create file \"" + path + "\". " + fileops::SystemErrorText(error));
+}
+
 [[noreturn]] void ThrowWriteError(const std::string& path, fileops::ErrorCode error) {
   throw EWriteError("Cannot write file \"" + path + "\". " + fileops::SystemErrorText(error));
+}
+
+// The caller's wish to stop, asked between pieces of work of a few milliseconds each.
+class CancelPoll {
+ public:
+  explicit CancelPoll(const std::function<bool()>& cancelled) : cancelled_(cancelled) {}
+  void operator()() const {
+    if (cancelled_ && cancelled_()) throw EConvertCancelled("Conversion cancelled");
+  }
+
+ private:
+  const std::function<bool()>& cancelled_;
+};
+
+// Pieces of the HEX file read at once, and of its text handled, between two polls.
+constexpr std::size_t kReadPiece = std::size_t{1} << 20;
+constexpr std::size_t kTextPerPoll = std::size_t{256} << 10;
+
+// Reads the HEX file into text and returns its text. That ends at the file's first NUL
+// byte, so that a sparse file or one of zeros costs one piece, and at the size the file
+// had when it was opened, so that a file that keeps growing costs no more than that.
+std::string_view ReadText(const std::string& hexPath, fileops::MemoryBlock& text,
+                          const CancelPoll& poll) {
+  fileops::InputFile file;
+  if (const fileops::ErrorCode error = file.Open(hexPath); error != 0) {
+    ThrowOpenError(hexPath, error);
+  }
+  if (file.Size() >= SIZE_MAX) ThrowOpenError(hexPath, fileops::kOutOfMemory);
+  const auto size = static_cast<std::size_t>(file.Size());
+  try {
+    fileops::MemoryBlock(size).Swap(text);
+  } catch (const std::bad_alloc&) {
+    ThrowOpenError(hexPath, fileops::kOutOfMemory);
+  }
+  std::size_t used = 0;
+  while (used < size) {
+    poll();
+    std::size_t got = 0;
+    if (const fileops::ErrorCode error =
+            file.Read(text.data() + used, std::min(kReadPiece, size - used), got);
+        error != 0) {
+      ThrowOpenError(hexPath, error);
+    }
+    if (got == 0) break;  // cut short meanwhile: the text ends where the file now does
+    if (const void* nul = std::memchr(text.data() + used, '\0', got)) {
+      return {text.data(), static_cast<std::size_t>(static_cast<const char*>(nul) - text.data())};
+    }
+    used += got;
+  }
+  return {text.data(), used};
+}
+
+// A new file under a name of its own in the current directory, beside the image.
+std::string CreateTemporary(fileops::OutputFile& file, const std::string& imagePath) {
+  // The clock keeps two processes apart where the random device is a fixed sequence.
+  std::mt19937_64 random(
+      std::random_device{}() ^
+      static_cast<std::uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count()));
+  constexpr int kAttempts = 100;
+  fileops::ErrorCode error = 0;
+  for (int attempt = 0; attempt < kAttempts; ++attempt) {
+    char name[32];
+    std::snprintf(name, sizeof name, "~oh2b%08lx.tmp",
+                  static_cast<unsigned long>(random() & 0xFFFFFFFFu));
+    error = file.CreateNew(name);
+    if (error == 0) return name;
+    if (!fileops::NameTaken(error)) break;
+  }
+  ThrowCreateError(imagePath, error);
 }
 
 // The image file behind a write buffer. The buffer holds a contiguous range of the
 // image starting at bufStart_; writes go to pos_, which never lies beyond the end.
 class ImageWriter {
  public:
-  ImageWriter(fileops::OutputFile& file, std::string path)
-      : file_(file), path_(std::move(path)), block_(kCapacity) {}
+  ImageWriter(fileops::OutputFile& file, std::string path, const CancelPoll& poll)
+      : file_(file), path_(std::move(path)), poll_(poll), block_(kCapacity) {}
 
   std::uint64_t End() const { return end_; }
 
@@ -120,21 +205,15 @@ class ImageWriter {
     Check(file_.Close());
   }
 
-  // After a failure: keeps what was converted so far, reporting nothing more.
-  void CloseQuietly() noexcept {
-    try {
-      Flush();
-    } catch (...) {
-    }
-    file_.Close();
-  }
-
  private:
   static constexpr std::size_t kCapacity = std::size_t{2} << 20;
 
   std::uint8_t* Buffer() { return reinterpret_cast<std::uint8_t*>(block_.data()); }
   std::size_t Room() {
-    if (pos_ - bufStart_ == kCapacity) Flush();
+    if (pos_ - bufStart_ == kCapacity) {
+      poll_();  // a gap of gigabytes is filled one buffer at a time
+      Flush();
+    }
     return kCapacity - static_cast<std::size_t>(pos_ - bufStart_);
   }
   std::uint8_t* Cursor() { return Buffer() + (pos_ - bufStart_); }
@@ -149,6 +228,7 @@ class ImageWriter {
 
   fileops::OutputFile& file_;
   std::string path_;
+  const CancelPoll& poll_;
   fileops::MemoryBlock block_;
   std::uint64_t bufStart_ = 0;  // image offset of the buffer's first byte
   std::size_t bufLen_ = 0;      // bytes of the buffer that hold image data
@@ -159,16 +239,19 @@ class ImageWriter {
 
 class Converter {
  public:
-  Converter(const std::string& hexPath, ImageWriter& image) : hexPath_(hexPath), image_(image) {}
+  Converter(const std::string& hexPath, ImageWriter& image, const CancelPoll& poll)
+      : hexPath_(hexPath), image_(image), poll_(poll) {}
 
+  // text holds no NUL: ReadText ends it at the first.
   void HandleText(std::string_view text) {
-    // A NUL ends the text.
-    if (const void* nul = std::memchr(text.data(), '\0', text.size())) {
-      text = text.substr(0, static_cast<std::size_t>(static_cast<const char*>(nul) - text.data()));
-    }
     const char* p = text.data();
     const char* const end = p + text.size();
+    std::size_t nextPoll = 0;
     while (p != end) {
+      if (const auto done = static_cast<std::size_t>(p - text.data()); done >= nextPoll) {
+        poll_();
+        nextPoll = done + kTextPerPoll;
+      }
       const char* lineEnd = p;
       while (lineEnd != end && *lineEnd != '\r' && *lineEnd != '\n') ++lineEnd;
       ++lineNumber_;
@@ -222,10 +305,7 @@ class Converter {
     for (std::uint32_t i = 0; i < count; ++i, digits += 2) {
       const std::uint8_t high = kHexDigit[static_cast<unsigned char>(digits[0])];
       const std::uint8_t low = kHexDigit[static_cast<unsigned char>(digits[1])];
-      if (((high | low) & kBadDigit) != 0) {
-        image_.Write(bytes.data(), i);  // the bytes before the bad one stay written
-        ThrowConvertError(std::string_view(digits, 2));
-      }
+      if (((high | low) & kBadDigit) != 0) ThrowConvertError(std::string_view(digits, 2));
       bytes[i] = static_cast<std::uint8_t>((high << 4) | low);
     }
     image_.Write(bytes.data(), count);
@@ -242,45 +322,55 @@ class Converter {
 
   const std::string& hexPath_;
   ImageWriter& image_;
+  const CancelPoll& poll_;
   std::uint32_t baseAddress_ = 0;
   unsigned long lineNumber_ = 0;
 };
 
 }  // namespace
 
-std::string HexToBin(const std::string& hexPath) {
-  if (!fileops::FileExists(hexPath)) return {};
+std::string HexToBin(const std::string& hexPath, const std::function<bool()>& cancelled) {
+  const CancelPoll poll(cancelled);
+  switch (fileops::KindOf(hexPath)) {
+    case fileops::FileKind::kMissing:
+      return {};
+    case fileops::FileKind::kDirectory:
+      ThrowOpenError(hexPath, fileops::kIsDirectory);
+    case fileops::FileKind::kOther:
+      ThrowOpenError(hexPath, fileops::kNotRegularFile);
+    case fileops::FileKind::kRegular:
+      break;
+  }
 
   // The HEX file is read completely before the image is named or touched, so a HEX
   // file that bears the image's own name is safe.
-  fileops::MemoryBlock text;
-  std::size_t textLength = 0;
-  if (const fileops::ErrorCode error = fileops::ReadWholeFile(hexPath, text, textLength);
-      error != 0) {
-    throw EFOpenError("Cannot open file \"" + hexPath + "\". " + fileops::SystemErrorText(error));
-  }
+  fileops::MemoryBlock textBlock;
+  const std::string_view text = ReadText(hexPath, textBlock, poll);
 
   const std::string imageName = ChangeExtension(FileNamePart(hexPath), ".BIN");
-  if (fileops::FileExists(imageName)) {
-    // Keeps an earlier image unless a backup exists already; then it is overwritten.
-    fileops::RenameNoReplace(imageName, ChangeExtension(imageName, ".BAK"));
-  }
-
   const std::string imagePath = fileops::PathInDirectory(fileops::CurrentDirectory(), imageName);
   fileops::OutputFile file;
-  if (const fileops::ErrorCode error = file.Create(imageName); error != 0) {
-    throw EFCreateError("Cannot create file \"" + imagePath + "\". " +
-                        fileops::SystemErrorText(error));
-  }
-
-  ImageWriter image(file, imagePath);
+  const std::string temporary = CreateTemporary(file, imagePath);
   try {
-    Converter converter(hexPath, image);
-    converter.HandleText(std::string_view(text.data(), textLength));
-    fileops::MemoryBlock().Swap(text);
+    ImageWriter image(file, imagePath, poll);
+    Converter converter(hexPath, image, poll);
+    converter.HandleText(text);
+    fileops::MemoryBlock().Swap(textBlock);
     image.Close();
+    poll();  // the last moment at which stopping still leaves everything as it was
+
+    const fileops::FileKind earlier = fileops::KindOf(imageName);
+    if (earlier != fileops::FileKind::kMissing && earlier != fileops::FileKind::kDirectory) {
+      // Keeps an earlier image unless a backup exists already; then it is replaced.
+      fileops::RenameNoReplace(imageName, ChangeExtension(imageName, ".BAK"));
+    }
+    if (const fileops::ErrorCode error = fileops::RenameReplacing(temporary, imageName);
+        error != 0) {
+      ThrowCreateError(imagePath, error);
+    }
   } catch (...) {
-    image.CloseQuietly();
+    file.Close();
+    fileops::RemoveFile(temporary);
     throw;
   }
   return imageName;

@@ -1,6 +1,7 @@
 // Intel HEX to flat binary image conversion.
 #pragma once
 
+#include <functional>
 #include <stdexcept>
 #include <string>
 
@@ -11,12 +12,13 @@ class EConvertError : public std::runtime_error {
  public:
   using std::runtime_error::runtime_error;
 };
-// The HEX file exists but cannot be read: "Cannot open file "%s". %s".
+// The HEX file exists but cannot be read, or is no regular file:
+// "Cannot open file "%s". %s".
 class EFOpenError : public std::runtime_error {
  public:
   using std::runtime_error::runtime_error;
 };
-// The image file cannot be created: "Cannot create file "%s". %s".
+// The image file cannot be created or put in place: "Cannot create file "%s". %s".
 class EFCreateError : public std::runtime_error {
  public:
   using std::runtime_error::runtime_error;
@@ -33,8 +35,22 @@ class ERecordError : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
+// The caller asked the conversion to stop: "Conversion cancelled".
+class EConvertCancelled : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
 // Converts the HEX file at hexPath into "<name>.BIN" in the current directory and
-// returns that name (no directory), or "" when hexPath names no existing file.
-std::string HexToBin(const std::string& hexPath);
+// returns that name (no directory), or "" when hexPath names nothing at all.
+//
+// The image appears under its name only when it is complete: a reader that opened an
+// earlier image keeps reading the earlier bytes, and a failed conversion leaves the
+// name as it was. The HEX text ends at its first NUL byte and at the size the file had
+// when it was opened.
+//
+// cancelled, when given, is asked every few milliseconds of work; once it returns
+// true the conversion stops with EConvertCancelled.
+std::string HexToBin(const std::string& hexPath, const std::function<bool()>& cancelled = {});
 
 }  // namespace oh2b

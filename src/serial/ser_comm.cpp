@@ -6,6 +6,7 @@
 #include <thread>
 #include <typeinfo>
 
+#include "serial/port_names.h"
 #include "serial/ser_threads.h"
 
 namespace serial {
@@ -429,8 +430,12 @@ void TSerCustomComm::OpenDevice() {
   const int rc = device->Open(name);
   if (rc != kSerOk) {
     if (SerIsNotFound(rc)) throw ESerCommError("Specified device not found (" + name + ").");
-    throw ESerCommError("Can't open specified device " + name + " (Error " + std::to_string(rc) +
-                        ", " + SerSystemErrorText(rc) + ")");
+    std::string message = "Can't open specified device " + name + " (Error " + std::to_string(rc) +
+                          ", " + SerSystemErrorText(rc) + ")";
+    // A refusal for want of permission is common on a fresh machine; say how to get access.
+    if (const std::string hint = SerAccessHint(rc, ResolveDevicePath(name)); !hint.empty())
+      message += ". " + hint;
+    throw ESerCommError(message);
   }
   handle_ = std::move(device);
 }

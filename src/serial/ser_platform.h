@@ -151,6 +151,12 @@ bool SerIsNotFound(int code);
 // removed USB adapter gives).
 bool SerIsDeviceGone(int code);
 
+// What the user can do about an open refused with `code` for want of permission on the device
+// at `devicePath`: one sentence naming the group that the device lets read and write, or ""
+// when the code is no permission error or no group membership would help (the device has
+// no such group, or it is the superuser's own group).
+std::string SerAccessHint(int code, const std::string& devicePath);
+
 // The system's text for an error code: at most 256 characters, without trailing blanks,
 // control characters and full stops.
 std::string SerSystemErrorText(int code);

@@ -1,6 +1,7 @@
 // The device layer on POSIX terminals (Linux): termios2 for the line at any bit rate, epoll for
 // line events, eventfds to end waits.
 #include <fcntl.h>
+#include <grp.h>
 #include <linux/serial.h>
 #include <poll.h>
 #include <sys/epoll.h>
@@ -8,6 +9,7 @@
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
@@ -16,7 +18,9 @@
 #include <condition_variable>
 #include <cstdlib>
 #include <mutex>
+#include <string>
 #include <system_error>
+#include <vector>
 
 #include "serial/port_names.h"
 #include "serial/ser_platform.h"
@@ -382,6 +386,29 @@ bool SerIsNotFound(int code) {
 
 bool SerIsDeviceGone(int code) {
   return code == EIO || code == ENXIO || code == ENODEV;
+}
+
+std::string SerAccessHint(int code, const std::string& devicePath) {
+  if (code != EACCES && code != EPERM) return "";
+  struct stat st {};
+  if (::stat(devicePath.c_str(), &st) != 0) return "";
+  // Only a group that may read and write the device gives access by joining it, and nobody
+  // should be told to join the superuser's group.
+  constexpr mode_t kGroupReadWrite = S_IRGRP | S_IWGRP;
+  if (st.st_gid == 0 || (st.st_mode & kGroupReadWrite) != kGroupReadWrite) return "";
+  // A group without an entry in the group database is still named by its number, which
+  // usermod accepts as well.
+  std::string name = std::to_string(st.st_gid);
+  std::vector<char> buf(4096);
+  struct group entry {};
+  struct group* found = nullptr;
+  while (getgrgid_r(st.st_gid, &entry, buf.data(), buf.size(), &found) == ERANGE &&
+         buf.size() < (1u << 20))
+    buf.resize(buf.size() * 2);
+  if (found != nullptr && found->gr_name != nullptr && *found->gr_name != '\0')
+    name = found->gr_name;
+  return "Add your user to the group '" + name + "' (sudo usermod -aG " + name +
+         " $USER) and log in again.";
 }
 
 std::string SerSystemErrorText(int code) {

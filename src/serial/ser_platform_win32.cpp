@@ -283,6 +283,12 @@ bool SerIsDeviceGone(int code) {
          code == ERROR_DEVICE_NOT_CONNECTED || code == ERROR_DEVICE_REMOVED;
 }
 
+// Access to a COM port is not granted by group membership: a refusal there means that
+// another program holds the port, which the system text already says.
+std::string SerAccessHint(int, const std::string&) {
+  return "";
+}
+
 std::string SerSystemErrorText(int code) {
   // The wide call: the narrow one answers in the ANSI code page, not in UTF-8.
   wchar_t buf[256];

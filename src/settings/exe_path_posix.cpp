@@ -1,3 +1,6 @@
+#include <unistd.h>
+
+#include <cstdlib>
 #include <filesystem>
 #include <system_error>
 
@@ -13,6 +16,28 @@ std::string ExecutablePath() {
     throw EIniFileException("Cannot determine the program's file name: " + ec.message());
   }
   return path.string();
+}
+
+std::string UserConfigDir() {
+  // Only absolute folders count, as the XDG rules ask.
+  if (const char* xdg = std::getenv("XDG_CONFIG_HOME"); xdg != nullptr && xdg[0] == '/') return xdg;
+  if (const char* home = std::getenv("HOME"); home != nullptr && home[0] == '/')
+    return std::string(home) + "/.config";
+  return {};
+}
+
+bool PathExists(const std::string& path) {
+  std::error_code ec;
+  return std::filesystem::exists(path, ec);
+}
+
+bool FolderWritable(const std::string& folder) {
+  return ::access(folder.c_str(), W_OK | X_OK) == 0;
+}
+
+void MakeFolderFor(const std::string& file) {
+  std::error_code ec;
+  std::filesystem::create_directories(std::filesystem::path(file).parent_path(), ec);
 }
 
 // '/' separates directories; '\' and ':' are kept as stops too, so names behave alike

@@ -3,10 +3,11 @@
 // a temporary file in the same folder, is flushed to disk and then renamed over the old
 // file, so a failed or interrupted write never leaves a truncated or half-written file.
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <atomic>
+#include <algorithm>
 #include <cerrno>
 #include <filesystem>
 #include <optional>
@@ -28,33 +29,77 @@ class Fd {
   Fd(const Fd&) = delete;
   Fd& operator=(const Fd&) = delete;
   int get() const { return fd_; }
-  bool Close() {
+  void Close() { ::close(Release()); }
+  int Release() {
     const int fd = fd_;
     fd_ = -1;
-    return ::close(fd) == 0;
+    return fd;
   }
 
  private:
   int fd_;
 };
 
-// The file's whole text: "" if it does not exist, nothing if it exists but cannot be read.
-std::optional<std::string> ReadWhole(const std::string& path) {
-  Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+// What the store makes of the file behind its name.
+struct TFileText {
+  enum Kind { kText, kMissing, kNotAFile, kUnreadable } kind = kText;
+  std::string text;       // up to the first NUL byte
+  bool cutAtNul = false;  // the file went on past a NUL byte
+
+  // What a read sees: whatever is not a readable settings file reads like a missing one.
+  std::string_view Text() const {
+    return kind == kText ? std::string_view(text) : std::string_view();
+  }
+};
+
+// Reads the settings file without ever blocking: only a regular file is read (a FIFO or a
+// device under the name would wait for a writer or never end), and only as far as its size
+// when opened and its first NUL byte, so memory stays bounded by the file's own size.
+TFileText ReadWhole(const std::string& path) {
+  TFileText result;
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0) {
+    result.kind = errno == ENOENT ? TFileText::kMissing : TFileText::kUnreadable;
+    return result;
+  }
+  if (!S_ISREG(st.st_mode)) {
+    result.kind = TFileText::kNotAFile;
+    return result;
+  }
+  Fd fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
   if (fd.get() < 0) {
-    if (errno == ENOENT) return std::string();
-    return std::nullopt;
+    result.kind = errno == ENOENT ? TFileText::kMissing : TFileText::kUnreadable;
+    return result;
   }
-  std::string text;
+  // The name may have been switched to something else since the stat above.
+  if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) {
+    result.kind = TFileText::kNotAFile;
+    return result;
+  }
+  const auto size = static_cast<std::size_t>(st.st_size);
   char buf[8192];
-  for (;;) {
-    const ssize_t n = ::read(fd.get(), buf, sizeof buf);
+  while (result.text.size() < size) {
+    const ssize_t n = ::read(fd.get(), buf, std::min(sizeof buf, size - result.text.size()));
     if (n < 0 && errno == EINTR) continue;
-    if (n < 0) return std::nullopt;
+    if (n < 0) {
+      result.kind = TFileText::kUnreadable;
+      return result;
+    }
     if (n == 0) break;
-    text.append(buf, static_cast<std::size_t>(n));
+    const std::string_view chunk(buf, static_cast<std::size_t>(n));
+    const auto nul = chunk.find('\0');
+    if (nul != std::string_view::npos) {
+      result.text.append(chunk.substr(0, nul));
+      result.cutAtNul = true;
+      break;
+    }
+    // One allocation of the file's size rather than doubling (which briefly holds both the
+    // old and the new buffer), once the file is known not to end in a NUL right away (a
+    // sparse file full of them would otherwise reserve its whole size for nothing).
+    if (result.text.empty()) result.text.reserve(size);
+    result.text.append(chunk);
   }
-  return text;
+  return result;
 }
 
 bool WriteAll(int fd, const std::string& data) {
@@ -68,8 +113,48 @@ bool WriteAll(int fd, const std::string& data) {
   return true;
 }
 
+// "." + name + ".tmp" must stay within the usual 255-byte limit of a file name.
+constexpr std::size_t kMaxTempStem = 250;
+
+// Opens the temporary file that a write goes through, created afresh and locked (flock)
+// for as long as the write lasts. Its name is fixed, so a file left by a write that was
+// interrupted between creating and renaming it is found and removed by the next write;
+// only a writer that holds the lock on the file under the name may remove or rename it,
+// so two writers never share one. Whatever else stands under the name (a planted link,
+// a FIFO) is removed, never followed or opened for writing. -1 when another write of the
+// same file is under way or the folder refuses.
+int OpenTempFile(const std::string& tempName, mode_t mode) {
+  for (int attempt = 0; attempt < 4; ++attempt) {
+    int raw = ::open(tempName.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
+    const bool created = raw >= 0;
+    if (!created) {
+      if (errno != EEXIST) return -1;
+      raw = ::open(tempName.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+      if (raw < 0 && errno == ELOOP) {
+        ::unlink(tempName.c_str());  // removes the link itself, not what it points at
+        continue;
+      }
+      if (raw < 0 && errno == ENOENT) continue;  // its writer has just finished
+      if (raw < 0) return -1;
+    }
+    Fd fd(raw);
+    if (::flock(fd.get(), LOCK_EX | LOCK_NB) != 0) return -1;
+    struct stat held {
+    }, named{};
+    if (::fstat(fd.get(), &held) != 0) return -1;
+    // The writer whose lock we waited for may have renamed or removed it meanwhile.
+    if (::lstat(tempName.c_str(), &named) != 0 || named.st_dev != held.st_dev ||
+        named.st_ino != held.st_ino) {
+      continue;
+    }
+    if (created) return fd.Release();
+    ::unlink(tempName.c_str());  // left by an interrupted write: start afresh
+  }
+  return -1;
+}
+
 // Replaces the file at `path` with `data` atomically; false if that could not be done,
-// in which case the old file is untouched and no temporary file is left behind.
+// in which case the old file is untouched and no temporary file of ours is left behind.
 bool ReplaceFile(std::filesystem::path target, const std::string& data) {
   namespace fs = std::filesystem;
   std::error_code ec;
@@ -87,20 +172,13 @@ bool ReplaceFile(std::filesystem::path target, const std::string& data) {
   if (!exists && errno != ENOENT) return false;
   if (exists && !S_ISREG(old.st_mode)) return false;
 
-  static std::atomic<unsigned> counter{0};
-  std::string tempName;
-  int rawFd = -1;
-  for (int attempt = 0; attempt < 100 && rawFd < 0; ++attempt) {
-    // Named after the file (shortened, so a long name still leaves room) to show whose it is.
-    tempName = (dir / ("." + target.filename().string().substr(0, 64) + ".tmp-" +
-                       std::to_string(::getpid()) + "-" + std::to_string(counter++)))
-                   .string();
-    // A new file gets the usual mode (0666 less the umask); a rewrite keeps the old one.
-    rawFd = ::open(tempName.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, exists ? 0600 : 0666);
-    if (rawFd < 0 && errno != EEXIST) return false;
-  }
-  if (rawFd < 0) return false;
-  Fd fd(rawFd);
+  // One fixed name per settings file (shortened only where the folder's name limit needs it).
+  const std::string tempName =
+      (dir / std::string(".").append(target.filename().string(), 0, kMaxTempStem).append(".tmp"))
+          .string();
+  // A new file gets the usual mode (0666 less the umask); a rewrite keeps the old one.
+  Fd fd(OpenTempFile(tempName, exists ? 0600 : 0666));
+  if (fd.get() < 0) return false;
 
   bool ok = true;
   if (exists) {
@@ -110,12 +188,13 @@ bool ReplaceFile(std::filesystem::path target, const std::string& data) {
     }
   }
   ok = ok && WriteAll(fd.get(), data) && ::fsync(fd.get()) == 0;
-  ok = fd.Close() && ok;
+  // Renamed or removed while still locked: another writer must not take it for a stale one.
   ok = ok && ::rename(tempName.c_str(), target.c_str()) == 0;
   if (!ok) {
     ::unlink(tempName.c_str());
     return false;
   }
+  fd.Close();
   // Make the rename itself durable; not every file system can sync a folder.
   Fd dirFd(::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   if (dirFd.get() >= 0) ::fsync(dirFd.get());
@@ -126,24 +205,29 @@ bool ReplaceFile(std::filesystem::path target, const std::string& data) {
 
 std::string TIniFile::ReadText(const std::string& section, const std::string& key,
                                const std::string& fallback) {
-  // An unreadable file reads like a missing one: every key gives its fallback.
-  const std::string text = ReadWhole(FileName()).value_or(std::string());
-  return ini::ReadText(text, section, key, fallback);
+  // Every key of a file that is missing, unreadable or not a file gives its fallback, so
+  // the window still starts.
+  return ini::ReadText(ReadWhole(FileName()).Text(), section, key, fallback);
 }
 
 void TIniFile::WriteText(const std::string& section, const std::string& key,
                          const std::string& value) {
-  // A file that exists but cannot be read is not overwritten: its other entries would be lost.
-  const std::optional<std::string> text = ReadWhole(FileName());
+  // A file that cannot be read whole is not overwritten: its other entries would be lost.
+  // Neither is anything but a regular file (a FIFO, a device, a folder) under the name.
+  const TFileText file = ReadWhole(FileName());
   std::optional<std::string> updated;
-  if (text) updated = ini::WithValue(*text, section, key, value);
+  if (file.kind == TFileText::kText && !file.cutAtNul) {
+    updated = ini::WithValue(file.text, section, key, value);
+  } else if (file.kind == TFileText::kMissing) {
+    updated = ini::WithValue("", section, key, value);
+  }
   if (!updated || !ReplaceFile(FileName(), *updated)) {
     throw EIniFileException("Unable to write to " + FileName());
   }
 }
 
 void TIniFile::ListKeys(const std::string& section, std::vector<std::string>& list) {
-  list = ini::KeyNames(ReadWhole(FileName()).value_or(std::string()), section);
+  list = ini::KeyNames(ReadWhole(FileName()).Text(), section);
 }
 
 // Every write reaches the disk before it returns; nothing is held back to flush.

@@ -60,52 +60,43 @@ Line Classify(std::string_view raw) {
   return line;
 }
 
-struct Document {
-  bool bom = false;
-  std::vector<Line> lines;
-};
-
-Document Parse(std::string_view text) {
-  Document doc;
-  if (text.starts_with(kUtf8Bom)) {
-    doc.bom = true;
-    text.remove_prefix(kUtf8Bom.size());
-  }
-  while (!text.empty()) {
+// Calls `fn` with each line of `text` (a leading UTF-8 byte order mark skipped) and its
+// index, until `fn` returns false. Nothing is kept per line, so a file of many short lines
+// costs no more memory than a file of a few long ones.
+template <class Fn>
+void ForEachLine(std::string_view text, Fn fn) {
+  if (text.starts_with(kUtf8Bom)) text.remove_prefix(kUtf8Bom.size());
+  for (std::size_t index = 0; !text.empty(); ++index) {
     const auto nl = text.find('\n');
     std::string_view raw = text.substr(0, nl);
     text = nl == std::string_view::npos ? std::string_view{} : text.substr(nl + 1);
     if (!raw.empty() && raw.back() == '\r') raw.remove_suffix(1);
-    doc.lines.push_back(Classify(raw));
+    if (!fn(Classify(raw), index)) return;
   }
-  return doc;
 }
 
-// Index range [first, last) of the lines of the first section named `section`, the header
-// excluded; nullopt if there is no such section.
-struct Range {
-  std::size_t header, first, last;
+// Where the first section named `section` lies, and in it the first line of `key` and the
+// last key line of all; lines are counted as ForEachLine counts them, kNone if absent.
+constexpr std::size_t kNone = std::string_view::npos;
+struct Place {
+  std::size_t header = kNone, key = kNone, lastKey = kNone;
 };
 
-std::optional<Range> FindSection(const Document& doc, std::string_view section) {
-  const std::string_view wanted = Trim(section);
-  for (std::size_t i = 0; i < doc.lines.size(); ++i) {
-    const Line& l = doc.lines[i];
-    if (l.kind != LineKind::kSection || !SameName(l.name, wanted)) continue;
-    std::size_t end = i + 1;
-    while (end < doc.lines.size() && doc.lines[end].kind != LineKind::kSection) ++end;
-    return Range{i, i + 1, end};
-  }
-  return std::nullopt;
-}
-
-std::optional<std::size_t> FindKey(const Document& doc, const Range& r, std::string_view key) {
-  const std::string_view wanted = Trim(key);
-  for (std::size_t i = r.first; i < r.last; ++i) {
-    const Line& l = doc.lines[i];
-    if (l.kind == LineKind::kKey && SameName(l.name, wanted)) return i;
-  }
-  return std::nullopt;
+Place Locate(std::string_view text, std::string_view section, std::string_view key) {
+  const std::string_view wantedSection = Trim(section);
+  const std::string_view wantedKey = Trim(key);
+  Place place;
+  ForEachLine(text, [&](const Line& l, std::size_t i) {
+    if (l.kind == LineKind::kSection) {
+      if (place.header != kNone) return false;  // only the first section of that name counts
+      if (SameName(l.name, wantedSection)) place.header = i;
+    } else if (place.header != kNone && l.kind == LineKind::kKey) {
+      if (place.key == kNone && SameName(l.name, wantedKey)) place.key = i;
+      place.lastKey = i;
+    }
+    return true;
+  });
+  return place;
 }
 
 bool StorableText(std::string_view s) {
@@ -119,34 +110,50 @@ std::string EncodeValue(std::string_view value) {
                                             kBlanks.find(value.back()) != std::string_view::npos);
   const bool quoted = value.size() >= 2 && (value.front() == '"' || value.front() == '\'') &&
                       value.back() == value.front();
-  if (blankEnds || quoted) return "\"" + std::string(value) + "\"";
-  return std::string(value);
+  if (!blankEnds && !quoted) return std::string(value);
+  // Appended piece by piece: GCC's -O3 misreads "\"" + std::string as an overlapping copy.
+  std::string encoded;
+  encoded.reserve(value.size() + 2);
+  encoded.append(1, '"').append(value).append(1, '"');
+  return encoded;
 }
 
 }  // namespace
 
 std::string ReadText(std::string_view text, std::string_view section, std::string_view key,
                      std::string_view fallback) {
-  const Document doc = Parse(text);
+  const std::string_view wantedSection = Trim(section);
+  const std::string_view wantedKey = Trim(key);
   std::string_view result = fallback;
-  if (const auto range = FindSection(doc, section)) {
-    if (const auto index = FindKey(doc, *range, key)) result = doc.lines[*index].value;
-  }
+  bool inSection = false;
+  ForEachLine(text, [&](const Line& l, std::size_t) {
+    if (l.kind == LineKind::kSection) {
+      if (inSection) return false;  // only the first section of that name counts
+      inSection = SameName(l.name, wantedSection);
+    } else if (inSection && l.kind == LineKind::kKey && SameName(l.name, wantedKey)) {
+      result = l.value;
+      return false;
+    }
+    return true;
+  });
   return std::string(result.substr(0, kMaxReadLength));
 }
 
 std::vector<std::string> KeyNames(std::string_view text, std::string_view section) {
-  const Document doc = Parse(text);
+  const std::string_view wantedSection = Trim(section);
   std::vector<std::string> names;
-  const auto range = FindSection(doc, section);
-  if (!range) return names;
-  for (std::size_t i = range->first; i < range->last; ++i) {
-    const Line& l = doc.lines[i];
-    if (l.kind != LineKind::kKey) continue;
-    const bool seen = std::any_of(names.begin(), names.end(),
-                                  [&](const std::string& n) { return SameName(n, l.name); });
-    if (!seen) names.emplace_back(l.name);
-  }
+  bool inSection = false;
+  ForEachLine(text, [&](const Line& l, std::size_t) {
+    if (l.kind == LineKind::kSection) {
+      if (inSection) return false;
+      inSection = SameName(l.name, wantedSection);
+    } else if (inSection && l.kind == LineKind::kKey) {
+      const bool seen = std::any_of(names.begin(), names.end(),
+                                    [&](const std::string& n) { return SameName(n, l.name); });
+      if (!seen) names.emplace_back(l.name);
+    }
+    return true;
+  });
   return names;
 }
 
@@ -161,32 +168,21 @@ std::optional<std::string> WithValue(std::string_view text, std::string_view sec
     return std::nullopt;
   }
 
-  Document doc = Parse(text);
+  const Place place = Locate(text, section, key);
   const std::string keyLine = std::string(keyName) + "=" + EncodeValue(value);
-  std::vector<std::string> out;
-  out.reserve(doc.lines.size() + 2);
-  for (const Line& l : doc.lines) out.emplace_back(l.raw);
+  // A new key goes right after the section's last key, or after its header if it has none.
+  const std::size_t insertAfter =
+      place.key != kNone ? kNone : (place.lastKey != kNone ? place.lastKey : place.header);
 
-  if (const auto range = FindSection(doc, section)) {
-    if (const auto index = FindKey(doc, *range, key)) {
-      out[*index] = keyLine;
-    } else {
-      std::size_t at = range->first;
-      for (std::size_t i = range->first; i < range->last; ++i) {
-        if (doc.lines[i].kind == LineKind::kKey) at = i + 1;
-      }
-      out.insert(out.begin() + static_cast<std::ptrdiff_t>(at), keyLine);
-    }
-  } else {
-    out.push_back("[" + std::string(sectionName) + "]");
-    out.push_back(keyLine);
-  }
-
-  std::string result = doc.bom ? std::string(kUtf8Bom) : std::string();
-  for (const std::string& l : out) {
-    result += l;
+  std::string result = text.starts_with(kUtf8Bom) ? std::string(kUtf8Bom) : std::string();
+  result.reserve(text.size() + keyLine.size() + sectionName.size() + 8);
+  ForEachLine(text, [&](const Line& l, std::size_t i) {
+    result += i == place.key ? std::string_view(keyLine) : l.raw;
     result += "\r\n";
-  }
+    if (i == insertAfter) result += keyLine + "\r\n";
+    return true;
+  });
+  if (place.header == kNone) result += "[" + std::string(sectionName) + "]\r\n" + keyLine + "\r\n";
   return result;
 }
 

@@ -10,6 +10,17 @@ namespace settings {
 // cannot report it.
 std::string ExecutablePath();
 
+// The user's own configuration folder ($XDG_CONFIG_HOME or ~/.config; %APPDATA%), or ""
+// when the system names none.
+std::string UserConfigDir();
+
+// Whether a file of this name exists, and whether new files can be made in a folder.
+bool PathExists(const std::string& path);
+bool FolderWritable(const std::string& folder);
+
+// Makes the folder that will hold `file`, with its parents; failures are left to the write.
+void MakeFolderFor(const std::string& file);
+
 // The characters that end a directory or drive part of a file name on this platform.
 std::string_view PlatformPathDelimiters();
 

@@ -26,6 +26,27 @@ std::string ExtractFileName(const std::string& name, std::string_view delimiters
   return pos == std::string::npos ? name : name.substr(pos + 1);
 }
 
+TIniPlaces IniPlaces(const std::string& exePath, const std::string& userConfigDir,
+                     std::string_view delimiters) {
+  TIniPlaces places;
+  places.beside = ChangeFileExt(exePath, ".ini", delimiters);
+  if (!userConfigDir.empty()) {
+    const std::string program = ChangeFileExt(ExtractFileName(exePath, delimiters), "", delimiters);
+    std::string dir = userConfigDir;
+    // Continue the folder in its own style: backslashes for a Windows folder.
+    const char separator =
+        dir.find('/') == std::string::npos && dir.find('\\') != std::string::npos ? '\\' : '/';
+    if (delimiters.find(dir.back()) == std::string_view::npos) dir += separator;
+    places.inUserDir = dir + program + separator + program + ".ini";
+  }
+  return places;
+}
+
+std::string ChooseIniPath(const TIniPlaces& places, bool besideExists, bool besideFolderWritable) {
+  if (besideExists || besideFolderWritable || places.inUserDir.empty()) return places.beside;
+  return places.inUserDir;
+}
+
 std::string DefaultRegistryKeyName(const std::string& appTitle, const std::string& exePath,
                                    std::string_view delimiters) {
   const std::string prefix = "\\Software\\Temp\\";

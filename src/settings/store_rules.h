@@ -19,6 +19,19 @@ std::string ChangeFileExt(const std::string& name, const std::string& ext,
 // The part of `name` after its last directory or drive delimiter.
 std::string ExtractFileName(const std::string& name, std::string_view delimiters);
 
+// Where the INI file lives when the store's Path is empty. Beside the executable (named
+// like it, with ".ini") when that file exists or its folder can be written: portable use.
+// Otherwise (an installed program in a folder its user cannot write) in the user's
+// configuration folder, in a folder named after the program: "<config>/loader/loader.ini".
+// An empty userConfigDir leaves the file beside the executable.
+struct TIniPlaces {
+  std::string beside;     // the file beside the executable
+  std::string inUserDir;  // the file in the user's configuration folder, or ""
+};
+TIniPlaces IniPlaces(const std::string& exePath, const std::string& userConfigDir,
+                     std::string_view delimiters);
+std::string ChooseIniPath(const TIniPlaces& places, bool besideExists, bool besideFolderWritable);
+
 // The registry key the store uses when its Path is empty: "\Software\Temp\" followed by
 // the application title, or by the executable's base name when there is no title.
 std::string DefaultRegistryKeyName(const std::string& appTitle, const std::string& exePath,

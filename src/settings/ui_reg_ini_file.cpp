@@ -47,7 +47,7 @@ void TUiRegIniFile::EnsureOpen() {
   registryFile_.reset();
   std::string name = path_;
   if (pathType_ == ptIniFile) {
-    if (name.empty()) name = ChangeFileExt(ExecutablePath(), ".ini", PlatformPathDelimiters());
+    if (name.empty()) name = DefaultIniPath();
     iniFile_ = std::make_unique<TIniFile>(name);
   } else {
     if (name.empty()) {
@@ -60,6 +60,16 @@ void TUiRegIniFile::EnsureOpen() {
   }
   // Reached only when every step succeeded; otherwise the next operation tries again.
   stale_ = false;
+}
+
+std::string TUiRegIniFile::DefaultIniPath() {
+  const TIniPlaces places = IniPlaces(ExecutablePath(), UserConfigDir(), PlatformPathDelimiters());
+  const std::string besideFolder = places.beside.substr(
+      0, places.beside.size() - ExtractFileName(places.beside, PlatformPathDelimiters()).size());
+  const std::string name = ChooseIniPath(places, PathExists(places.beside),
+                                         FolderWritable(besideFolder.empty() ? "." : besideFolder));
+  if (name != places.beside) MakeFolderFor(name);
+  return name;
 }
 
 TCustomIniFile& TUiRegIniFile::Backend() {

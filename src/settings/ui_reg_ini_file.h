@@ -43,6 +43,9 @@ class TUiRegIniFile {
   void WriteText(const std::string& section, const std::string& key, const std::string& value);
 
  private:
+  // The INI file when Path is empty: beside the executable, or in the user's
+  // configuration folder when the program's folder cannot be written.
+  static std::string DefaultIniPath();
   // Builds the backend selected by the properties if they changed since it was built.
   void EnsureOpen();
   TCustomIniFile& Backend();

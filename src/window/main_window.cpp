@@ -7,6 +7,7 @@
 
 #include "app/comports.h"
 #include "app/error_text.h"
+#include "window/status_text.h"
 
 namespace window {
 
@@ -82,20 +83,14 @@ std::vector<TPortInfo> TMainWindow::ListPorts() const {
   if (options_.enumeratePorts) {
     ports = options_.enumeratePorts();
   } else {
-    for (std::string& name : app::EnumerateComPorts()) ports.push_back({std::move(name), {}});
+    for (app::TComPortInfo& port : app::EnumerateComPortInfo())
+      ports.push_back({std::move(port.name), std::move(port.description)});
   }
   // Case-insensitive order, so COM10 comes before COM2; equal names keep their order.
-  std::vector<std::string> names;
-  for (const TPortInfo& port : ports) names.push_back(port.name);
-  app::SortPortNames(names);
-  std::vector<TPortInfo> sorted;
-  for (const std::string& name : names) {
-    auto it = std::find_if(ports.begin(), ports.end(),
-                           [&](const TPortInfo& port) { return port.name == name; });
-    sorted.push_back(std::move(*it));
-    ports.erase(it);
-  }
-  return sorted;
+  std::stable_sort(ports.begin(), ports.end(), [](const TPortInfo& a, const TPortInfo& b) {
+    return app::PortNameLess(a.name, b.name);
+  });
+  return ports;
 }
 
 void TMainWindow::RestorePort() {
@@ -143,7 +138,13 @@ void TMainWindow::AChangeComPortExecute() {
 }
 
 void TMainWindow::ABeginExecute() {
-  RunHandler([this] { session_->Start(hexFileName_); });
+  RunHandler([this] {
+    // With no port chosen a start does nothing at all. Otherwise the notice of the last
+    // transfer, which stays until the next start, makes way for the file being sent.
+    if (serComm1_.DeviceName() == kUnchosenPort) return;
+    ShowReadyStatus();
+    session_->Start(hexFileName_);
+  });
 }
 
 void TMainWindow::AExitExecute() {
@@ -170,13 +171,18 @@ void TMainWindow::PortMenuDropping() {
 void TMainWindow::PendingMessageArrived() {
   const std::string text = pendingMessage_;
   pendingMessage_.clear();
-  face_.ShowBox(text, TBoxIcon::None);
+  // A second posting before the loop ran has nothing left to show: no empty box.
+  if (!text.empty()) face_.ShowBox(text, TBoxIcon::None);
 }
 
 // ---- the error display -------------------------------------------------------------------------
 
 void TMainWindow::ShowException(const std::exception& error) {
   if (dynamic_cast<const EAbort*>(&error) != nullptr) return;
+  // A transfer ended by its line or its image: the reason stays in the status line.
+  if (dynamic_cast<const session::EPortLost*>(&error) != nullptr ||
+      dynamic_cast<const engine::EImageReadError*>(&error) != nullptr)
+    face_.SetStatusText(FirstLine(error.what()), error.what());
   face_.ShowBox(app::ErrorBoxText(error.what()), TBoxIcon::Error);
 }
 
@@ -220,9 +226,29 @@ void TMainWindow::SetPartsComplete(std::uint32_t parts) {
 
 void TMainWindow::SetProgressVisible(bool visible) {
   face_.SetProgressVisible(visible);
+  if (visible) return;
+  // The transfer has ended: what it came to stays in the status line until the next start.
+  const engine::TransferEngine& engine = Engine();
+  switch (engine.Outcome()) {
+    case engine::TOutcome::Finished: {
+      const std::chrono::duration<double> took = std::chrono::steady_clock::now() - transferBegan_;
+      const std::string notice =
+          FinishedNotice(FileNamePart(hexFileName_), engine.ImageSize(), took.count());
+      face_.SetStatusText(notice, hexFileName_);
+      break;
+    }
+    case engine::TOutcome::ErrorStop:
+    case engine::TOutcome::NoReply:
+      face_.SetStatusText(StopReason(engine.Outcome(), engine.LastStop()), hexFileName_);
+      break;
+    case engine::TOutcome::None:
+    case engine::TOutcome::Abandoned:
+      break;
+  }
 }
 
 void TMainWindow::SetControlsEnabled(bool enabled) {
+  if (!enabled) transferBegan_ = std::chrono::steady_clock::now();
   face_.SetTransferControlsEnabled(enabled);
 }
 

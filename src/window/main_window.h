@@ -115,6 +115,7 @@ class TMainWindow : private engine::IControls {
   std::vector<TPortInfo> ports_;
   std::string pendingMessage_;
   std::string hexFileName_;
+  std::chrono::steady_clock::time_point transferBegan_;
 };
 
 }  // namespace window

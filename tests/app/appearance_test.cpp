@@ -43,6 +43,20 @@ TEST(ImageList, FourDistinctSixteenPixelPictures) {
   EXPECT_TRUE(app::ImageListPixmap(app::imCount).isNull());
 }
 
+// At 200 % scaling the pictures are drawn anew at 32 pixels, not blown up from 16.
+TEST(ImageList, DrawnAnewForHighDensityScreens) {
+  for (int i = 0; i < app::imCount; ++i) {
+    const QImage sharp = app::ImageListPixmap(i, 32).toImage();
+    const QImage blown = app::ImageListPixmap(i, 16).toImage().scaled(32, 32);
+    EXPECT_EQ(sharp.size(), QSize(32, 32));
+    EXPECT_NE(sharp, blown) << i;
+    EXPECT_EQ(app::ImageListIcon(i).pixmap(QSize(32, 32)).size(), QSize(32, 32)) << i;
+  }
+  const QIcon program = app::ProgramIcon();
+  for (int size : {16, 32, 48, 256})
+    EXPECT_EQ(program.pixmap(QSize(size, size)).size(), QSize(size, size));
+}
+
 }  // namespace
 
 namespace {

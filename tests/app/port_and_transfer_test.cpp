@@ -1,9 +1,7 @@
-// Choosing a port, starting, and whole transfers through the real window against the
-// device simulator.
+// Whole transfers through the real window against the device simulator: one that
+// succeeds, and the ways one fails.
 #include <signal.h>
 
-#include <QLabel>
-#include <QMenu>
 #include <QProcess>
 #include <QTimer>
 #include <filesystem>
@@ -14,109 +12,8 @@
 
 namespace {
 
-using apptest::TPty;
 using apptest::WaitFor;
 using apptest::WindowTest;
-
-class PortTest : public WindowTest {
- protected:
-  TPty pty;
-  std::unique_ptr<app::TForm1> form;
-  int opened = 0;
-  int closed = 0;
-
-  void SetUp() override {
-    ports = {pty.SlavePath()};
-    Settings("", HexFile());
-    form = Create();
-    form->SerComm1.SetOnOpen([this](serial::TSerCustomComm&) { ++opened; });
-    form->SerComm1.SetOnClose([this](serial::TSerCustomComm&) { ++closed; });
-    form->show();
-    ASSERT_TRUE(WaitFor([&] { return driver.Count("box") == 1; }));  // no port saved
-    driver.Seen.clear();
-  }
-  void TearDown() override { form.reset(); }
-  QAction* Item() { return form->PortMenu->actions().value(0); }
-};
-
-TEST_F(PortTest, ChoosingPortOpensItAndSavesIt) {
-  form->PortMenuItemClick(Item());
-  EXPECT_TRUE(form->SerComm1.IsOpen());
-  EXPECT_EQ(opened, 1);
-  EXPECT_EQ(form->SerComm1.DeviceName(), pty.SlavePath());
-  EXPECT_EQ(form->PortStatusPane->text().toStdString(), pty.SlavePath());
-  EXPECT_NE(apptest::ReadIni(ini).find("[PortName]\nName=" + pty.SlavePath() + "\n"),
-            std::string::npos)
-      << apptest::ReadIni(ini);
-  EXPECT_TRUE(driver.Seen.empty());
-}
-
-TEST_F(PortTest, ChoosingTheSamePortAgainReopensIt) {
-  form->PortMenuItemClick(Item());
-  form->PortMenuItemClick(Item());
-  EXPECT_TRUE(form->SerComm1.IsOpen());
-  EXPECT_EQ(opened, 2);
-  EXPECT_EQ(closed, 1);
-}
-
-TEST_F(PortTest, SenderThatIsNoMenuItemIsIgnored) {
-  form->PortMenuItemClick(form->ABegin);
-  form->PortMenuItemClick(nullptr);
-  EXPECT_FALSE(form->SerComm1.IsOpen());
-  EXPECT_EQ(form->SerComm1.DeviceName(), "COM%d");
-}
-
-// Whether this process holds a descriptor on the given device.
-bool HoldsDevice(const std::string& device) {
-  std::error_code error;
-  for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd", error)) {
-    std::error_code ignored;
-    if (std::filesystem::read_symlink(entry.path(), ignored) == device) return true;
-  }
-  return false;
-}
-
-TEST_F(PortTest, ClosingTheWindowClosesThePort) {
-  form->PortMenuItemClick(Item());
-  ASSERT_TRUE(form->SerComm1.IsOpen());
-  EXPECT_TRUE(HoldsDevice(pty.SlavePath()));
-  form.reset();
-  EXPECT_FALSE(HoldsDevice(pty.SlavePath()));
-}
-
-TEST_F(WindowTest, PortThatFailsToOpenShowsErrorAndIsNotSaved) {
-  ports = {"/nonexistent-dir/ttyNope"};
-  Settings("", HexFile());
-  auto form = Create();
-  form->show();
-  ASSERT_TRUE(WaitFor([&] { return driver.Count("box") == 1; }));
-  driver.Seen.clear();
-  QTimer::singleShot(0, form.get(), [&] { form->PortMenu->actions().value(0)->trigger(); });
-  ASSERT_TRUE(WaitFor([&] { return driver.Count("box") == 1; }));
-  EXPECT_EQ(driver.Seen[0].icon, QMessageBox::Critical);
-  EXPECT_TRUE(driver.Seen[0].text.contains("ttyNope")) << driver.Seen[0].text.toStdString();
-  EXPECT_TRUE(driver.Seen[0].text.endsWith('.'));
-  EXPECT_FALSE(form->SerComm1.IsOpen());
-  EXPECT_EQ(form->PortStatusPane->text(), "");  // the rest of the handler was skipped
-  EXPECT_EQ(apptest::ReadIni(ini).find("[PortName]"), std::string::npos);
-}
-
-TEST_F(WindowTest, StartWithNoPortDoesNothing) {
-  ports = {"ttyS0"};
-  Settings("", HexFile("fw.hex"));
-  auto form = Create();
-  form->show();
-  ASSERT_TRUE(WaitFor([&] { return driver.Count("box") == 1; }));
-  form->ABegin->trigger();
-  apptest::Spin(std::chrono::milliseconds(30));
-  EXPECT_EQ(form->Engine().TransferState(), engine::tsIdle);
-  EXPECT_FALSE(form->Form2->isVisible());
-  EXPECT_FALSE(form->Engine().HasImage());
-  EXPECT_FALSE(std::filesystem::exists(dir.File("fw.BIN")));
-  EXPECT_EQ(driver.Count("box"), 1);
-}
-
-// ---- against the device simulator -------------------------------------------------------
 
 #ifdef BOOTSIM_PATH
 

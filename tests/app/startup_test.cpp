@@ -1,5 +1,5 @@
-// Window creation: the port menu, restoring the port and the file, the caption, and
-// the prompts the operator meets when something is missing.
+// The Qt face of the main window: its widgets and their geometry, the port menu and its
+// drop-down button, the file dialog, and the toolkit's loops that deliver its messages.
 #include <QFileDialog>
 #include <QLabel>
 #include <QLineEdit>
@@ -32,143 +32,44 @@ std::string Canonical(const std::string& path) {
   return std::filesystem::weakly_canonical(path).string();
 }
 
-TEST_F(WindowTest, FirstRunOpensDialogWithNoPortBoxOverIt) {
+// The window's message to itself comes through the next loop that runs: at the first start,
+// the file dialog's, before the window is first shown.
+TEST_F(WindowTest, NoPortBoxComesThroughTheFileDialogsLoop) {
   ports = {"ttyS0"};
   auto form = Create();
-  // Creation returned: both modal windows have come and gone before the window shows.
   EXPECT_FALSE(form->isVisible());
-  ASSERT_EQ(driver.Count("box"), 1);
   ASSERT_EQ(driver.Count("file dialog"), 1);
-  const apptest::TSeenModal& box =
-      driver.Seen.front().kind == "box" ? driver.Seen[0] : driver.Seen[1];
+  ASSERT_EQ(driver.Count("box"), 1);
+  const apptest::TSeenModal& box = driver.Seen[driver.Seen[0].kind == "box" ? 0 : 1];
   EXPECT_EQ(box.text, kNoPort);
   EXPECT_EQ(box.title, kTitle);
   EXPECT_EQ(box.icon, QMessageBox::NoIcon);
   EXPECT_TRUE(box.overFileDialog);
-  for (const auto& seen : driver.Seen) {
-    if (seen.kind == "file dialog") {
-      EXPECT_EQ(seen.title, QString::fromUtf8("Выбери файл (*.hex) для загрузки"));
-    }
-  }
-  // Cancelled: no file, empty caption, start still enabled, no port.
-  EXPECT_EQ(form->windowTitle(), "");
-  EXPECT_EQ(form->HexFileName(), "");
-  EXPECT_TRUE(form->ABegin->isEnabled());
-  EXPECT_EQ(form->PortStatusPane->text(), "");
-  EXPECT_EQ(form->SerComm1.DeviceName(), "COM%d");
-  EXPECT_TRUE(form->PendingMessage().empty());
-  EXPECT_FALSE(std::filesystem::exists(ini));  // nothing chosen, nothing written
 }
 
-TEST_F(WindowTest, SavedPortAndFileAreRestoredWithoutPrompts) {
-  ports = {"ttyS1", "ttyS0"};
-  const std::string hex = HexFile("board.hex");
-  Settings("ttyS0", hex);
-  auto form = Create();
-  form->show();
-  apptest::Spin(std::chrono::milliseconds(50));
-  EXPECT_TRUE(driver.Seen.empty());
-  EXPECT_EQ(form->SerComm1.DeviceName(), "ttyS0");
-  EXPECT_FALSE(form->SerComm1.IsOpen());  // opened only when chosen or started
-  EXPECT_EQ(form->PortStatusPane->text(), "ttyS0");
-  EXPECT_EQ(form->HexFileName(), hex);
-  EXPECT_TRUE(form->ABegin->isEnabled());
-  EXPECT_EQ(form->windowTitle(), "board.hex");
-}
-
-struct TPortCase {
-  const char* name;
-  const char* iniText;  // the PortName section
-  bool restored;
-  const char* device;  // DeviceName afterwards
-};
-
-class RestorePortTest : public WindowTest, public ::testing::WithParamInterface<TPortCase> {};
-
-TEST_P(RestorePortTest, RestoresOnlyExactMenuCaption) {
-  ports = {"COM1", "COM3"};
-  const std::string hex = HexFile();
-  apptest::WriteFile(ini, std::string(GetParam().iniText) + "[FileName]\nName=" + hex + "\n");
-  auto form = Create();
-  EXPECT_TRUE(driver.Seen.empty());  // the box waits for the message loop
-  form->show();
-  apptest::Spin(std::chrono::milliseconds(50));
-  if (GetParam().restored) {
-    EXPECT_TRUE(driver.Seen.empty());
-    EXPECT_EQ(form->PortStatusPane->text().toStdString(), GetParam().device);
-  } else {
-    ASSERT_EQ(driver.Seen.size(), 1u);
-    EXPECT_EQ(driver.Seen[0].text, kNoPort);
-    EXPECT_FALSE(driver.Seen[0].overFileDialog);
-    EXPECT_EQ(form->PortStatusPane->text(), "");
-  }
-  EXPECT_EQ(form->SerComm1.DeviceName(), GetParam().device);
-  // The saved value stays until another port is chosen.
-  EXPECT_EQ(apptest::ReadIni(ini).find(GetParam().iniText), 0u);
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Cases, RestorePortTest,
-    ::testing::Values(TPortCase{"Exact", "[PortName]\nName=COM3\n", true, "COM3"},
-                      TPortCase{"CaseDiffers", "[PortName]\nName=com3\n", false, "COM%d"},
-                      TPortCase{"Gone", "[PortName]\nName=COM7\n", false, "COM%d"},
-                      TPortCase{"NoSection", "", false, "COM%d"},
-                      TPortCase{"EmptySection", "[PortName]\n", false, "COM%d"},
-                      // A section without the key falls back to COM1, which is present.
-                      TPortCase{"KeyMissing", "[PortName]\nOther=COM3\n", true, "COM1"}),
-    [](const auto& info) { return std::string(info.param.name); });
-
-TEST_F(WindowTest, SavedFileGoneOpensDialogAndTypedMissingNameIsAccepted) {
+// The dialog accepts a typed name of a missing file, with the filter's extension; confirmed
+// or cancelled, the folder it showed becomes the current directory.
+TEST_F(WindowTest, FileDialogTakesTypedNamesAndLeavesItsFolderCurrent) {
   ports = {"ttyS0"};
-  Settings("ttyS0", dir.File("gone.hex"));
-  std::filesystem::create_directory(dir.Path() / "sub");
-  const std::string sub = (dir.Path() / "sub").string();
-  driver.OnFileDialog = [&](QFileDialog& dialog) {
-    dialog.setDirectory(QString::fromStdString(sub));
-    Type(dialog, "typed");                   // no such file; no extension
-    static_cast<QDialog&>(dialog).accept();  // the dialog's own checks run
-  };
+  Settings("ttyS0", HexFile());
   auto form = Create();
-  EXPECT_EQ(driver.Count("file dialog"), 1);
-  EXPECT_EQ(driver.Count("box"), 0);
-  const std::string expected = (dir.Path() / "sub" / "typed.hex").string();
-  EXPECT_EQ(Canonical(form->HexFileName()), Canonical(expected));
-  EXPECT_TRUE(form->ABegin->isEnabled());
-  EXPECT_EQ(form->windowTitle(), "typed.hex");
-  // The folder the dialog showed is now the current directory.
-  EXPECT_EQ(Canonical(std::filesystem::current_path().string()), Canonical(sub));
-  EXPECT_NE(apptest::ReadIni(ini).find("[FileName]\nName=" + form->HexFileName()),
-            std::string::npos)
-      << apptest::ReadIni(ini);
-
-  // A file chosen later does not change the caption.
-  const std::string other = HexFile("other.hex");
-  driver.OnFileDialog = [&](QFileDialog& dialog) {
-    dialog.setDirectory(QString::fromStdString(dir.Path().string()));
-    Type(dialog, "other.hex");
-    static_cast<QDialog&>(dialog).accept();  // the dialog's own checks run
-  };
-  form->ASelectFileExecute();
-  EXPECT_EQ(Canonical(form->HexFileName()), Canonical(other));
-  EXPECT_EQ(form->windowTitle(), "typed.hex");
-}
-
-TEST_F(WindowTest, CancelledDialogChangesNothingButTheCurrentDirectory) {
-  ports = {"ttyS0"};
-  const std::string hex = HexFile();
-  Settings("ttyS0", hex);
-  auto form = Create();
-  const std::string before = apptest::ReadIni(ini);
-  std::filesystem::create_directory(dir.Path() / "elsewhere");
-  const std::string elsewhere = (dir.Path() / "elsewhere").string();
-  driver.OnFileDialog = [&](QFileDialog& dialog) {
-    dialog.setDirectory(QString::fromStdString(elsewhere));
-    dialog.reject();
-  };
-  form->ASelectFileExecute();
-  EXPECT_EQ(form->HexFileName(), hex);
-  EXPECT_EQ(apptest::ReadIni(ini), before);
-  EXPECT_EQ(Canonical(std::filesystem::current_path().string()), Canonical(elsewhere));
+  for (const char* folder : {"sub", "elsewhere"}) {
+    std::filesystem::create_directory(dir.Path() / folder);
+    const std::string path = (dir.Path() / folder).string();
+    const bool accept = folder == std::string("sub");
+    driver.OnFileDialog = [&](QFileDialog& dialog) {
+      dialog.setDirectory(QString::fromStdString(path));
+      Type(dialog, "typed");  // no such file; no extension
+      if (accept) {
+        static_cast<QDialog&>(dialog).accept();  // the dialog's own checks run
+      } else {
+        dialog.reject();
+      }
+    };
+    form->ASelectFileExecute();
+    EXPECT_EQ(Canonical(std::filesystem::current_path().string()), Canonical(path));
+  }
+  EXPECT_EQ(Canonical(form->HexFileName()), Canonical(dir.File("sub/typed.hex")));
 }
 
 TEST_F(WindowTest, FileDialogSettings) {
@@ -184,21 +85,29 @@ TEST_F(WindowTest, FileDialogSettings) {
   EXPECT_TRUE(dialog.testOption(QFileDialog::DontUseNativeDialog));
 }
 
-TEST_F(WindowTest, PortMenuIsSortedWithExactCaptions) {
-  ports = {"COM2", "COM10", "com1", "A&B"};
+// Items show their port names exactly and hand them on; other senders are ignored.
+TEST_F(WindowTest, PortMenuItemsCarryTheirExactNames) {
+  ports = {"/nonexistent-dir/A&B", "COM2"};
   Settings("COM2", HexFile());
   auto form = Create();
-  QStringList names;
   QStringList texts;
   for (QAction* item : form->PortMenu->actions()) {
-    names << item->data().toString();
     texts << item->text();
     EXPECT_TRUE(item->icon().isNull());
   }
-  EXPECT_EQ(names, (QStringList{"A&B", "com1", "COM10", "COM2"}));
-  EXPECT_EQ(texts, (QStringList{"A&&B", "com1", "COM10", "COM2"}));  // '&' shown, no hot key
+  EXPECT_EQ(texts, (QStringList{"/nonexistent-dir/A&&B", "COM2"}));  // '&' shown, no hot key
   EXPECT_EQ(form->UiToolButton2->menu(), form->PortMenu);
   EXPECT_EQ(form->UiToolButton2->popupMode(), QToolButton::InstantPopup);
+
+  form->PortMenuItemClick(form->ABegin);
+  form->PortMenuItemClick(nullptr);
+  EXPECT_EQ(form->SerComm1.DeviceName(), "COM2");
+  QTimer::singleShot(0, form.get(), [&] { form->PortMenu->actions().value(0)->trigger(); });
+  ASSERT_TRUE(WaitFor([&] { return driver.Count("box") == 1; }));
+  EXPECT_EQ(driver.Seen[0].icon, QMessageBox::Critical);
+  EXPECT_EQ(driver.Seen[0].title, kTitle);
+  EXPECT_TRUE(driver.Seen[0].text.contains("/nonexistent-dir/A&B"))
+      << driver.Seen[0].text.toStdString();
 }
 
 TEST_F(WindowTest, PortButtonDropsMenuForPlainLeftPressWhenItHasItems) {

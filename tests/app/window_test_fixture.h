@@ -12,21 +12,6 @@
 
 namespace apptest {
 
-// A pseudo-terminal whose slave end stands in for a serial port.
-class TPty {
- public:
-  TPty();
-  ~TPty();
-  TPty(const TPty&) = delete;
-  TPty& operator=(const TPty&) = delete;
-  const std::string& SlavePath() const { return slavePath_; }
-  int Master() const { return master_; }
-
- private:
-  int master_ = -1;
-  std::string slavePath_;
-};
-
 class WindowTest : public ::testing::Test {
  protected:
   TTempDir dir;
@@ -53,13 +38,6 @@ class WindowTest : public ::testing::Test {
     if (!port.empty()) text += "[PortName]\nName=" + port + "\n";
     if (!file.empty()) text += "[FileName]\nName=" + file + "\n";
     WriteFile(ini, text);
-  }
-  std::vector<QString> BoxTexts() const {
-    std::vector<QString> texts;
-    for (const TSeenModal& seen : driver.Seen) {
-      if (seen.kind == "box") texts.push_back(seen.text);
-    }
-    return texts;
   }
 };
 

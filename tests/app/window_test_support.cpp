@@ -8,12 +8,6 @@
 
 namespace apptest {
 
-std::string ReadIni(const std::string& path) {
-  std::string text = ReadFile(path);
-  std::erase(text, '\r');
-  return text;
-}
-
 TModalDriver::TModalDriver() {
   OnFileDialog = [](QFileDialog& dialog) { dialog.reject(); };
   timer_.setInterval(5);

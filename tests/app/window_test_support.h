@@ -22,9 +22,6 @@ using TTempDir = testsupport::TTempWorkDir;
 using testsupport::ReadFile;
 using testsupport::WriteFile;
 
-// The settings file's text with its line ends as "\n".
-std::string ReadIni(const std::string& path);
-
 // What the driver saw of one modal window.
 struct TSeenModal {
   QString kind;  // "box" or "file dialog"

@@ -1,10 +1,18 @@
 // The simulated boot code without any I/O: answers, protocol checks and injected faults.
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <filesystem>
 #include <numeric>
+#include <stdexcept>
 
 #include "boot_device.h"
 #include "bootsim_options.h"
+#include "port_publisher.h"
+#include "serial/port_names.h"
+#include "test_support.h"
 
 namespace bootsim {
 namespace {
@@ -16,8 +24,10 @@ Bytes Page(unsigned address) {
 }
 
 Bytes Block(unsigned address, std::uint8_t fill) {
-  Bytes b = {0x22, static_cast<std::uint8_t>(address >> 8), static_cast<std::uint8_t>(address)};
-  b.resize(3 + kBlockSize, fill);
+  Bytes b(3 + kBlockSize, fill);
+  b[0] = 0x22;
+  b[1] = static_cast<std::uint8_t>(address >> 8);
+  b[2] = static_cast<std::uint8_t>(address);
   return b;
 }
 
@@ -270,6 +280,78 @@ TEST(BootsimOptions, RejectsMalformedCommandLines) {
   for (const auto& args : cases) {
     EXPECT_THROW(ParseOptions(args), EUsageError) << args[0];
   }
+}
+
+// Publishing: the name is the simulator's while it runs, as the loader's readers see it.
+namespace fs = std::filesystem;
+
+class Publishing : public ::testing::Test {
+ protected:
+  testsupport::TTempDir temp_{"bootsim-publish"};
+  const std::string dir_ = (temp_.Path() / "ports").string();
+
+  bool Live(const std::string& name) const { return serial::IsPublishedPortLive(dir_, name); }
+};
+
+TEST_F(Publishing, NamesAreHeldUntilWithdrawn) {
+  TPublisher first;
+  TPublisher second;
+  EXPECT_EQ(first.Publish(dir_, "/dev/pts/41", ""), "bootsim0");
+  EXPECT_EQ(second.Publish(dir_, "/dev/pts/42", ""), "bootsim1");
+  EXPECT_EQ(fs::read_symlink(dir_ + "/bootsim0"), "/dev/pts/41");
+  EXPECT_TRUE(Live("bootsim0"));
+  EXPECT_THROW(TPublisher().Publish(dir_, "/dev/pts/43", "bootsim1"), std::runtime_error);
+  first.Withdraw();
+  EXPECT_FALSE(Live("bootsim0"));
+  EXPECT_FALSE(fs::exists(fs::symlink_status(dir_ + "/bootsim0")));
+  EXPECT_FALSE(fs::exists(serial::PublishedLockPath(dir_, "bootsim0")));
+  EXPECT_TRUE(Live("bootsim1"));
+}
+
+// A simulator killed with SIGKILL cannot withdraw: its link stays, but its lock goes with
+// it, so readers no longer take the name and the next simulator claims it.
+TEST_F(Publishing, KilledSimulatorsNameIsDeadAndReclaimed) {
+  int ready[2];
+  ASSERT_EQ(pipe(ready), 0);
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    try {
+      TPublisher publisher;
+      publisher.Publish(dir_, "/dev/pts/41", "");
+      [[maybe_unused]] const ssize_t n = write(ready[1], "x", 1);
+      for (;;) pause();
+    } catch (...) {
+    }
+    _exit(1);  // never back into the test runner
+  }
+  close(ready[1]);
+  char byte = 0;
+  ASSERT_EQ(read(ready[0], &byte, 1), 1);
+  close(ready[0]);
+  EXPECT_TRUE(Live("bootsim0"));
+  kill(child, SIGKILL);
+  ASSERT_EQ(waitpid(child, nullptr, 0), child);
+  EXPECT_TRUE(fs::is_symlink(dir_ + "/bootsim0"));
+  EXPECT_FALSE(Live("bootsim0"));
+
+  TPublisher next;
+  EXPECT_EQ(next.Publish(dir_, "/dev/pts/42", ""), "bootsim0");
+  EXPECT_EQ(fs::read_symlink(dir_ + "/bootsim0"), "/dev/pts/42");
+  EXPECT_TRUE(Live("bootsim0"));
+}
+
+TEST_F(Publishing, FolderOthersMayWriteIsRefused) {
+  fs::create_directory(dir_);
+  fs::permissions(dir_, fs::perms(0777));
+  try {
+    TPublisher().Publish(dir_, "/dev/pts/41", "");
+    ADD_FAILURE() << "published";
+  } catch (const std::runtime_error& e) {
+    EXPECT_EQ(std::string(e.what()),
+              dir_ + " is not a private folder of this user (use --no-publish)");
+  }
+  EXPECT_TRUE(fs::is_empty(dir_));
 }
 
 }  // namespace

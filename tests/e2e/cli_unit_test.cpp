@@ -49,6 +49,19 @@ TEST(CommandLine, Rejects) {
   for (const auto& args : cases) EXPECT_THROW(ParseCommandLine(args), EUsageError);
 }
 
+TEST(CommandLine, LongListingBelongsToPorts) {
+  EXPECT_FALSE(ParseCommandLine({"ports"}).longListing);
+  EXPECT_TRUE(ParseCommandLine({"ports", "-l"}).longListing);
+  EXPECT_TRUE(ParseCommandLine({"ports", "--long"}).longListing);
+  const std::vector<std::vector<std::string>> rejected = {
+      {"convert", "-l", "x.hex"},
+      {"flash", "--port", "p", "--long", "a.hex"},
+      {"ports", "--long", "--port", "p"},
+      {"ports", "--long=yes"},
+  };
+  for (const auto& args : rejected) EXPECT_THROW(ParseCommandLine(args), EUsageError);
+}
+
 TEST(ErrorText, AppendsAFullStopAsTheWindowDoes) {
   struct {
     const char* in;

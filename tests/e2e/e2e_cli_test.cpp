@@ -1,8 +1,10 @@
 // loader-cli's convert command and its command line, run as a program.
 #include <gtest/gtest.h>
+#include <signal.h>
 
 #include <filesystem>
 #include <memory>
+#include <thread>
 
 #include "child_process.h"
 
@@ -93,6 +95,23 @@ TEST_F(CliTest, HelpGoesToStandardOutput) {
   auto cli = Run({"--help"});
   EXPECT_EQ(status_, 0);
   EXPECT_EQ(cli->Output().rfind("usage: loader-cli", 0), 0u);
+}
+
+// Ctrl-C in the middle of a long conversion (a 4 GiB gap to fill) ends it at once and leaves
+// neither an image nor a temporary file behind.
+TEST_F(CliTest, InterruptedConversionStopsAtOnceAndLeavesNothing) {
+  WriteFile(dir_.File("far.hex"), ":02000004FFFFFC\n:0100000055AA\n");
+  TChild cli({LOADER_CLI_PATH, "convert", "far.hex"},
+             TSpawnOptions{dir_.Path().string(), false, dir_.File("err")});
+  std::this_thread::sleep_for(200ms);
+  const auto sent = std::chrono::steady_clock::now();
+  cli.Signal(SIGINT);
+  EXPECT_EQ(cli.Wait(30s), 130) << cli.Errors();
+  EXPECT_LT(std::chrono::steady_clock::now() - sent, 500ms);
+  for (const auto& entry : std::filesystem::directory_iterator(dir_.Path())) {
+    const std::string name = entry.path().filename().string();
+    EXPECT_TRUE(name == "far.hex" || name == "err") << name;
+  }
 }
 
 }  // namespace

@@ -275,6 +275,16 @@ TEST_F(FlashTest, PortsListsPublishedSimulators) {
   EXPECT_NE(after->Output().find("bootsim0\n"), std::string::npos) << after->Output();
 }
 
+TEST_F(FlashTest, LongPortListingSaysWhichTerminalASimulatorGives) {
+  auto sim = StartSim({});
+  auto ports = StartCli({"ports", "--long"});
+  EXPECT_EQ(ports->Wait(30s), 0);
+  const std::string listed = ports->Output();
+  EXPECT_NE(listed.find("bootsim0\tsimulated device (bootsim) on " + path_ + "\n"),
+            std::string::npos)
+      << listed;
+}
+
 TEST_F(FlashTest, SecondSimulatorTakesTheNextName) {
   auto a = StartSim({});
   auto b = StartSim({});

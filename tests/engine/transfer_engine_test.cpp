@@ -166,6 +166,34 @@ INSTANTIATE_TEST_SUITE_P(
       return "size" + std::to_string(info.param.size) + "_chunk" + std::to_string(info.param.chunk);
     });
 
+// The caller's clock ends only a transfer in progress; a lost line ends a wait as well,
+// without a message of the engine's own.
+TEST_F(EngineTest, NoReplyAndAbandonEndOnlyWhatIsRunning) {
+  engine.NoReply();  // idle: nothing happens
+  EXPECT_TRUE(log.empty());
+  engine.Start(WriteHex(enginetest::Pattern(300)));
+  log.clear();
+  engine.NoReply();  // waiting for the announcement has no limit
+  EXPECT_TRUE(log.empty());
+  EXPECT_EQ(engine.TransferState(), engine::tsAwaitDevice);
+  engine.Abandon();
+  EXPECT_EQ(log, (Log{"parts 0", "progress off", "controls on", "prompt off"}));
+  EXPECT_EQ(engine.Outcome(), TOutcome::Abandoned);
+  EXPECT_FALSE(engine.HasImage());
+
+  log.clear();
+  line.replyOverride[1] = {};  // silent after the page command
+  Transfer(enginetest::Pattern(300));
+  ASSERT_EQ(engine.TransferState(), engine::tsAwaitPageAck);
+  engine.NoReply();
+  EXPECT_EQ(engine.Outcome(), TOutcome::NoReply);
+  EXPECT_EQ(engine.LastStop().state, engine::tsAwaitPageAck);
+  EXPECT_FALSE(engine.LastStop().received);
+  EXPECT_EQ(Log(log.end() - 5, log.end()),
+            (Log{"parts 0", "progress off", std::string("message ") + engine::kNoReplyText,
+                 "controls on", "prompt off"}));
+}
+
 TEST_F(EngineTest, EmptyImageSendsOneZeroBlock) {
   Transfer({});
   Bytes zeroBlock{0x22, 0x00, 0x00};
@@ -428,8 +456,9 @@ TEST_F(EngineTest, PortOpenFailureLeavesTheEngineWaitingWithItsImage) {
 
 struct FailedStartCase {
   const char* name;
-  bool earlierStart;  // the engine was waiting for the device from an earlier start
-  bool brokenHex;     // a conversion error, else a HEX file that does not exist
+  bool earlierStart;       // the engine was waiting for the device from an earlier start
+  bool brokenHex;          // a conversion error, else a HEX file that does not exist
+  bool cancelled = false;  // a good HEX file whose conversion is cancelled
 };
 
 class FailedStartTest : public EngineTest, public ::testing::WithParamInterface<FailedStartCase> {};
@@ -444,9 +473,16 @@ TEST_P(FailedStartTest, NoImageMeansNoWait) {
     hex = (dir_ / "broken.hex").string();
     std::ofstream(hex) << ":010000ZZ11EE\r\n";
   }
+  if (c.cancelled) {
+    hex = WriteHex(Pattern(600), "good.hex");
+    engine.SetConversionCancel([] { return true; });
+  }
   try {
     engine.Start(hex);
     FAIL() << "no error";
+  } catch (const oh2b::EConvertCancelled& e) {
+    EXPECT_TRUE(c.cancelled);
+    EXPECT_STREQ(e.what(), "Conversion cancelled");
   } catch (const oh2b::EConvertError& e) {
     EXPECT_TRUE(c.brokenHex);
     EXPECT_STREQ(e.what(), "'$ZZ' is not a valid integer value");
@@ -474,7 +510,9 @@ INSTANTIATE_TEST_SUITE_P(Cases, FailedStartTest,
                          ::testing::Values(FailedStartCase{"MissingHexWhileWaiting", true, false},
                                            FailedStartCase{"BrokenHexWhileWaiting", true, true},
                                            FailedStartCase{"MissingHexFirstStart", false, false},
-                                           FailedStartCase{"BrokenHexFirstStart", false, true}),
+                                           FailedStartCase{"BrokenHexFirstStart", false, true},
+                                           FailedStartCase{"CancelledWhileWaiting", true, false,
+                                                           true}),
                          [](const auto& info) { return std::string(info.param.name); });
 
 struct WriteFailureCase {
@@ -535,6 +573,29 @@ TEST_F(EngineTest, ReadFailurePropagatesAndChangesNothing) {
   EXPECT_THROW(line.Deliver(engine), std::runtime_error);
   EXPECT_EQ(engine.TransferState(), engine::tsAwaitDevice);
   EXPECT_TRUE(line.packets.empty());
+}
+
+// The image is what the file held when Start opened it; a file cut short meanwhile
+// must not pass for a complete image.
+TEST_F(EngineTest, ImageCutShortDuringTransferIsAReadError) {
+  engine.Start(WriteHex(Pattern(600)));
+  std::error_code ec;
+  fs::resize_file(dir_ / "fw.BIN", 100, ec);
+  if (ec) GTEST_SKIP() << "the image is held unshared: " << ec.message();
+  log.clear();
+  line.DeviceSends({0x55});
+  try {
+    line.Deliver(engine);
+    FAIL() << "no error";
+  } catch (const engine::EImageReadError& e) {
+    EXPECT_EQ(e.what(), "Cannot read file \"" + (dir_ / "fw.BIN").string() + "\". " +
+                            oh2b::fileops::SystemErrorText(oh2b::fileops::kSizeChanged));
+  }
+  EXPECT_EQ(line.packets.size(), 2u);  // handshake and page command; no block
+  EXPECT_EQ(engine.TransferState(), engine::tsIdle);
+  EXPECT_EQ(engine.Outcome(), TOutcome::Abandoned);
+  EXPECT_FALSE(engine.HasImage());
+  EXPECT_EQ(log.back(), "prompt off");
 }
 
 TEST_F(EngineTest, ReleasingTheImageEndsATransfer) {
@@ -602,6 +663,37 @@ TEST_F(ImageFileTest, ReadErrorIsReportedNotTakenForTheEnd) {
   engine::ImageFile::ErrorCode error = 0;
   EXPECT_EQ(file.Read(buffer.data(), 128, error), 0u);
   EXPECT_NE(error, 0u);
+}
+
+// A file whose size differs from what it had at Open is no longer the image.
+TEST_F(ImageFileTest, SizeChangedAfterOpenIsAnError) {
+  struct {
+    const char* name;
+    std::uintmax_t newSize;
+    std::size_t secondRead;  // what the second read of 128 returns
+  } const cases[] = {{"CutShort", 100, 0}, {"CutAtBlockEnd", 128, 0}, {"Grown", 300, 72}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    testsupport::WriteFile("img.BIN", std::string(200, '\x5A'));
+    engine::ImageFile file;
+    ASSERT_EQ(file.Open("img.BIN"), 0u);
+    std::error_code ec;
+    fs::resize_file("img.BIN", c.newSize, ec);
+    if (ec) GTEST_SKIP() << "the image is held unshared: " << ec.message();
+    EXPECT_EQ(file.Size(), 200u);
+    Bytes buffer(128);
+    engine::ImageFile::ErrorCode error = 0;
+    const std::size_t first = file.Read(buffer.data(), 128, error);
+    if (c.newSize < 128) {
+      EXPECT_EQ(first, c.newSize);
+      EXPECT_EQ(error, oh2b::fileops::kSizeChanged);
+      continue;
+    }
+    EXPECT_EQ(first, 128u);
+    EXPECT_EQ(error, 0u);
+    EXPECT_EQ(file.Read(buffer.data(), 128, error), c.secondRead);
+    EXPECT_EQ(error, oh2b::fileops::kSizeChanged);
+  }
 }
 
 TEST_F(ImageFileTest, MissingFilesAndFoldersDoNotOpen) {

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <set>
 #include <string>
 
 #include "test_support.h"
@@ -29,6 +30,15 @@ class TempDirTest : public ::testing::Test {
     const fs::path path = dir_ / "in" / name;
     WriteFile(path, text);
     return path.string();
+  }
+
+  // The names in the current directory: shows that no temporary file is left behind.
+  std::set<std::string> Entries() const {
+    std::set<std::string> names;
+    for (const auto& entry : fs::directory_iterator(dir_)) {
+      names.insert(entry.path().filename().string());
+    }
+    return names;
   }
 
   testsupport::TTempWorkDir work_{"oh2b-test"};

@@ -11,7 +11,8 @@
 
 #include <cstdio>
 #include <cstring>
-#include <thread>
+#include <fstream>
+#include <iterator>
 
 #include "hex_fixture.h"
 #include "oh2b/oh2b.h"
@@ -39,60 +40,105 @@ TEST_F(HexToBinPosix, NameAfterLastBackslashColonOrSlash) {
   }
 }
 
-TEST_F(HexToBinPosix, HexFromPipeOfUnknownLength) {
-  // A pipe has no size to read at once; its text arrives in pieces of any length.
-  const fs::path fifo = dir_ / "in" / "app.hex";
-  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
-  std::string hex;
-  std::string expected;
-  for (std::uint32_t at = 0; at < (2u << 20); at += 16) {
-    if (at % 0x10000 == 0) {
-      hex += HexRecord(0, 4, {0, static_cast<std::uint8_t>(at >> 16)}) + "\n";
-    }
-    std::vector<std::uint8_t> data(16);
-    for (std::size_t i = 0; i < data.size(); ++i) data[i] = static_cast<std::uint8_t>(at / 16 + i);
-    hex += HexRecord(at & 0xFFFF, 0, data) + "\n";
-    expected.append(data.begin(), data.end());
-  }
-  ASSERT_GT(hex.size(), 4u << 20);  // more than the first guesses of the read buffer
-  std::thread writer([&] {
-    const int fd = ::open(fifo.c_str(), O_WRONLY);
-    if (fd < 0) return;
-    for (std::size_t done = 0; done < hex.size();) {
-      const ssize_t n =
-          ::write(fd, hex.data() + done, std::min<std::size_t>(hex.size() - done, 70000));
-      if (n <= 0) break;
-      done += static_cast<std::size_t>(n);
-    }
-    ::close(fd);
-  });
-  EXPECT_EQ(HexToBin(fifo.string()), "app.BIN");
-  writer.join();
-  EXPECT_EQ(ReadFile("app.BIN"), expected);
-}
+struct RefusedCase {
+  const char* name;
+  const char* what;  // the system's text in the error
+};
 
-TEST_F(HexToBinPosix, HexFileThatCannotBeOpened) {
-  // A socket exists and is no directory, but open() refuses it, even for root.
-  const std::string path = (dir_ / "in" / "app.hex").string();
-  const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
-  ASSERT_GE(fd, 0);
-  sockaddr_un address{};
-  address.sun_family = AF_UNIX;
-  ASSERT_LT(path.size(), sizeof(address.sun_path));
-  std::strcpy(address.sun_path, path.c_str());
-  ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)), 0);
+class RefusedHexFile : public TempDirTest, public ::testing::WithParamInterface<RefusedCase> {
+ protected:
+  // Makes in/app.hex the kind of thing the case names; returns its path.
+  std::string Make(const std::string& kind) {
+    const fs::path path = dir_ / "in" / "app.hex";
+    if (kind == "Directory") {
+      fs::create_directory(path);
+    } else if (kind == "FifoWithoutWriter") {
+      EXPECT_EQ(::mkfifo(path.c_str(), 0600), 0);
+    } else if (kind == "Socket") {
+      socket_ = ::socket(AF_UNIX, SOCK_STREAM, 0);
+      sockaddr_un address{};
+      address.sun_family = AF_UNIX;
+      EXPECT_LT(path.string().size(), sizeof(address.sun_path));
+      std::strcpy(address.sun_path, path.c_str());
+      EXPECT_EQ(::bind(socket_, reinterpret_cast<sockaddr*>(&address), sizeof(address)), 0);
+    } else if (kind == "EndlessDevice") {
+      fs::create_symlink("/dev/zero", path);
+    }
+    return path.string();
+  }
+  ~RefusedHexFile() override {
+    if (socket_ >= 0) ::close(socket_);
+  }
+  int socket_ = -1;
+};
+
+// Only regular files are read: a FIFO would block the open, a device could run for ever.
+TEST_P(RefusedHexFile, NamedWithWhatItIs) {
+  const std::string path = Make(GetParam().name);
   WriteFile("app.BIN", "old image");
   try {
     HexToBin(path);
     ADD_FAILURE() << "no error";
   } catch (const EFOpenError& e) {
-    EXPECT_STREQ(e.what(),
-                 ("Cannot open file \"" + path + "\". No such device or address").c_str());
+    EXPECT_EQ(e.what(), "Cannot open file \"" + path + "\". " + GetParam().what);
   }
-  ::close(fd);
+  EXPECT_EQ(ReadFile("app.BIN"), "old image");
+  EXPECT_EQ(Entries(), (std::set<std::string>{"app.BIN", "in"}));
+}
+
+INSTANTIATE_TEST_SUITE_P(Kinds, RefusedHexFile,
+                         ::testing::Values(RefusedCase{"Directory", "Is a directory"},
+                                           RefusedCase{"FifoWithoutWriter",
+                                                       "Is not a regular file"},
+                                           RefusedCase{"Socket", "Is not a regular file"},
+                                           RefusedCase{"EndlessDevice", "Is not a regular file"}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(HexToBinPosix, HexFileThatCannotBeOpened) {
+  // A sysctl file without read permission is refused even to root.
+  const std::string path = "/proc/sys/vm/drop_caches";
+  if (!fs::is_regular_file(path)) GTEST_SKIP() << "no " << path;
+  WriteFile("app.BIN", "old image");
+  try {
+    HexToBin(path);
+    ADD_FAILURE() << "no error";
+  } catch (const EFOpenError& e) {
+    EXPECT_STREQ(e.what(), ("Cannot open file \"" + path + "\". Permission denied").c_str());
+  }
   // Nothing renamed or created.
   EXPECT_EQ(ReadFile("app.BIN"), "old image");
   EXPECT_FALSE(fs::exists("app.BAK"));
+}
+
+TEST_F(HexToBinPosix, TextEndsAtFirstNulOrSizeAtOpen) {
+  struct {
+    const char* name;
+    std::string path;
+    std::string image;
+  } const cases[] = {
+      // 2 GiB of zeros after one record: read up to the first NUL only.
+      {"SparseFile", PutHex(":0100000011EE\n", "sparse.hex"), "\x11"},
+      // Its size says 0 but reading yields text, as a file that grows after it was
+      // opened does: nothing beyond the size is read.
+      {"SizeZeroYetText", "/proc/self/status", ""},
+  };
+  fs::resize_file(cases[0].path, std::uintmax_t{2} << 30);
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string image = HexToBin(c.path);
+    EXPECT_EQ(ReadFile(image), c.image);
+  }
+}
+
+TEST_F(HexToBinPosix, ReaderOfEarlierImageKeepsItsBytes) {
+  const std::string hexPath = PutHex(":0100000011EE\n");
+  ASSERT_EQ(HexToBin(hexPath), "app.BIN");
+  std::ifstream reader("app.BIN", std::ios::binary);
+  PutHex(":020000002233A9\n");
+  ASSERT_EQ(HexToBin(hexPath), "app.BIN");
+  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(reader), {}), "\x11");
+  EXPECT_EQ(ReadFile("app.BIN"), "\x22\x33");
+  EXPECT_EQ(ReadFile("app.BAK"), "\x11");
 }
 
 TEST_F(HexToBinPosix, ImageThatCannotBeCreated) {
@@ -118,21 +164,20 @@ TEST_F(HexToBinPosix, FailedRenameIsIgnored) {
   EXPECT_TRUE(fs::is_directory("app.BAK"));
 }
 
-TEST_F(HexToBinPosix, WriteFailureOnFullDevice) {
-  if (!fs::exists("/dev/full")) GTEST_SKIP() << "no /dev/full";
-  // With app.BAK taken the earlier image is not renamed, so the image is created
-  // through the link, on a device that refuses every write.
-  WriteFile("app.BAK", "backup");
-  fs::create_symlink("/dev/full", "app.BIN");
-  try {
-    HexToBin(PutHex(":0100000011EE\n"));
-    ADD_FAILURE() << "no error";
-  } catch (const EWriteError& e) {
-    EXPECT_STREQ(e.what(), ("Cannot write file \"" + (dir_ / "app.BIN").string() +
-                            "\". No space left on device")
-                               .c_str());
+TEST_F(HexToBinPosix, LinkNamedLikeImageIsReplacedNotWrittenThrough) {
+  // With app.BAK taken the link is not renamed away; it must still not be followed.
+  for (const char* target : {"target.BIN", "/dev/full"}) {
+    SCOPED_TRACE(target);
+    WriteFile("target.BIN", "target");
+    WriteFile("app.BAK", "backup");
+    fs::remove("app.BIN");
+    fs::create_symlink(target, "app.BIN");
+    EXPECT_EQ(HexToBin(PutHex(":0100000011EE\n")), "app.BIN");
+    EXPECT_FALSE(fs::is_symlink("app.BIN"));
+    EXPECT_EQ(ReadFile("app.BIN"), "\x11");
+    EXPECT_EQ(ReadFile("target.BIN"), "target");
+    EXPECT_EQ(ReadFile("app.BAK"), "backup");
   }
-  EXPECT_EQ(ReadFile("app.BAK"), "backup");
 }
 
 // A file size limit makes the image's writes fail part way; the child process
@@ -161,7 +206,7 @@ TEST_F(HexToBinPosix, WriteFailureStopsConversion) {
       "Cannot write file \"" + (dir_ / "app.BIN").string() + "\". File too large";
   EXPECT_EXIT(ConvertUnderFileSizeLimit(hexPath, expected), ::testing::ExitedWithCode(0),
               "File too large");
-  EXPECT_LE(fs::file_size("app.BIN"), 4096u);
+  EXPECT_EQ(Entries(), (std::set<std::string>{"in"}));  // neither image nor temporary file
 }
 
 }  // namespace

@@ -100,15 +100,15 @@ struct ErrorCase {
   const char* name;
   std::string hex;
   std::string message;  // for ERecordError: the line number
-  std::string imageAfter;
   bool tooShort = false;
 };
 
 class FailsWith : public TempDirTest, public ::testing::WithParamInterface<ErrorCase> {};
 
-TEST_P(FailsWith, MessageAndImageKeptSoFar) {
+TEST_P(FailsWith, MessageAndNoPartialImage) {
   const ErrorCase& c = GetParam();
   const std::string hexPath = PutHex(c.hex);
+  WriteFile("app.BIN", "earlier image");
   if (c.tooShort) {
     try {
       HexToBin(hexPath);
@@ -125,38 +125,36 @@ TEST_P(FailsWith, MessageAndImageKeptSoFar) {
       EXPECT_EQ(e.what(), "'" + c.message + "' is not a valid integer value");
     }
   }
-  // The image is closed, keeps what was appended before the failure and is not removed.
-  ASSERT_TRUE(fs::exists("app.BIN"));
-  EXPECT_EQ(ReadFile("app.BIN"), c.imageAfter);
+  // Nothing half-written under the image's name, the earlier image not even backed
+  // up, and no temporary file left.
+  EXPECT_EQ(ReadFile("app.BIN"), "earlier image");
+  EXPECT_EQ(Entries(), (std::set<std::string>{"app.BIN", "in"}));
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Conversion, FailsWith,
     ::testing::Values(
-        ErrorCase{"CommentLine", "; comment\n", "$nt", ""},
-        ErrorCase{"NonRecordLineStillStopsAfterData", ":0100000011EE\n; comment\n", "$nt", "\x11"},
-        ErrorCase{"BadType", ":010000Z011\n", "$Z0", ""},
-        ErrorCase{"BadAddress", ":010G000011\n", "$0G00", ""},
-        // The fill comes before the byte count is converted, and stays.
-        ErrorCase{"BadCountAfterFill", ":G1001000AA\n", "$G1", Fill(16)},
-        ErrorCase{"BadDataByte", ":0200000011G1CC\n", "$G1", "\x11"},
-        ErrorCase{"BadDataByteAfterFill", ":0300040011G122\n", "$G1", Fill(4) + "\x11"},
-        ErrorCase{"BadLowDigit", ":010000001x\n", "$1x", ""},
-        ErrorCase{"BlankInsideByte", ":01000000 1\n", "$ 1", ""},
-        ErrorCase{"SignIsNoDigit", ":01000000+1\n", "$+1", ""},
-        ErrorCase{"LinearBase", ":0200000400X0F9\n", "$00X00000", ""},
-        ErrorCase{"SegmentBase", ":0200000200X0EC\n", "$00X00", ""},
-        ErrorCase{"HighByteCharacter", ":01000000\xE9\x31\n", "$\xE9\x31", ""},
-        ErrorCase{"ConversionStopsAtOnce", ":0100000011EE\n:01000100ZZ\n:0100020033CA\n", "$ZZ",
-                  "\x11"},
-        ErrorCase{"ShortRecordMark", ":\n", "1", "", true},
-        ErrorCase{"RecordOfEightCharacters", ":0100000\n", "1", "", true},
-        ErrorCase{"DataShorterThanCount", ":0100000011EE\r\n\r\n:03000100AABB\r\n", "3", "\x11",
-                  true},
-        ErrorCase{"DataOneDigitShort", ":020000001122CB\n:0200020033C\n", "2", "\x11\x22", true},
-        ErrorCase{"LinearBaseShort", ":02000004000\n", "1", "", true},
-        ErrorCase{"SegmentBaseShort", "\n:0200000210\n", "2", "", true},
-        ErrorCase{"LineNumbersCountCrAlone", ":0100000011EE\r\r:02000000\r", "3", "\x11", true}),
+        ErrorCase{"CommentLine", "; comment\n", "$nt"},
+        ErrorCase{"NonRecordLineStillStopsAfterData", ":0100000011EE\n; comment\n", "$nt"},
+        ErrorCase{"BadType", ":010000Z011\n", "$Z0"},
+        ErrorCase{"BadAddress", ":010G000011\n", "$0G00"},
+        ErrorCase{"BadCountAfterFill", ":G1001000AA\n", "$G1"},
+        ErrorCase{"BadDataByte", ":0200000011G1CC\n", "$G1"},
+        ErrorCase{"BadDataByteAfterFill", ":0300040011G122\n", "$G1"},
+        ErrorCase{"BadLowDigit", ":010000001x\n", "$1x"},
+        ErrorCase{"BlankInsideByte", ":01000000 1\n", "$ 1"},
+        ErrorCase{"SignIsNoDigit", ":01000000+1\n", "$+1"},
+        ErrorCase{"LinearBase", ":0200000400X0F9\n", "$00X00000"},
+        ErrorCase{"SegmentBase", ":0200000200X0EC\n", "$00X00"},
+        ErrorCase{"HighByteCharacter", ":01000000\xE9\x31\n", "$\xE9\x31"},
+        ErrorCase{"ConversionStopsAtOnce", ":0100000011EE\n:01000100ZZ\n:0100020033CA\n", "$ZZ"},
+        ErrorCase{"ShortRecordMark", ":\n", "1", true},
+        ErrorCase{"RecordOfEightCharacters", ":0100000\n", "1", true},
+        ErrorCase{"DataShorterThanCount", ":0100000011EE\r\n\r\n:03000100AABB\r\n", "3", true},
+        ErrorCase{"DataOneDigitShort", ":020000001122CB\n:0200020033C\n", "2", true},
+        ErrorCase{"LinearBaseShort", ":02000004000\n", "1", true},
+        ErrorCase{"SegmentBaseShort", "\n:0200000210\n", "2", true},
+        ErrorCase{"LineNumbersCountCrAlone", ":0100000011EE\r\r:02000000\r", "3", true}),
     [](const auto& info) { return std::string(info.param.name); });
 
 class HexToBinNaming : public TempDirTest {};
@@ -188,7 +186,6 @@ TEST_F(HexToBinNaming, RelativeHexPathStillWritesIntoCurrentDirectory) {
 TEST_F(HexToBinNaming, MissingHexPathDoesNothing) {
   WriteFile("app.BIN", "old");
   EXPECT_EQ(HexToBin((dir_ / "in" / "app.hex").string()), "");
-  EXPECT_EQ(HexToBin((dir_ / "in").string()), "");  // a directory is no HEX file
   EXPECT_EQ(HexToBin(""), "");
   EXPECT_EQ(ReadFile("app.BIN"), "old");
   EXPECT_FALSE(fs::exists("app.BAK"));
@@ -232,6 +229,50 @@ TEST_F(HexToBinNaming, EachCallStartsFresh) {
   EXPECT_EQ(ReadFile("app.BIN"), "\x11");
   EXPECT_EQ(ReadFile("app.BAK").size(), 65537u);
 }
+
+struct CancelCase {
+  const char* name;
+  std::string hex;
+  unsigned minPolls;  // at least one per MiB of HEX text and per 2 MiB of image
+};
+
+class Cancelled : public TempDirTest, public ::testing::WithParamInterface<CancelCase> {};
+
+TEST_P(Cancelled, AtAnyPollLeavesNothingBehind) {
+  const CancelCase& c = GetParam();
+  const std::string hexPath = PutHex(c.hex);
+  unsigned polls = 0;
+  ASSERT_EQ(HexToBin(hexPath,
+                     [&] {
+                       ++polls;
+                       return false;
+                     }),
+            "app.BIN");
+  EXPECT_GE(polls, c.minPolls);
+
+  WriteFile("app.BIN", "earlier image");
+  for (const unsigned at : {1u, polls / 2 + 1, polls}) {
+    SCOPED_TRACE(at);
+    unsigned n = 0;
+    try {
+      HexToBin(hexPath, [&] { return ++n == at; });
+      ADD_FAILURE() << "not cancelled";
+    } catch (const EConvertCancelled& e) {
+      EXPECT_STREQ(e.what(), "Conversion cancelled");
+    }
+    EXPECT_EQ(n, at);
+    EXPECT_EQ(ReadFile("app.BIN"), "earlier image");
+    EXPECT_EQ(Entries(), (std::set<std::string>{"app.BIN", "in"}));
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Conversions, Cancelled,
+    ::testing::Values(CancelCase{"EmptyHexFile", "", 1},
+                      CancelCase{"LongText",
+                                 testsupport::IntelHex(std::vector<std::uint8_t>(1u << 20)), 2},
+                      CancelCase{"GapOf128MiB", ":020000040800F2\n:0100000055AA\n", 64}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 class HexToBinLarge : public TempDirTest {};
 

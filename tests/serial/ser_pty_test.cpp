@@ -1,9 +1,11 @@
 // The component on real terminals: pseudo-terminal pairs whose slave side the component opens
 // by path, while the test plays the device on the master side.
 #include <fcntl.h>
+#include <grp.h>
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <stdlib.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <termios.h>
 #include <time.h>
@@ -15,6 +17,7 @@
 #include <string>
 #include <thread>
 
+#include "fake_device.h"
 #include "serial/port_names.h"
 #include "serial/ser_comm.h"
 #include "serial/ser_pump.h"
@@ -377,6 +380,86 @@ TEST(SerPty, OpenFailures) {
   EXPECT_FALSE(comm.IsOpen());
 }
 
+// A device node stand-in: a file with the given mode and group (kOwnGroup: a group other
+// than the superuser's that this process may give it). Returns "" when it cannot be made so.
+constexpr gid_t kOwnGroup = static_cast<gid_t>(-1);
+constexpr gid_t kDialoutGid = 20;  // an ordinary group that the superuser is no member of
+
+std::string DeviceFile(const testsupport::TTempDir& dir, const std::string& name, mode_t mode,
+                       gid_t gid) {
+  const std::string path = dir.File(name);
+  testsupport::WriteFile(path, "");
+  if (gid == kOwnGroup) gid = getegid() != 0 ? getegid() : kDialoutGid;
+  if (chown(path.c_str(), static_cast<uid_t>(-1), gid) != 0) return "";
+  if (chmod(path.c_str(), mode) != 0) return "";
+  return path;
+}
+
+std::string GroupName(gid_t gid) {
+  const group* g = getgrgid(gid);
+  return g ? g->gr_name : std::to_string(gid);
+}
+
+TEST(SerAccessHint, NamesTheGroupThatWouldGiveAccess) {
+  testsupport::TTempDir dir("access-hint");
+  struct {
+    const char* label;
+    int code;
+    mode_t mode;
+    gid_t gid;
+    bool hint;
+  } cases[] = {
+      {"group may read and write", EACCES, 0660, kOwnGroup, true},
+      {"not permitted", EPERM, 0660, kOwnGroup, true},
+      {"group may only read", EACCES, 0640, kOwnGroup, false},
+      {"owner alone", EACCES, 0600, kOwnGroup, false},
+      {"superuser's group", EACCES, 0660, 0, false},
+      {"group without a name", EACCES, 0660, 54321, true},
+      {"busy, not refused", EBUSY, 0660, kOwnGroup, false},
+  };
+  int n = 0;
+  for (const auto& c : cases) {
+    const std::string path = DeviceFile(dir, "dev" + std::to_string(n++), c.mode, c.gid);
+    if (path.empty()) continue;  // only the superuser may hand a file to any group
+    struct stat st {};
+    ASSERT_EQ(stat(path.c_str(), &st), 0);
+    const std::string g = GroupName(st.st_gid);
+    const std::string expected = c.hint
+                                     ? "Add your user to the group '" + g + "' (sudo usermod -aG " +
+                                           g + " $USER) and log in again."
+                                     : "";
+    EXPECT_EQ(SerAccessHint(c.code, path), expected) << c.label;
+  }
+  EXPECT_EQ(SerAccessHint(EACCES, dir.File("nonexistent")), "");
+  // A pseudo-terminal's group (tty) may at most write to it: joining it would not help.
+  Pty pty;
+  EXPECT_EQ(SerAccessHint(EACCES, pty.slave), "");
+}
+
+TEST(SerAccessHint, RefusedOpenSaysHowToGetAccess) {
+  testsupport::TTempDir dir("access-open");
+  const std::string path = DeviceFile(dir, "ttyUSB0", 0660, kOwnGroup);
+  ASSERT_FALSE(path.empty());
+  struct stat st {};
+  ASSERT_EQ(stat(path.c_str(), &st), 0);
+  const std::string g = GroupName(st.st_gid);
+  auto dev = std::make_shared<test::FakeDevice>();
+  dev->openRc = EACCES;
+  TSerComm comm;
+  comm.SetDeviceFactory([dev] { return dev; });
+  comm.SetDeviceName(path);
+  try {
+    comm.Open();
+    FAIL();
+  } catch (const ESerCommError& e) {
+    EXPECT_EQ(std::string(e.what()),
+              "Can't open specified device " + path +
+                  " (Error 13, Permission denied). Add your user to the group '" + g +
+                  "' (sudo usermod -aG " + g + " $USER) and log in again.");
+  }
+  EXPECT_FALSE(comm.IsOpen());
+}
+
 class PortNames : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -393,9 +476,20 @@ class PortNames : public ::testing::Test {
         unsetenv(name.c_str());
     }
   }
+  // Stands for the simulator that published `name`: holds its lock file in the (private)
+  // folder for the rest of the test.
+  void HoldLock(const std::string& name) {
+    std::filesystem::permissions(dir_, std::filesystem::perms::owner_all);
+    lock_ = open(PublishedLockPath(dir_, name).c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    ASSERT_EQ(flock(lock_, LOCK_EX | LOCK_NB), 0);
+  }
+  ~PortNames() override {
+    if (lock_ >= 0) close(lock_);
+  }
   std::vector<std::pair<std::string, std::optional<std::string>>> saved_;
   testsupport::TTempDir temp_{"serial-ports"};
   const std::string dir_ = temp_.Path().string();
+  int lock_ = -1;
 };
 
 TEST_F(PortNames, PublishedFolder) {
@@ -415,6 +509,7 @@ TEST_F(PortNames, Resolution) {
   EXPECT_EQ(ResolveDevicePath("null"), "/dev/null");
   EXPECT_EQ(ResolveDevicePath("nosuchport7"), "/dev/nosuchport7");
   std::filesystem::create_symlink("/dev/pts/999", dir_ + "/bootsim0");
+  HoldLock("bootsim0");
   EXPECT_EQ(ResolveDevicePath("bootsim0"), dir_ + "/bootsim0");
 }
 
@@ -422,6 +517,7 @@ TEST_F(PortNames, PublishedPortOpensByName) {
   setenv("LOADER_PORTS_DIR", dir_.c_str(), 1);
   Pty pty;
   std::filesystem::create_symlink(pty.slave, dir_ + "/bootsim0");
+  HoldLock("bootsim0");
   TSerPumpSynchronizer sync;
   TSerComm comm;
   comm.SetSynchronizer(&sync);
@@ -433,6 +529,7 @@ TEST_F(PortNames, PublishedPortOpensByName) {
   comm.Close();
   // A published name whose terminal has gone is reported by name.
   std::filesystem::remove(dir_ + "/bootsim0");
+  std::filesystem::rename(PublishedLockPath(dir_, "bootsim0"), PublishedLockPath(dir_, "bootsim1"));
   std::filesystem::create_symlink("/dev/pts/nonexistent", dir_ + "/bootsim1");
   comm.SetDeviceName("bootsim1");
   try {

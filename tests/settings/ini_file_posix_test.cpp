@@ -1,9 +1,12 @@
 // The POSIX INI writer's exact output, its atomic replacement of the file, the
 // executable-derived name and the missing registry.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/file.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <filesystem>
@@ -289,6 +292,111 @@ TEST(IniPosixTest, LongFileNameStillGetsItsTemporaryFile) {
   ini.WriteText("PortName", "Name", "COM3");
   EXPECT_EQ(ReadFile(path), "[PortName]\r\nName=COM3\r\n");
   EXPECT_EQ(FolderEntries(dir.Path()).size(), 1u);
+}
+
+// Whatever stands under the settings file's name but is not a regular file reads as no
+// settings at all (the window must start, so nothing may block: a FIFO without a writer
+// would wait forever in open) and is refused by a write, which leaves it as it was.
+struct NotAFileCase {
+  const char* label;
+  void (*make)(const std::string& path);
+};
+
+class IniNotAFileTest : public ::testing::TestWithParam<NotAFileCase> {};
+
+TEST_P(IniNotAFileTest, ReadsAsNoSettingsAndIsNotWritten) {
+  TTempDir dir;
+  const std::string path = dir.File("prog.ini");
+  GetParam().make(path);
+  const fs::file_status before = fs::status(path);
+  TIniFile ini(path);
+  EXPECT_FALSE(ini.SectionHasKeys("PortName"));
+  EXPECT_EQ(ini.ReadText("PortName", "Name", "COM1"), "COM1");
+  try {
+    ini.WriteText("PortName", "Name", "COM3");
+    ADD_FAILURE() << "the write went through";
+  } catch (const EIniFileException& e) {
+    EXPECT_EQ(std::string(e.what()), "Unable to write to " + path);
+  }
+  EXPECT_EQ(fs::status(path).type(), before.type());
+  EXPECT_EQ(FolderEntries(dir.Path()), std::vector<std::string>{"prog.ini"});
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, IniNotAFileTest,
+    ::testing::Values(
+        NotAFileCase{"Fifo", [](const std::string& p) { ASSERT_EQ(mkfifo(p.c_str(), 0600), 0); }},
+        NotAFileCase{"Folder", [](const std::string& p) { fs::create_directory(p); }},
+        NotAFileCase{"LinkToAnEndlessDevice",
+                     [](const std::string& p) { fs::create_symlink("/dev/zero", p); }}),
+    [](const ::testing::TestParamInfo<NotAFileCase>& info) { return info.param.label; });
+
+// A NUL byte ends what the store reads; a write would lose what follows it, so it is refused.
+TEST(IniPosixTest, ReadingStopsAtTheFirstNulAndAWriteKeepsTheFile) {
+  TTempDir dir;
+  const std::string path = dir.File("prog.ini");
+  const std::string before("[S]\r\nk=v\r\n\0j=w\r\n", 15);
+  WriteFile(path, before);
+  TIniFile ini(path);
+  EXPECT_EQ(ini.ReadText("S", "k", "fb"), "v");
+  EXPECT_EQ(ini.ReadText("S", "j", "fb"), "fb");
+  std::vector<std::string> keys;
+  ini.ListKeys("S", keys);
+  EXPECT_EQ(keys, std::vector<std::string>{"k"});
+  EXPECT_THROW(ini.WriteText("S", "k", "x"), EIniFileException);
+  EXPECT_EQ(ReadFile(path), before);
+}
+
+// What an interrupted write, or someone else, left under the temporary file's name is
+// removed by the next write and never written through.
+struct LeftOverCase {
+  const char* label;
+  void (*make)(const fs::path& temp, const fs::path& victim);
+};
+
+class IniLeftOverTempTest : public ::testing::TestWithParam<LeftOverCase> {};
+
+TEST_P(IniLeftOverTempTest, NextWriteReplacesIt) {
+  TTempDir dir;
+  const std::string path = dir.File("prog.ini");
+  WriteFile(path, "[A]\r\na=1\r\n");
+  WriteFile(dir.File("victim"), "mine");
+  GetParam().make(dir.Path() / ".prog.ini.tmp", dir.Path() / "victim");
+  TIniFile ini(path);
+  ini.WriteText("PortName", "Name", "COM3");
+  EXPECT_EQ(ReadFile(path), "[A]\r\na=1\r\n[PortName]\r\nName=COM3\r\n");
+  EXPECT_EQ(ReadFile(dir.File("victim")), "mine");
+  EXPECT_EQ(FolderEntries(dir.Path()), (std::vector<std::string>{"prog.ini", "victim"}));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, IniLeftOverTempTest,
+    ::testing::Values(
+        LeftOverCase{"HalfWrittenFile",
+                     [](const fs::path& t, const fs::path&) { WriteFile(t, "[PortName]\r\nNa"); }},
+        LeftOverCase{"LinkToAnotherFile",
+                     [](const fs::path& t, const fs::path& v) { fs::create_symlink(v, t); }},
+        LeftOverCase{"HardLinkToAnotherFile",
+                     [](const fs::path& t, const fs::path& v) { fs::create_hard_link(v, t); }},
+        LeftOverCase{"Fifo", [](const fs::path& t,
+                                const fs::path&) { ASSERT_EQ(mkfifo(t.c_str(), 0600), 0); }}),
+    [](const ::testing::TestParamInfo<LeftOverCase>& info) { return info.param.label; });
+
+// A temporary file that another writer holds locked is its write in progress: this write
+// gives up rather than take it over, and leaves both files alone.
+TEST(IniPosixTest, WriteInProgressElsewhereIsNotDisturbed) {
+  TTempDir dir;
+  const std::string path = dir.File("prog.ini");
+  WriteFile(path, "[A]\r\na=1\r\n");
+  const std::string temp = dir.File(".prog.ini.tmp");
+  WriteFile(temp, "[A]");
+  const int other = open(temp.c_str(), O_RDONLY | O_CLOEXEC);
+  ASSERT_GE(other, 0);
+  ASSERT_EQ(flock(other, LOCK_EX), 0);
+  EXPECT_THROW(TIniFile(path).WriteText("PortName", "Name", "COM3"), EIniFileException);
+  close(other);
+  EXPECT_EQ(ReadFile(path), "[A]\r\na=1\r\n");
+  EXPECT_EQ(ReadFile(temp), "[A]");
 }
 
 }  // namespace

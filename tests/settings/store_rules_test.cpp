@@ -111,4 +111,31 @@ TEST(TUiRegAccessTest, DefaultSetOfTheStoreIsAllAccessOnly) {
 }
 
 }  // namespace
+// Portable use keeps the file beside the program; an installed program in a folder its user
+// cannot write keeps it in the user's configuration folder.
+TEST(IniPlacesTest, BesideTheProgramUnlessItsFolderIsClosed) {
+  const auto posix = settings::IniPlaces("/usr/bin/loader", "/home/op/.config", "\\:/");
+  EXPECT_EQ(posix.beside, "/usr/bin/loader.ini");
+  EXPECT_EQ(posix.inUserDir, "/home/op/.config/loader/loader.ini");
+  const auto windows = settings::IniPlaces("C:\\Program Files\\Loader\\loader.exe",
+                                           "C:\\Users\\op\\AppData\\Roaming\\", "\\:/");
+  EXPECT_EQ(windows.inUserDir, "C:\\Users\\op\\AppData\\Roaming\\loader\\loader.ini");
+
+  struct TCase {
+    bool exists, writable;
+    const char* expected;
+  };
+  const TCase cases[] = {
+      {true, false, "/usr/bin/loader.ini"},  // an existing file is used where it is
+      {false, true, "/usr/bin/loader.ini"},  // a writable folder: portable use
+      {true, true, "/usr/bin/loader.ini"},
+      {false, false, "/home/op/.config/loader/loader.ini"},
+  };
+  for (const TCase& c : cases)
+    EXPECT_EQ(settings::ChooseIniPath(posix, c.exists, c.writable), c.expected)
+        << c.exists << c.writable;
+  const auto noUserDir = settings::IniPlaces("/usr/bin/loader", "", "\\:/");
+  EXPECT_EQ(settings::ChooseIniPath(noUserDir, false, false), "/usr/bin/loader.ini");
+}
+
 }  // namespace settings

@@ -30,6 +30,7 @@
 
 #include "boot_device.h"
 #include "bootsim_options.h"
+#include "port_publisher.h"
 #include "serial/port_names.h"
 
 namespace bootsim {
@@ -132,80 +133,6 @@ struct TPty {
     if (slave >= 0) close(slave);
     if (master >= 0) close(master);
   }
-};
-
-// ---- publishing the port for the loader's port list ---------------------------------
-
-class TPublisher {
- public:
-  ~TPublisher() { Withdraw(); }
-
-  // Returns the published name.
-  std::string Publish(const std::string& target, const std::string& wanted) {
-    dir_ = serial::PublishedPortsDir();
-    EnsurePrivateDir(dir_);
-    if (!wanted.empty()) {
-      if (!TryLink(target, wanted)) {
-        throw std::runtime_error("cannot publish as " + wanted + ": " + dir_ + "/" + wanted +
-                                 " is in use");
-      }
-      return name_;
-    }
-    for (int n = 0; n < 10000; ++n) {
-      if (TryLink(target, "bootsim" + std::to_string(n))) return name_;
-    }
-    throw std::runtime_error("no free bootsimN name in " + dir_);
-  }
-
-  void Withdraw() {
-    if (name_.empty()) return;
-    const std::string path = dir_ + "/" + name_;
-    char buf[4096];
-    const ssize_t n = readlink(path.c_str(), buf, sizeof buf - 1);
-    // Remove only our own link: a later simulator may have taken the name over.
-    if (n > 0 && std::string(buf, static_cast<std::size_t>(n)) == target_) unlink(path.c_str());
-    name_.clear();
-  }
-
-  const std::string& Dir() const { return dir_; }
-
- private:
-  static void EnsurePrivateDir(const std::string& dir) {
-    const auto slash = dir.find_last_of('/');
-    if (slash != std::string::npos && slash > 0) {
-      std::error_code ec;
-      std::filesystem::create_directories(dir.substr(0, slash), ec);
-    }
-    if (mkdir(dir.c_str(), 0700) != 0 && errno != EEXIST) ThrowErrno("mkdir " + dir);
-    struct stat st {};
-    if (lstat(dir.c_str(), &st) != 0) ThrowErrno("stat " + dir);
-    // A folder someone else owns or may write to could redirect the loader to
-    // another device.
-    if (!S_ISDIR(st.st_mode) || st.st_uid != getuid() || (st.st_mode & 022) != 0) {
-      throw std::runtime_error(dir + " is not a private folder of this user (use --no-publish)");
-    }
-  }
-
-  bool TryLink(const std::string& target, const std::string& name) {
-    const std::string path = dir_ + "/" + name;
-    for (int attempt = 0; attempt < 2; ++attempt) {
-      if (symlink(target.c_str(), path.c_str()) == 0) {
-        name_ = name;
-        target_ = target;
-        return true;
-      }
-      if (errno != EEXIST) ThrowErrno("symlink " + path);
-      // A link left by a simulator that was killed: its terminal is gone.
-      struct stat st {};
-      if (stat(path.c_str(), &st) == 0 || errno != ENOENT) return false;
-      unlink(path.c_str());
-    }
-    return false;
-  }
-
-  std::string dir_;
-  std::string name_;
-  std::string target_;
 };
 
 // ---- standard input as the power switch ----------------------------------------------
@@ -571,7 +498,10 @@ int Main(int argc, char** argv) {
     pty.Open();
     TPublisher publisher;
     std::string published;
-    if (options.publish) published = publisher.Publish(pty.slavePath, options.publishName);
+    if (options.publish) {
+      published =
+          publisher.Publish(serial::PublishedPortsDir(), pty.slavePath, options.publishName);
+    }
 
     std::printf("%s\n", pty.slavePath.c_str());
     std::fflush(stdout);

@@ -11,14 +11,15 @@ namespace cli {
 const char* const kUsageText =
     "usage: loader-cli convert FILE.hex\n"
     "       loader-cli flash --port PORT [--timeout SECONDS] FILE.hex\n"
-    "       loader-cli ports\n"
+    "       loader-cli ports [--long]\n"
     "\n"
     "convert  writes FILE.BIN into the current directory (an earlier one becomes FILE.BAK)\n"
     "         and prints its name\n"
     "flash    converts FILE.hex, opens PORT (a name from 'ports' or a device path), waits\n"
     "         for the device to be switched on and writes the image into it; --timeout is\n"
     "         how long to wait for each expected byte (default 30, 0 for ever)\n"
-    "ports    lists the serial ports, as the window's port menu does\n"
+    "ports    lists the serial ports, as the window's port menu does; -l, --long adds\n"
+    "         a tab and a description of each (device path, adapter)\n"
     "\n"
     "exit status: 0 done, 1 file, conversion or port error, 2 wrong reply from the device,\n"
     "3 no reply within the time-out, 64 usage error, 130 interrupted\n";
@@ -47,6 +48,7 @@ TCommand ParseCommandLine(const std::vector<std::string>& args) {
   std::vector<std::string> files;
   bool portGiven = false;
   bool timeoutGiven = false;
+  bool longGiven = false;
   for (std::size_t i = 1; i < args.size(); ++i) {
     const std::string& a = args[i];
     auto value = [&](const std::string& name) -> std::string {
@@ -63,6 +65,8 @@ TCommand ParseCommandLine(const std::vector<std::string>& args) {
     } else if (a == "--timeout" || a.rfind("--timeout=", 0) == 0) {
       c.timeout = ParseSeconds(value("--timeout"));
       timeoutGiven = true;
+    } else if (a == "-l" || a == "--long") {
+      longGiven = true;
     } else if (a == "--") {
       files.insert(files.end(), args.begin() + static_cast<std::ptrdiff_t>(i) + 1, args.end());
       break;
@@ -80,14 +84,16 @@ TCommand ParseCommandLine(const std::vector<std::string>& args) {
     throw EUsageError("unexpected argument '" + files[0] + "'");
   }
   if (verb == "convert") {
-    if (portGiven || timeoutGiven) throw EUsageError("convert takes no options");
+    if (portGiven || timeoutGiven || longGiven) throw EUsageError("convert takes no options");
     c.kind = TCommand::TKind::Convert;
   } else if (verb == "flash") {
     if (!portGiven) throw EUsageError("flash needs --port PORT");
+    if (longGiven) throw EUsageError("--long belongs to ports");
     c.kind = TCommand::TKind::Flash;
   } else if (verb == "ports") {
-    if (portGiven || timeoutGiven) throw EUsageError("ports takes no options");
+    if (portGiven || timeoutGiven) throw EUsageError("ports takes no option but --long");
     c.kind = TCommand::TKind::Ports;
+    c.longListing = longGiven;
   } else {
     throw EUsageError("unknown command '" + verb + "'");
   }

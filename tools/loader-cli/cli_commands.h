@@ -30,6 +30,7 @@ struct TCommand {
   std::string file;
   std::string port;
   std::chrono::seconds timeout{30};  // 0: wait for ever, as the window does
+  bool longListing = false;          // ports: each name with its description
 };
 
 extern const char* const kUsageText;
@@ -45,6 +46,7 @@ std::string MissingFileText(const std::string& path);
 
 int RunConvert(const std::string& file, std::ostream& out, std::ostream& err);
 int RunFlash(const TCommand& command, std::ostream& out, std::ostream& err, bool errIsTerminal);
-int RunPorts(std::ostream& out);
+// Names only, or with `longListing` "NAME<TAB>DESCRIPTION" lines.
+int RunPorts(std::ostream& out, bool longListing);
 
 }  // namespace cli

@@ -2,6 +2,7 @@
 // threads hand their reports to this thread through a pump synchronizer, so the engine
 // runs exactly as in the window: on one thread, one notification at a time.
 #include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <filesystem>
 #include <optional>
@@ -10,6 +11,7 @@
 #include "cli_platform.h"
 #include "cli_progress.h"
 #include "engine/transfer_engine.h"
+#include "oh2b/oh2b.h"
 #include "serial/ser_comm.h"
 #include "serial/ser_pump.h"
 #include "session/timer.h"
@@ -91,9 +93,13 @@ int RunFlash(const TCommand& command, std::ostream& out, std::ostream& err, bool
   // Declared first, destroyed last: everything below may hand calls to it.
   serial::TSerPumpSynchronizer sync;
   bool interrupted = false;
+  // Seen at once by a conversion in progress (this thread is busy then, not pumping).
+  std::atomic<bool> interruptRequested{false};
   // Before the serial threads exist, so that they inherit the blocked signals.
-  TInterruptWatch interrupts(
-      [&sync, &interrupted] { sync.Synchronize([&interrupted] { interrupted = true; }); });
+  TInterruptWatch interrupts([&sync, &interrupted, &interruptRequested] {
+    interruptRequested = true;
+    sync.Synchronize([&interrupted] { interrupted = true; });
+  });
 
   serial::TSerComm comm;
   serial::ApplyLoaderSettings(comm);
@@ -112,6 +118,8 @@ int RunFlash(const TCommand& command, std::ostream& out, std::ostream& err, bool
     }
   });
   const engine::TransferEngine& engine = transfer.Engine();
+  transfer.Engine().SetConversionCancel(
+      [&interruptRequested] { return interruptRequested.load(); });
 
   // Closes the port before the synchronizer lets go of the interrupt watch.
   auto finish = [&](int status) {
@@ -124,6 +132,10 @@ int RunFlash(const TCommand& command, std::ostream& out, std::ostream& err, bool
 
   try {
     transfer.Start(command.file);
+  } catch (const oh2b::EConvertCancelled&) {
+    progress.ClearLine();
+    err << "loader-cli: interrupted; nothing sent" << std::endl;
+    return finish(kExitInterrupted);
   } catch (const std::exception& e) {
     progress.ClearLine();
     err << ErrorText(e.what()) << '\n';

@@ -1,0 +1,85 @@
+// The transfer session: joins the transfer engine to the serial port component, for the
+// window and for loader-cli alike. It is the engine's transport, receives the component's
+// notifications and errors, and keeps the one clock the transfer has: a device that stops
+// answering in the middle of a transfer ends it instead of leaving it waiting for good.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <exception>
+#include <functional>
+#include <stdexcept>
+#include <string>
+
+#include "engine/transfer_engine.h"
+#include "serial/ser_comm.h"
+#include "session/timer.h"
+
+namespace session {
+
+// How long the device may take to answer a packet once the handshake has begun. Its
+// slowest answer (a 131-byte block and its echo at 10400 bit/s) takes about 0.26 s.
+inline constexpr std::chrono::milliseconds kReplyLimit{5000};
+
+// The port failed under the session (an adapter pulled): "Потеряна связь с портом %s. %s",
+// the port's name and the component's own text.
+class EPortLost : public std::runtime_error {
+ public:
+  EPortLost(std::string port, std::string detail);
+  const std::string& Port() const { return port_; }
+  const std::string& Detail() const { return detail_; }
+
+ private:
+  std::string port_;
+  std::string detail_;
+};
+
+// Shows an error to the operator (the window's error display, loader-cli's message).
+using TErrorDisplay = std::function<void(const std::exception& error)>;
+
+class TTransferSession : private engine::ITransport {
+ public:
+  // Takes over comm's received-data notification and error display; comm, controls and
+  // timer outlive the session.
+  TTransferSession(serial::TSerComm& comm, engine::IControls& controls, ITimer& timer,
+                   TErrorDisplay display);
+  ~TTransferSession() override;
+  TTransferSession(const TTransferSession&) = delete;
+  TTransferSession& operator=(const TTransferSession&) = delete;
+
+  engine::TransferEngine& Engine() { return engine_; }
+  const engine::TransferEngine& Engine() const { return engine_; }
+
+  // The start action (see TransferEngine::Start); errors propagate.
+  void Start(const std::string& hexFileName);
+  // Window destruction: the image is released and the clock stopped.
+  void Release();
+
+  // Packets written so far, and bytes read since the last one (the echo of the finish
+  // command shows that it has left before the port is closed).
+  std::int64_t Writes() const { return writes_; }
+  std::int64_t ReadSinceWrite() const { return readSinceWrite_; }
+
+ private:
+  // engine::ITransport
+  bool PortChosen() const override;
+  bool IsOpen() const override;
+  void Open() override;
+  int WriteData(const void* p, int n) override;
+  int ReadData(void* p, int n) override;
+
+  void RxChar(std::int32_t count);
+  void ComponentError(const std::exception& error);
+  void FollowEngine();
+  void ReplyLimitPassed();
+
+  serial::TSerComm& comm_;
+  ITimer& timer_;
+  TErrorDisplay display_;
+  engine::TransferEngine engine_;
+  std::int64_t writes_ = 0;
+  std::int64_t readSinceWrite_ = 0;
+  std::int64_t writesTimed_ = 0;  // writes_ when the clock was last set
+};
+
+}  // namespace session

@@ -1,0 +1,114 @@
+// Choosing a port from the port menu, with a pseudo-terminal standing in for a real port.
+#include <fcntl.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <stdexcept>
+
+#include "recording_face.h"
+
+namespace {
+
+using windowtest::WindowLogicTest;
+using Log = std::vector<std::string>;
+
+// A pseudo-terminal whose slave end stands in for a serial port.
+class TPty {
+ public:
+  TPty() : master_(posix_openpt(O_RDWR | O_NOCTTY)) {
+    const bool ok = master_ >= 0 && grantpt(master_) == 0 && unlockpt(master_) == 0;
+    if (!ok || ptsname(master_) == nullptr) throw std::runtime_error("no pseudo-terminal");
+    slavePath_ = ptsname(master_);
+  }
+  ~TPty() { close(master_); }
+  TPty(const TPty&) = delete;
+  TPty& operator=(const TPty&) = delete;
+  const std::string& SlavePath() const { return slavePath_; }
+
+ private:
+  int master_;
+  std::string slavePath_;
+};
+
+constexpr const char* kBroken = "/nonexistent-dir/ttyNope";
+
+class PortChoiceTest : public WindowLogicTest {
+ protected:
+  TPty pty;
+  int opened = 0;
+  int closed = 0;
+
+  window::TMainWindow& CreateWithPorts() {
+    ports = {{pty.SlavePath(), "pty"}, {kBroken, "gone"}};
+    window::TMainWindow& w = Create();
+    w.SerComm1().SetOnOpen([this](serial::TSerCustomComm&) { ++opened; });
+    w.SerComm1().SetOnClose([this](serial::TSerCustomComm&) { ++closed; });
+    return w;
+  }
+};
+
+struct TChoiceCase {
+  const char* name;
+  const char* port;  // nullptr: the pseudo-terminal
+  bool writable;     // the settings file can be written
+};
+
+class PortChoiceCaseTest : public PortChoiceTest,
+                           public ::testing::WithParamInterface<TChoiceCase> {};
+
+TEST_P(PortChoiceCaseTest, OpensShowsAndSavesTheChosenPort) {
+  const auto [name, chosen, writable] = GetParam();
+  if (!writable) ini = dir.File("missing/loader.ini");
+  window::TMainWindow& w = CreateWithPorts();
+  const std::string port = chosen ? chosen : pty.SlavePath();
+  const bool opens = chosen == nullptr;
+  w.PortMenuItemClick(port);
+  EXPECT_EQ(w.SerComm1().IsOpen(), opens);
+  EXPECT_EQ(w.SerComm1().DeviceName(), chosen == kBroken || opens ? port : "COM%d");
+  // A failed open skips the rest: the pane stays as it was and nothing is saved. A failed
+  // write leaves the port switched, open and shown.
+  Log expected;
+  if (opens) expected.push_back("SetPortPane " + port + "|pty");
+  if (!writable) expected.push_back("ShowBox error Unable to write to " + ini + ".");
+  if (chosen == kBroken)
+    expected.push_back(std::string("ShowBox error Specified device not found (") + kBroken + ").");
+  EXPECT_EQ(face.log, expected);
+  EXPECT_EQ(Ini(), opens && writable ? "[PortName]\nName=" + port + "\n" : "");
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, PortChoiceCaseTest,
+                         ::testing::Values(TChoiceCase{"Listed", nullptr, true},
+                                           TChoiceCase{"NotListed", "/dev/ttyNotListed", true},
+                                           TChoiceCase{"FailsToOpen", kBroken, true},
+                                           TChoiceCase{"WriteFails", nullptr, false}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(PortChoiceTest, ChoosingTheSamePortAgainReopensIt) {
+  window::TMainWindow& w = CreateWithPorts();
+  w.PortMenuItemClick(pty.SlavePath());
+  w.PortMenuItemClick(pty.SlavePath());
+  EXPECT_TRUE(w.SerComm1().IsOpen());
+  EXPECT_EQ(opened, 2);
+  EXPECT_EQ(closed, 1);
+}
+
+// Whether this process holds a descriptor on the given device.
+bool HoldsDevice(const std::string& device) {
+  std::error_code error;
+  for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd", error)) {
+    std::error_code ignored;
+    if (std::filesystem::read_symlink(entry.path(), ignored) == device) return true;
+  }
+  return false;
+}
+
+TEST_F(PortChoiceTest, DestroyingTheWindowClosesThePort) {
+  CreateWithPorts().PortMenuItemClick(pty.SlavePath());
+  EXPECT_TRUE(HoldsDevice(pty.SlavePath()));
+  sync.Shutdown();
+  win.reset();
+  EXPECT_FALSE(HoldsDevice(pty.SlavePath()));
+}
+
+}  // namespace

@@ -1,0 +1,56 @@
+// The status line's texts after a transfer.
+#include "window/status_text.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+struct TNoticeCase {
+  std::uint64_t bytes;
+  double seconds;
+  const char* expected;
+};
+
+TEST(StatusText, FinishedNoticeSaysFileSizeAndTime) {
+  const TNoticeCase cases[] = {
+      {3072, 3.14, "Загружено: blink.hex, 3072 байта, 3,1 с"},
+      {1, 0.04, "Загружено: blink.hex, 1 байт, 0,0 с"},
+      {12, 0.05, "Загружено: blink.hex, 12 байт, 0,1 с"},
+      {600, 59.96, "Загружено: blink.hex, 600 байт, 60,0 с"},
+      {0, -1.0, "Загружено: blink.hex, 0 байт, 0,0 с"},
+  };
+  for (const TNoticeCase& c : cases)
+    EXPECT_EQ(window::FinishedNotice("blink.hex", c.bytes, c.seconds), c.expected) << c.bytes;
+}
+
+TEST(StatusText, StopReasonNamesWhatWasAwaitedAndWhatCame) {
+  using engine::TOutcome;
+  struct TCase {
+    TOutcome outcome;
+    engine::TStopDetail stop;
+    const char* expected;
+  };
+  const TCase cases[] = {
+      {TOutcome::ErrorStop,
+       {engine::tsAwaitBlockSum, 3, 0x0180, 0x5A, true, 0x12},
+       "Ошибка ответа: блок 3 (0x0180), ожидалось 0x5A, получено 0x12"},
+      {TOutcome::ErrorStop,
+       {engine::tsAwaitPageAck, -1, 0x0200, 0xAA, true, 0x00},
+       "Ошибка ответа: команда страницы 0x0200, ожидалось 0xAA, получено 0x00"},
+      {TOutcome::ErrorStop,
+       {engine::tsAwaitDevice, -1, 0, 0x55, true, 0x7E},
+       "Ошибка ответа: включение устройства, ожидалось 0x55, получено 0x7E"},
+      {TOutcome::NoReply,
+       {engine::tsAwaitHandshakeAck, -1, 0, 0xAA, false, 0},
+       "Нет ответа от устройства: рукопожатие"},
+  };
+  for (const TCase& c : cases) EXPECT_EQ(window::StopReason(c.outcome, c.stop), c.expected);
+}
+
+TEST(StatusText, FirstLineStopsAtEitherLineEnd) {
+  EXPECT_EQ(window::FirstLine("one\r\ntwo"), "one");
+  EXPECT_EQ(window::FirstLine("one\ntwo"), "one");
+  EXPECT_EQ(window::FirstLine("only"), "only");
+}
+
+}  // namespace
