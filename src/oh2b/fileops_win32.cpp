@@ -97,7 +97,7 @@ InputFile::~InputFile() {
 }
 
 ErrorCode InputFile::Open(const std::string& path) {
-  // CreateFileA refuses a directory with "Access is denied"; say what it is instead.
+  // CreateFileW refuses a directory with "Access is denied"; say what it is instead.
   if (KindOf(path) == FileKind::kDirectory) return kIsDirectory;
   const HANDLE file = ::CreateFileW(W(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
                                     OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);

@@ -21,21 +21,22 @@ std::string ExecutablePath() {
 }
 
 std::string UserConfigDir() {
-  char buf[MAX_PATH + 1];
-  const DWORD n = GetEnvironmentVariableA("APPDATA", buf, sizeof buf);
-  if (n == 0 || n >= sizeof buf) return {};
-  return std::string(buf, n);
+  // A user name in Cyrillic is in this path: read it wide, not in the ANSI code page.
+  wchar_t buf[32768];
+  const DWORD n = GetEnvironmentVariableW(L"APPDATA", buf, sizeof buf / sizeof buf[0]);
+  if (n == 0 || n >= sizeof buf / sizeof buf[0]) return {};
+  return platform::WideToUtf8(std::wstring_view(buf, n));
 }
 
 bool PathExists(const std::string& path) {
-  return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+  return GetFileAttributesW(platform::Utf8ToWide(path).c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
 // Folder permissions on Windows are lists, not bits: the only sure test is to make a file.
 bool FolderWritable(const std::string& folder) {
-  char name[MAX_PATH + 1];
-  if (GetTempFileNameA(folder.c_str(), "ini", 0, name) == 0) return false;
-  DeleteFileA(name);
+  wchar_t name[MAX_PATH + 1];
+  if (GetTempFileNameW(platform::Utf8ToWide(folder).c_str(), L"ini", 0, name) == 0) return false;
+  DeleteFileW(name);
   return true;
 }
 
@@ -44,7 +45,7 @@ void MakeFolderFor(const std::string& file) {
   if (slash == std::string::npos) return;
   const std::string folder = file.substr(0, slash);
   // One level is enough: %APPDATA% itself exists.
-  CreateDirectoryA(folder.c_str(), nullptr);
+  CreateDirectoryW(platform::Utf8ToWide(folder).c_str(), nullptr);
 }
 
 // A drive ends with ':', a folder with '\'; Windows takes '/' for '\' as well.
