@@ -39,6 +39,9 @@ class PortChoiceTest : public WindowLogicTest {
   int opened = 0;
   int closed = 0;
 
+  // The window closes its port when it goes; the counters must still be there then.
+  void TearDown() override { win.reset(); }
+
   window::TMainWindow& CreateWithPorts() {
     ports = {{pty.SlavePath(), "pty"}, {kBroken, "gone"}};
     window::TMainWindow& w = Create();
