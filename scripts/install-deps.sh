@@ -5,7 +5,8 @@ set -euo pipefail
 
 base=(cmake g++ make ninja-build libgtest-dev pkg-config)
 gui=(qt6-base-dev qt6-base-dev-tools libgl-dev xvfb xdotool imagemagick)
-wine=(g++-mingw-w64-x86-64-posix wine wine64)
+# locales: the Cyrillic code page case under Wine needs ru_RU.UTF-8 generated.
+wine=(g++-mingw-w64-x86-64-posix wine wine64 locales)
 # Clang and its runtime libraries, libFuzzer's among them.
 fuzz=(clang-14 libclang-rt-14-dev)
 zip=(zip)
