@@ -36,7 +36,8 @@ void TransferEngine::Start(const std::string& hexFileName) {
   // The converter renames and recreates the image file, so ours must be closed first.
   CloseImage();
   try {
-    OpenImage(oh2b::HexToBin(hexFileName, conversionCancel_), hexFileName);
+    OpenImage(oh2b::HexToBin(hexFileName, oh2b::THexOptions{checkRecords_, conversionCancel_}),
+              hexFileName);
   } catch (...) {
     // Nothing is left to send: a device answering an earlier start must not find
     // the engine still waiting.

@@ -99,6 +99,11 @@ class TransferEngine {
     conversionCancel_ = std::move(cancelled);
   }
 
+  // Start refuses a HEX file whose records are not sound (byte count against the line's
+  // length, checksum) with oh2b::ERecordCheckError. Off by default: the window converts
+  // hand-edited files as they are.
+  void SetRecordChecks(bool on) { checkRecords_ = on; }
+
   // The received-data notification: count bytes are waiting (never 0). Reads at
   // most kTxBufferSize of them; the rest wait for the next notification. A
   // transport error propagates; the bytes of this call not yet handled are lost.
@@ -170,6 +175,7 @@ class TransferEngine {
   std::uint64_t imageSize_ = 0;
   TStopDetail lastStop_;
   std::function<bool()> conversionCancel_;
+  bool checkRecords_ = false;
 };
 
 }  // namespace engine

@@ -456,9 +456,10 @@ TEST_F(EngineTest, PortOpenFailureLeavesTheEngineWaitingWithItsImage) {
 
 struct FailedStartCase {
   const char* name;
-  bool earlierStart;       // the engine was waiting for the device from an earlier start
-  bool brokenHex;          // a conversion error, else a HEX file that does not exist
-  bool cancelled = false;  // a good HEX file whose conversion is cancelled
+  bool earlierStart;         // the engine was waiting for the device from an earlier start
+  bool brokenHex;            // a conversion error, else a HEX file that does not exist
+  bool cancelled = false;    // a good HEX file whose conversion is cancelled
+  bool badChecksum = false;  // a wrong checksum, with the record checks on
 };
 
 class FailedStartTest : public EngineTest, public ::testing::WithParamInterface<FailedStartCase> {};
@@ -477,12 +478,20 @@ TEST_P(FailedStartTest, NoImageMeansNoWait) {
     hex = WriteHex(Pattern(600), "good.hex");
     engine.SetConversionCancel([] { return true; });
   }
+  if (c.badChecksum) {
+    hex = (dir_ / "corrupt.hex").string();
+    std::ofstream(hex) << ":0100000011EE\r\n:0100010022DD\r\n";
+    engine.SetRecordChecks(true);
+  }
   try {
     engine.Start(hex);
     FAIL() << "no error";
   } catch (const oh2b::EConvertCancelled& e) {
     EXPECT_TRUE(c.cancelled);
     EXPECT_STREQ(e.what(), "Conversion cancelled");
+  } catch (const oh2b::ERecordCheckError& e) {
+    EXPECT_TRUE(c.badChecksum);
+    EXPECT_EQ(e.Line(), 2u);
   } catch (const oh2b::EConvertError& e) {
     EXPECT_TRUE(c.brokenHex);
     EXPECT_STREQ(e.what(), "'$ZZ' is not a valid integer value");
@@ -506,14 +515,15 @@ TEST_P(FailedStartTest, NoImageMeansNoWait) {
   EXPECT_EQ(log, c.earlierStart ? Log{"prompt off"} : Log{});
 }
 
-INSTANTIATE_TEST_SUITE_P(Cases, FailedStartTest,
-                         ::testing::Values(FailedStartCase{"MissingHexWhileWaiting", true, false},
-                                           FailedStartCase{"BrokenHexWhileWaiting", true, true},
-                                           FailedStartCase{"MissingHexFirstStart", false, false},
-                                           FailedStartCase{"BrokenHexFirstStart", false, true},
-                                           FailedStartCase{"CancelledWhileWaiting", true, false,
-                                                           true}),
-                         [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(
+    Cases, FailedStartTest,
+    ::testing::Values(FailedStartCase{"MissingHexWhileWaiting", true, false},
+                      FailedStartCase{"BrokenHexWhileWaiting", true, true},
+                      FailedStartCase{"MissingHexFirstStart", false, false},
+                      FailedStartCase{"BrokenHexFirstStart", false, true},
+                      FailedStartCase{"CancelledWhileWaiting", true, false, true},
+                      FailedStartCase{"CheckedBadChecksumWhileWaiting", true, false, false, true}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 struct WriteFailureCase {
   const char* name;
