@@ -20,7 +20,6 @@ constexpr std::uint8_t kPageCommand = 0x11;
 constexpr std::uint8_t kDataBlock = 0x22;
 constexpr std::uint8_t kFinishCommand = 0x99;
 constexpr int kCommandLength = 3;
-constexpr int kBlocksPerPage = 4;
 
 }  // namespace
 

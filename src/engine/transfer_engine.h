@@ -80,6 +80,16 @@ class TransferEngine {
  public:
   static constexpr int kTxBufferSize = 1024;
   static constexpr int kBlockSize = 128;
+  static constexpr int kBlocksPerPage = 4;
+
+  // What a transfer of an image of imageSize bytes sends, for a preview: a data block per
+  // 128 bytes and a closing short or empty one, each four opened by a page command.
+  static constexpr std::uint64_t BlocksFor(std::uint64_t imageSize) {
+    return imageSize / kBlockSize + 1;
+  }
+  static constexpr std::uint64_t PageCommandsFor(std::uint64_t imageSize) {
+    return (BlocksFor(imageSize) + kBlocksPerPage - 1) / kBlocksPerPage;
+  }
 
   TransferEngine(ITransport& transport, IControls& controls);
   ~TransferEngine();

@@ -142,6 +142,13 @@ TEST_P(TransferTest, SendsEveryBlockAndFinishes) {
   EXPECT_EQ(engine.Outcome(), TOutcome::Finished);
   EXPECT_EQ(engine.TransferState(), engine::tsIdle);
   EXPECT_FALSE(engine.HasImage());
+  // The preview of a transfer (loader-cli flash --dry-run) counts what was sent.
+  const auto sent = [this](std::uint8_t kind) {
+    return static_cast<std::uint64_t>(std::count_if(
+        line.packets.begin(), line.packets.end(), [kind](const Bytes& p) { return p[0] == kind; }));
+  };
+  EXPECT_EQ(sent(0x22), TransferEngine::BlocksFor(size));
+  EXPECT_EQ(sent(0x11), TransferEngine::PageCommandsFor(size));
 
   // Progress: the total, 0, then one step per block; the last block one above the total.
   const std::size_t total = size / 128;
