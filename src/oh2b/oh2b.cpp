@@ -285,8 +285,8 @@ class Converter {
     if (line[0] != ':') return;
     switch (type) {
       case 0x00: {
-        const std::uint8_t dataSum = HandleData(line);
-        if (check) CheckSum(line, &dataSum);
+        const std::uint32_t recordSum = HandleData(line);
+        if (check) CheckSum(line, &recordSum);
         return;
       }
       case 0x02:
@@ -312,7 +312,7 @@ class Converter {
                     line.size(), kEmptyRecordLength);
       ThrowCheck(detail);
     }
-    const std::uint32_t count = ParseHex(line.substr(1, 2));
+    const std::uint32_t count = SumPairs(line.substr(1, 2));
     const std::size_t needed = kEmptyRecordLength + 2 * std::size_t{count};
     if (line.size() != needed) {
       std::snprintf(detail, sizeof detail,
@@ -323,15 +323,16 @@ class Converter {
   }
 
   // After the record is converted, so that a bad digit in a converted field keeps the
-  // converter's own text. dataSum: the data bytes' sum, when the conversion has added
-  // them up already. The length has been checked: the checksum is the last pair.
-  void CheckSum(std::string_view line, const std::uint8_t* dataSum) {
+  // converter's own text. recordSum: the sum of the bytes before the checksum, when the
+  // conversion has added them up already. The length has been checked: the checksum is
+  // the last pair.
+  void CheckSum(std::string_view line, const std::uint32_t* recordSum) {
     const std::size_t checksumAt = line.size() - 2;
-    std::uint32_t sum = SumPairs(line.substr(1, 8));  // byte count, address and type
-    sum += dataSum != nullptr ? *dataSum : SumPairs(line.substr(9, checksumAt - 9));
-    const std::uint32_t checksum = ParseHex(line.substr(checksumAt, 2));
-    const auto wanted = static_cast<std::uint8_t>(0x100 - (sum & 0xFF));
-    if (checksum != wanted) {
+    const std::uint32_t sum =
+        recordSum != nullptr ? *recordSum : SumPairs(line.substr(1, checksumAt - 1));
+    const std::uint32_t checksum = SumPairs(line.substr(checksumAt, 2));
+    if (((sum + checksum) & 0xFF) != 0) {
+      const auto wanted = static_cast<std::uint8_t>(0x100 - (sum & 0xFF));
       char detail[64];
       std::snprintf(detail, sizeof detail, "checksum 0x%02X, the record sums to 0x%02X",
                     static_cast<unsigned>(checksum), static_cast<unsigned>(wanted));
@@ -339,9 +340,20 @@ class Converter {
     }
   }
 
+  // The sum of the bytes written as digit pairs; a pair that is no hexadecimal number
+  // stops with the conversion error. One test for all pairs: this runs for every line.
   static std::uint32_t SumPairs(std::string_view digits) {
     std::uint32_t sum = 0;
-    for (std::size_t i = 0; i + 1 < digits.size(); i += 2) sum += ParseHex(digits.substr(i, 2));
+    std::uint8_t bad = 0;
+    for (std::size_t i = 0; i + 1 < digits.size(); i += 2) {
+      const std::uint8_t high = kHexDigit[static_cast<unsigned char>(digits[i])];
+      const std::uint8_t low = kHexDigit[static_cast<unsigned char>(digits[i + 1])];
+      bad |= high | low;
+      sum += (std::uint32_t{high} << 4) + low;
+    }
+    if ((bad & kBadDigit) != 0) {
+      for (std::size_t i = 0; i + 1 < digits.size(); i += 2) ParseHex(digits.substr(i, 2));
+    }
     return sum;
   }
 
@@ -351,9 +363,11 @@ class Converter {
         detail);
   }
 
-  // Returns the sum of the record's data bytes, for the checksum.
-  std::uint8_t HandleData(std::string_view line) {
-    const std::uint64_t target = std::uint64_t{baseAddress_} + ParseHex(line.substr(3, 4));
+  // Returns the sum of the record's bytes before the checksum (the type, 0, adds nothing),
+  // so that checking it costs no second reading of the digits.
+  std::uint32_t HandleData(std::string_view line) {
+    const std::uint32_t address = ParseHex(line.substr(3, 4));
+    const std::uint64_t target = std::uint64_t{baseAddress_} + address;
     if (target > image_.End()) {
       image_.Fill(target - image_.End());
     } else {
@@ -365,13 +379,13 @@ class Converter {
     RequireLength(line, 9 + 2 * std::size_t{count});
     std::array<std::uint8_t, 255> bytes;
     const char* digits = line.data() + 9;
-    std::uint8_t sum = 0;
+    std::uint32_t sum = count + (address >> 8) + (address & 0xFF);
     for (std::uint32_t i = 0; i < count; ++i, digits += 2) {
       const std::uint8_t high = kHexDigit[static_cast<unsigned char>(digits[0])];
       const std::uint8_t low = kHexDigit[static_cast<unsigned char>(digits[1])];
       if (((high | low) & kBadDigit) != 0) ThrowConvertError(std::string_view(digits, 2));
       bytes[i] = static_cast<std::uint8_t>((high << 4) | low);
-      sum = static_cast<std::uint8_t>(sum + bytes[i]);
+      sum += bytes[i];
     }
     image_.Write(bytes.data(), count);
     return sum;
