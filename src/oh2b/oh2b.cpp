@@ -306,19 +306,17 @@ class Converter {
   // Before the record is converted, so that no field is read from past its end and a
   // line cut short or run together with the next is named as such.
   void CheckLength(std::string_view line) {
-    char detail[96];
     if (line.size() < kEmptyRecordLength) {
-      std::snprintf(detail, sizeof detail, "record too short: %zu of at least %zu characters",
-                    line.size(), kEmptyRecordLength);
-      ThrowCheck(detail);
+      ThrowCheck("record too short: " + std::to_string(line.size()) + " of at least " +
+                 std::to_string(kEmptyRecordLength) + " characters");
     }
     const std::uint32_t count = SumPairs(line.substr(1, 2));
     const std::size_t needed = kEmptyRecordLength + 2 * std::size_t{count};
     if (line.size() != needed) {
-      std::snprintf(detail, sizeof detail,
-                    "byte count 0x%02X needs %zu characters, the line has %zu",
-                    static_cast<unsigned>(count), needed, line.size());
-      ThrowCheck(detail);
+      char hexCount[8];
+      std::snprintf(hexCount, sizeof hexCount, "0x%02X", static_cast<unsigned>(count));
+      ThrowCheck("byte count " + std::string(hexCount) + " needs " + std::to_string(needed) +
+                 " characters, the line has " + std::to_string(line.size()));
     }
   }
 
