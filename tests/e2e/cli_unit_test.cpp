@@ -5,7 +5,6 @@
 
 #include "cli_commands.h"
 #include "cli_progress.h"
-#include "oh2b/oh2b.h"
 
 namespace cli {
 namespace {
@@ -78,18 +77,6 @@ TEST(CommandLine, RecordChecksAndDryRun) {
       {"flash", "--dry-run", "a.hex"},
   };
   for (const auto& args : rejected) EXPECT_THROW(ParseCommandLine(args), EUsageError);
-}
-
-TEST(ErrorText, ConversionErrorsNameFileAndLine) {
-  const oh2b::EConvertError badDigit("'$nt' is not a valid integer value", 7);
-  const oh2b::ERecordError tooShort("Line 3 of \"/w/fw.hex\" is too short for its record", 3,
-                                    "record too short for its type");
-  const oh2b::EFOpenError unreadable("Cannot open file \"/w/fw.hex\". Permission denied");
-  EXPECT_EQ(ConversionErrorText("fw.hex", badDigit),
-            "fw.hex:7: '$nt' is not a valid integer value.");
-  EXPECT_EQ(ConversionErrorText("fw.hex", tooShort), "fw.hex:3: record too short for its type.");
-  EXPECT_EQ(ConversionErrorText("fw.hex", unreadable),
-            "Cannot open file \"/w/fw.hex\". Permission denied.");
 }
 
 TEST(ErrorText, AppendsAFullStopAsTheWindowDoes) {
