@@ -20,7 +20,6 @@ constexpr std::uint8_t kPageCommand = 0x11;
 constexpr std::uint8_t kDataBlock = 0x22;
 constexpr std::uint8_t kFinishCommand = 0x99;
 constexpr int kCommandLength = 3;
-constexpr int kBlocksPerPage = 4;
 
 }  // namespace
 
@@ -36,7 +35,8 @@ void TransferEngine::Start(const std::string& hexFileName) {
   // The converter renames and recreates the image file, so ours must be closed first.
   CloseImage();
   try {
-    OpenImage(oh2b::HexToBin(hexFileName, conversionCancel_), hexFileName);
+    OpenImage(oh2b::HexToBin(hexFileName, oh2b::THexOptions{checkRecords_, conversionCancel_}),
+              hexFileName);
   } catch (...) {
     // Nothing is left to send: a device answering an earlier start must not find
     // the engine still waiting.

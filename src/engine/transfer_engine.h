@@ -80,6 +80,16 @@ class TransferEngine {
  public:
   static constexpr int kTxBufferSize = 1024;
   static constexpr int kBlockSize = 128;
+  static constexpr int kBlocksPerPage = 4;
+
+  // What a transfer of an image of imageSize bytes sends, for a preview: a data block per
+  // 128 bytes and a closing short or empty one, each four opened by a page command.
+  static constexpr std::uint64_t BlocksFor(std::uint64_t imageSize) {
+    return imageSize / kBlockSize + 1;
+  }
+  static constexpr std::uint64_t PageCommandsFor(std::uint64_t imageSize) {
+    return (BlocksFor(imageSize) + kBlocksPerPage - 1) / kBlocksPerPage;
+  }
 
   TransferEngine(ITransport& transport, IControls& controls);
   ~TransferEngine();
@@ -98,6 +108,11 @@ class TransferEngine {
   void SetConversionCancel(std::function<bool()> cancelled) {
     conversionCancel_ = std::move(cancelled);
   }
+
+  // Start refuses a HEX file whose records are not sound (byte count against the line's
+  // length, checksum) with oh2b::ERecordCheckError. Off by default: the window converts
+  // hand-edited files as they are.
+  void SetRecordChecks(bool on) { checkRecords_ = on; }
 
   // The received-data notification: count bytes are waiting (never 0). Reads at
   // most kTxBufferSize of them; the rest wait for the next notification. A
@@ -170,6 +185,7 @@ class TransferEngine {
   std::uint64_t imageSize_ = 0;
   TStopDetail lastStop_;
   std::function<bool()> conversionCancel_;
+  bool checkRecords_ = false;
 };
 
 }  // namespace engine

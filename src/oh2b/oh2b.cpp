@@ -237,32 +237,43 @@ class ImageWriter {
   std::uint64_t filePos_ = 0;   // the file's own position, to spare seeks
 };
 
+// A record with no data: mark, byte count, address, type and checksum.
+constexpr std::size_t kEmptyRecordLength = 11;
+
 class Converter {
  public:
-  Converter(const std::string& hexPath, ImageWriter& image, const CancelPoll& poll)
-      : hexPath_(hexPath), image_(image), poll_(poll) {}
+  Converter(const std::string& hexPath, ImageWriter& image, const CancelPoll& poll,
+            bool checkRecords)
+      : hexPath_(hexPath), image_(image), poll_(poll), checkRecords_(checkRecords) {}
 
   // text holds no NUL: ReadText ends it at the first.
   void HandleText(std::string_view text) {
     const char* p = text.data();
     const char* const end = p + text.size();
     std::size_t nextPoll = 0;
-    while (p != end) {
-      if (const auto done = static_cast<std::size_t>(p - text.data()); done >= nextPoll) {
-        poll_();
-        nextPoll = done + kTextPerPoll;
+    try {
+      while (p != end) {
+        if (const auto done = static_cast<std::size_t>(p - text.data()); done >= nextPoll) {
+          poll_();
+          nextPoll = done + kTextPerPoll;
+        }
+        const char* lineEnd = p;
+        while (lineEnd != end && *lineEnd != '\r' && *lineEnd != '\n') ++lineEnd;
+        ++lineNumber_;
+        HandleLine(std::string_view(p, static_cast<std::size_t>(lineEnd - p)));
+        p = lineEnd;
+        if (p != end && *p++ == '\r' && p != end && *p == '\n') ++p;
       }
-      const char* lineEnd = p;
-      while (lineEnd != end && *lineEnd != '\r' && *lineEnd != '\n') ++lineEnd;
-      ++lineNumber_;
-      HandleLine(std::string_view(p, static_cast<std::size_t>(lineEnd - p)));
-      p = lineEnd;
-      if (p != end && *p++ == '\r' && p != end && *p == '\n') ++p;
+    } catch (const EConvertError& e) {
+      // The field parser knows no lines; the text stays the same, the line comes along.
+      throw EConvertError(e.what(), lineNumber_);
     }
   }
 
  private:
   void HandleLine(std::string_view line) {
+    const bool check = checkRecords_ && !line.empty() && line[0] == ':';
+    if (check) CheckLength(line);
     // Positions are counted from 1 in the record layout; line[k - 1] is position k.
     if (line.size() < 9) {
       // Blank lines, a trailing Ctrl-Z and the like carry nothing; a short record
@@ -273,9 +284,11 @@ class Converter {
     const std::uint32_t type = ParseHex(line.substr(7, 2));
     if (line[0] != ':') return;
     switch (type) {
-      case 0x00:
-        HandleData(line);
-        break;
+      case 0x00: {
+        const std::uint32_t recordSum = HandleData(line);
+        if (check) CheckSum(line, &recordSum);
+        return;
+      }
       case 0x02:
         RequireLength(line, 13);
         baseAddress_ = ParseHex(line.substr(9, 4), "0") << 4;
@@ -287,10 +300,72 @@ class Converter {
       default:
         break;  // end of file, start addresses and the rest change nothing
     }
+    if (check) CheckSum(line, nullptr);
   }
 
-  void HandleData(std::string_view line) {
-    const std::uint64_t target = std::uint64_t{baseAddress_} + ParseHex(line.substr(3, 4));
+  // Before the record is converted, so that no field is read from past its end and a
+  // line cut short or run together with the next is named as such.
+  void CheckLength(std::string_view line) {
+    if (line.size() < kEmptyRecordLength) {
+      ThrowCheck("record too short: " + std::to_string(line.size()) + " of at least " +
+                 std::to_string(kEmptyRecordLength) + " characters");
+    }
+    const std::uint32_t count = SumPairs(line.substr(1, 2));
+    const std::size_t needed = kEmptyRecordLength + 2 * std::size_t{count};
+    if (line.size() != needed) {
+      char hexCount[8];
+      std::snprintf(hexCount, sizeof hexCount, "0x%02X", static_cast<unsigned>(count));
+      ThrowCheck("byte count " + std::string(hexCount) + " needs " + std::to_string(needed) +
+                 " characters, the line has " + std::to_string(line.size()));
+    }
+  }
+
+  // After the record is converted, so that a bad digit in a converted field keeps the
+  // converter's own text. recordSum: the sum of the bytes before the checksum, when the
+  // conversion has added them up already. The length has been checked: the checksum is
+  // the last pair.
+  void CheckSum(std::string_view line, const std::uint32_t* recordSum) {
+    const std::size_t checksumAt = line.size() - 2;
+    const std::uint32_t sum =
+        recordSum != nullptr ? *recordSum : SumPairs(line.substr(1, checksumAt - 1));
+    const std::uint32_t checksum = SumPairs(line.substr(checksumAt, 2));
+    if (((sum + checksum) & 0xFF) != 0) {
+      const auto wanted = static_cast<std::uint8_t>(0x100 - (sum & 0xFF));
+      char detail[64];
+      std::snprintf(detail, sizeof detail, "checksum 0x%02X, the record sums to 0x%02X",
+                    static_cast<unsigned>(checksum), static_cast<unsigned>(wanted));
+      ThrowCheck(detail);
+    }
+  }
+
+  // The sum of the bytes written as digit pairs; a pair that is no hexadecimal number
+  // stops with the conversion error. One test for all pairs: this runs for every line.
+  static std::uint32_t SumPairs(std::string_view digits) {
+    std::uint32_t sum = 0;
+    std::uint8_t bad = 0;
+    for (std::size_t i = 0; i + 1 < digits.size(); i += 2) {
+      const std::uint8_t high = kHexDigit[static_cast<unsigned char>(digits[i])];
+      const std::uint8_t low = kHexDigit[static_cast<unsigned char>(digits[i + 1])];
+      bad |= high | low;
+      sum += (std::uint32_t{high} << 4) + low;
+    }
+    if ((bad & kBadDigit) != 0) {
+      for (std::size_t i = 0; i + 1 < digits.size(); i += 2) ParseHex(digits.substr(i, 2));
+    }
+    return sum;
+  }
+
+  [[noreturn]] void ThrowCheck(const std::string& detail) {
+    throw ERecordCheckError(
+        "Line " + std::to_string(lineNumber_) + " of \"" + hexPath_ + "\": " + detail, lineNumber_,
+        detail);
+  }
+
+  // Returns the sum of the record's bytes before the checksum (the type, 0, adds nothing),
+  // so that checking it costs no second reading of the digits.
+  std::uint32_t HandleData(std::string_view line) {
+    const std::uint32_t address = ParseHex(line.substr(3, 4));
+    const std::uint64_t target = std::uint64_t{baseAddress_} + address;
     if (target > image_.End()) {
       image_.Fill(target - image_.End());
     } else {
@@ -302,13 +377,16 @@ class Converter {
     RequireLength(line, 9 + 2 * std::size_t{count});
     std::array<std::uint8_t, 255> bytes;
     const char* digits = line.data() + 9;
+    std::uint32_t sum = count + (address >> 8) + (address & 0xFF);
     for (std::uint32_t i = 0; i < count; ++i, digits += 2) {
       const std::uint8_t high = kHexDigit[static_cast<unsigned char>(digits[0])];
       const std::uint8_t low = kHexDigit[static_cast<unsigned char>(digits[1])];
       if (((high | low) & kBadDigit) != 0) ThrowConvertError(std::string_view(digits, 2));
       bytes[i] = static_cast<std::uint8_t>((high << 4) | low);
+      sum += bytes[i];
     }
     image_.Write(bytes.data(), count);
+    return sum;
   }
 
   void RequireLength(std::string_view line, std::size_t length) {
@@ -317,12 +395,14 @@ class Converter {
 
   [[noreturn]] void ThrowTooShort() {
     throw ERecordError("Line " + std::to_string(lineNumber_) + " of \"" + hexPath_ +
-                       "\" is too short for its record");
+                           "\" is too short for its record",
+                       lineNumber_, "record too short for its type");
   }
 
   const std::string& hexPath_;
   ImageWriter& image_;
   const CancelPoll& poll_;
+  const bool checkRecords_;
   std::uint32_t baseAddress_ = 0;
   unsigned long lineNumber_ = 0;
 };
@@ -330,7 +410,11 @@ class Converter {
 }  // namespace
 
 std::string HexToBin(const std::string& hexPath, const std::function<bool()>& cancelled) {
-  const CancelPoll poll(cancelled);
+  return HexToBin(hexPath, THexOptions{false, cancelled});
+}
+
+std::string HexToBin(const std::string& hexPath, const THexOptions& options) {
+  const CancelPoll poll(options.cancelled);
   switch (fileops::KindOf(hexPath)) {
     case fileops::FileKind::kMissing:
       return {};
@@ -353,7 +437,7 @@ std::string HexToBin(const std::string& hexPath, const std::function<bool()>& ca
   const std::string temporary = CreateTemporary(file, imagePath);
   try {
     ImageWriter image(file, imagePath, poll);
-    Converter converter(hexPath, image, poll);
+    Converter converter(hexPath, image, poll, options.checkRecords);
     converter.HandleText(text);
     fileops::MemoryBlock().Swap(textBlock);
     image.Close();

@@ -62,6 +62,23 @@ TEST(CommandLine, LongListingBelongsToPorts) {
   for (const auto& args : rejected) EXPECT_THROW(ParseCommandLine(args), EUsageError);
 }
 
+TEST(CommandLine, RecordChecksAndDryRun) {
+  EXPECT_TRUE(ParseCommandLine({"convert", "x.hex"}).checkRecords);
+  EXPECT_FALSE(ParseCommandLine({"convert", "--ignore-checksums", "x.hex"}).checkRecords);
+  EXPECT_FALSE(ParseCommandLine({"flash", "--port", "p", "a.hex"}).dryRun);
+  const TCommand flash =
+      ParseCommandLine({"flash", "--dry-run", "--port", "p", "--ignore-checksums", "a.hex"});
+  EXPECT_TRUE(flash.dryRun);
+  EXPECT_FALSE(flash.checkRecords);
+  const std::vector<std::vector<std::string>> rejected = {
+      {"convert", "--dry-run", "x.hex"},
+      {"ports", "--ignore-checksums"},
+      {"ports", "--dry-run"},
+      {"flash", "--dry-run", "a.hex"},
+  };
+  for (const auto& args : rejected) EXPECT_THROW(ParseCommandLine(args), EUsageError);
+}
+
 TEST(ErrorText, AppendsAFullStopAsTheWindowDoes) {
   struct {
     const char* in;

@@ -56,7 +56,19 @@ TEST_F(CliTest, ConvertReportsTheConvertersError) {
   auto cli = Run({"convert", "bad.hex"});
   EXPECT_EQ(status_, 1);
   EXPECT_EQ(cli->Output(), "");
-  EXPECT_EQ(cli->Errors(), "'$0X' is not a valid integer value.\n");
+  EXPECT_EQ(cli->Errors(), "bad.hex:2: '$0X' is not a valid integer value.\n");
+}
+
+TEST_F(CliTest, ConvertRefusesAWrongChecksumUnlessIgnored) {
+  WriteFile(dir_.File("fw.hex"), ":0100000011EE\n:0100010022DD\n");
+  auto cli = Run({"convert", "fw.hex"});
+  EXPECT_EQ(status_, 1);
+  EXPECT_EQ(cli->Errors(), "fw.hex:2: checksum 0xDD, the record sums to 0xDC.\n");
+  EXPECT_FALSE(std::filesystem::exists(dir_.File("fw.BIN")));
+
+  auto ignoring = Run({"convert", "--ignore-checksums", "fw.hex"});
+  EXPECT_EQ(status_, 0) << ignoring->Errors();
+  EXPECT_EQ(ReadBytes(dir_.File("fw.BIN")), (std::vector<std::uint8_t>{0x11, 0x22}));
 }
 
 TEST_F(CliTest, ConvertReportsAMissingFile) {

@@ -222,6 +222,35 @@ TEST_F(FlashTest, ConversionErrorStopsBeforeThePort) {
   EXPECT_EQ(cli->Errors().find("Specified device"), std::string::npos);
 }
 
+TEST_F(FlashTest, CorruptedHexFileNeverReachesTheDevice) {
+  auto sim = StartSim({"--stats", "stats.txt", "--announce-every", "50"});
+  std::string hex = IntelHex(RandomImage(600, 3));
+  const std::size_t checksumAt = hex.find('\r') - 2;  // the first record's
+  hex.replace(checksumAt, 2, hex.compare(checksumAt, 2, "00") == 0 ? "01" : "00");
+  WriteFile(dir_.File("bad.hex"), hex);
+  auto cli = StartCli({"flash", "--port", "bootsim0", "bad.hex"});
+  EXPECT_EQ(cli->Wait(30s), 1);
+  EXPECT_EQ(cli->Output(), "");  // no prompt: the port was never opened
+  EXPECT_NE(cli->Errors().find("bad.hex:1: checksum 0x"), std::string::npos) << cli->Errors();
+  sim->Signal(SIGTERM);
+  EXPECT_EQ(sim->Wait(20s), 0) << sim->Errors();
+  EXPECT_NE(testsupport::ReadFile(dir_.File("stats.txt")).find("line_bytes 0\n"),
+            std::string::npos);
+}
+
+TEST_F(FlashTest, DryRunConvertsAndOpensNoPort) {
+  auto cli = StartCli(
+      {"flash", "--port", "nosuchport", "--dry-run", WriteHex("d.hex", RandomImage(600, 4))});
+  EXPECT_EQ(cli->Wait(30s), 0) << cli->Errors();
+  EXPECT_EQ(cli->Output(),
+            "dry run: no port opened, nothing sent\n"
+            "port:          nosuchport\n"
+            "image:         d.BIN, 600 bytes\n"
+            "data blocks:   5 of 128 bytes, the last one short or empty\n"
+            "page commands: 2\n");
+  EXPECT_EQ(ReadBytes(dir_.File("d.BIN")), RandomImage(600, 4));
+}
+
 TEST_F(FlashTest, SimulatorReportsProtocolViolations) {
   auto sim = StartSim({"--once"});
   const int fd = open(path_.c_str(), O_RDWR | O_NOCTTY);

@@ -142,6 +142,13 @@ TEST_P(TransferTest, SendsEveryBlockAndFinishes) {
   EXPECT_EQ(engine.Outcome(), TOutcome::Finished);
   EXPECT_EQ(engine.TransferState(), engine::tsIdle);
   EXPECT_FALSE(engine.HasImage());
+  // The preview of a transfer (loader-cli flash --dry-run) counts what was sent.
+  const auto sent = [this](std::uint8_t kind) {
+    return static_cast<std::uint64_t>(std::count_if(
+        line.packets.begin(), line.packets.end(), [kind](const Bytes& p) { return p[0] == kind; }));
+  };
+  EXPECT_EQ(sent(0x22), TransferEngine::BlocksFor(size));
+  EXPECT_EQ(sent(0x11), TransferEngine::PageCommandsFor(size));
 
   // Progress: the total, 0, then one step per block; the last block one above the total.
   const std::size_t total = size / 128;
@@ -456,9 +463,10 @@ TEST_F(EngineTest, PortOpenFailureLeavesTheEngineWaitingWithItsImage) {
 
 struct FailedStartCase {
   const char* name;
-  bool earlierStart;       // the engine was waiting for the device from an earlier start
-  bool brokenHex;          // a conversion error, else a HEX file that does not exist
-  bool cancelled = false;  // a good HEX file whose conversion is cancelled
+  bool earlierStart;         // the engine was waiting for the device from an earlier start
+  bool brokenHex;            // a conversion error, else a HEX file that does not exist
+  bool cancelled = false;    // a good HEX file whose conversion is cancelled
+  bool badChecksum = false;  // a wrong checksum, with the record checks on
 };
 
 class FailedStartTest : public EngineTest, public ::testing::WithParamInterface<FailedStartCase> {};
@@ -477,12 +485,20 @@ TEST_P(FailedStartTest, NoImageMeansNoWait) {
     hex = WriteHex(Pattern(600), "good.hex");
     engine.SetConversionCancel([] { return true; });
   }
+  if (c.badChecksum) {
+    hex = (dir_ / "corrupt.hex").string();
+    std::ofstream(hex) << ":0100000011EE\r\n:0100010022DD\r\n";
+    engine.SetRecordChecks(true);
+  }
   try {
     engine.Start(hex);
     FAIL() << "no error";
   } catch (const oh2b::EConvertCancelled& e) {
     EXPECT_TRUE(c.cancelled);
     EXPECT_STREQ(e.what(), "Conversion cancelled");
+  } catch (const oh2b::ERecordCheckError& e) {
+    EXPECT_TRUE(c.badChecksum);
+    EXPECT_EQ(e.Line(), 2u);
   } catch (const oh2b::EConvertError& e) {
     EXPECT_TRUE(c.brokenHex);
     EXPECT_STREQ(e.what(), "'$ZZ' is not a valid integer value");
@@ -506,14 +522,15 @@ TEST_P(FailedStartTest, NoImageMeansNoWait) {
   EXPECT_EQ(log, c.earlierStart ? Log{"prompt off"} : Log{});
 }
 
-INSTANTIATE_TEST_SUITE_P(Cases, FailedStartTest,
-                         ::testing::Values(FailedStartCase{"MissingHexWhileWaiting", true, false},
-                                           FailedStartCase{"BrokenHexWhileWaiting", true, true},
-                                           FailedStartCase{"MissingHexFirstStart", false, false},
-                                           FailedStartCase{"BrokenHexFirstStart", false, true},
-                                           FailedStartCase{"CancelledWhileWaiting", true, false,
-                                                           true}),
-                         [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(
+    Cases, FailedStartTest,
+    ::testing::Values(FailedStartCase{"MissingHexWhileWaiting", true, false},
+                      FailedStartCase{"BrokenHexWhileWaiting", true, true},
+                      FailedStartCase{"MissingHexFirstStart", false, false},
+                      FailedStartCase{"BrokenHexFirstStart", false, true},
+                      FailedStartCase{"CancelledWhileWaiting", true, false, true},
+                      FailedStartCase{"CheckedBadChecksumWhileWaiting", true, false, false, true}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 struct WriteFailureCase {
   const char* name;

@@ -157,6 +157,80 @@ INSTANTIATE_TEST_SUITE_P(
         ErrorCase{"LineNumbersCountCrAlone", ":0100000011EE\r\r:02000000\r", "3", true}),
     [](const auto& info) { return std::string(info.param.name); });
 
+// The record checks a production tool asks for, and the line that every error at a line
+// carries with it, checked or not.
+struct LineErrorCase {
+  const char* name;
+  std::string hex;
+  unsigned long line;
+  std::string detail;
+  bool checks = true;
+};
+
+class LineErrorIn : public TempDirTest, public ::testing::WithParamInterface<LineErrorCase> {};
+
+TEST_P(LineErrorIn, NamesLineAndFault) {
+  const LineErrorCase& c = GetParam();
+  try {
+    HexToBin(PutHex(c.hex), THexOptions{c.checks, {}});
+    FAIL() << "no error";
+  } catch (const EHexLineError& e) {
+    EXPECT_EQ(e.Line(), c.line);
+    EXPECT_EQ(e.Detail(), c.detail);
+  }
+  EXPECT_EQ(Entries(), (std::set<std::string>{"in"}));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Records, LineErrorIn,
+    ::testing::Values(LineErrorCase{"WrongChecksum", ":0100000011EE\n:0100010022DD\n", 2,
+                                    "checksum 0xDD, the record sums to 0xDC"},
+                      LineErrorCase{"WrongChecksumOfBaseRecord", ":020000040001F8\n", 1,
+                                    "checksum 0xF8, the record sums to 0xF9"},
+                      LineErrorCase{"ShortRecord", ":0100000011EE\r\n:01000100\r\n", 2,
+                                    "record too short: 9 of at least 11 characters"},
+                      LineErrorCase{"CountLargerThanLine", ":0300000011EE\n", 1,
+                                    "byte count 0x03 needs 17 characters, the line has 13"},
+                      LineErrorCase{"CountSmallerThanLine", ":0100000011EEjunk\n", 1,
+                                    "byte count 0x01 needs 13 characters, the line has 17"},
+                      LineErrorCase{"BaseRecordWithoutItsBytes", ":00000002FE\n", 1,
+                                    "record too short for its type"},
+                      LineErrorCase{"BadDataDigit", ":0100000011EE\n\n:01000100G1CC\n", 3,
+                                    "'$G1' is not a valid integer value"},
+                      LineErrorCase{"BadCountDigit", ":0G0000001122\n", 1,
+                                    "'$0G' is not a valid integer value"},
+                      LineErrorCase{"BadChecksumDigit", ":0100000011EX\n", 1,
+                                    "'$EX' is not a valid integer value"},
+                      LineErrorCase{"BadBaseDigitKeepsConvertedText", ":0200000400X0F9\n", 1,
+                                    "'$00X00000' is not a valid integer value"},
+                      LineErrorCase{"UncheckedConversionError", ":0100000011FF\n; comment\n", 2,
+                                    "'$nt' is not a valid integer value", false},
+                      LineErrorCase{"UncheckedTooShort", ":0100000011EE\r\r:02000000\r", 3,
+                                    "record too short for its type", false}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+class RecordChecks : public TempDirTest {};
+
+TEST_F(RecordChecks, SoundFileConvertsAsUncheckedAndFaultNamesFileAndLine) {
+  std::vector<std::uint8_t> image(70 * 1024);
+  std::mt19937 random(5);
+  for (auto& byte : image) byte = static_cast<std::uint8_t>(random());
+  ASSERT_EQ(
+      HexToBin(PutHex(testsupport::IntelHex(image) + ":01000a00ab4a\n"), THexOptions{true, {}}),
+      "app.BIN");
+  image[0x1000A] = 0xAB;  // the last base record still holds
+  EXPECT_EQ(ReadFile("app.BIN"), std::string(image.begin(), image.end()));
+
+  const std::string hexPath = PutHex(":0100000011EF\n");
+  try {
+    HexToBin(hexPath, THexOptions{true, {}});
+    FAIL() << "no error";
+  } catch (const ERecordCheckError& e) {
+    EXPECT_STREQ(e.what(),
+                 ("Line 1 of \"" + hexPath + "\": checksum 0xEF, the record sums to 0xEE").c_str());
+  }
+}
+
 class HexToBinNaming : public TempDirTest {};
 
 TEST_F(HexToBinNaming, ImageNameFromHexName) {

@@ -5,21 +5,28 @@
 
 #include "app/error_text.h"
 #include "cli_commands.h"
+#include "oh2b/oh2b.h"
 
 namespace cli {
 
 const char* const kUsageText =
-    "usage: loader-cli convert FILE.hex\n"
-    "       loader-cli flash --port PORT [--timeout SECONDS] FILE.hex\n"
+    "usage: loader-cli convert [--ignore-checksums] FILE.hex\n"
+    "       loader-cli flash --port PORT [--timeout SECONDS] [--ignore-checksums] [--dry-run]\n"
+    "                        FILE.hex\n"
     "       loader-cli ports [--long]\n"
     "\n"
     "convert  writes FILE.BIN into the current directory (an earlier one becomes FILE.BAK)\n"
     "         and prints its name\n"
     "flash    converts FILE.hex, opens PORT (a name from 'ports' or a device path), waits\n"
     "         for the device to be switched on and writes the image into it; --timeout is\n"
-    "         how long to wait for each expected byte (default 30, 0 for ever)\n"
+    "         how long to wait for each expected byte (default 30, 0 for ever); --dry-run\n"
+    "         converts and checks FILE.hex and prints what would be sent, opening no port\n"
     "ports    lists the serial ports, as the window's port menu does; -l, --long adds\n"
     "         a tab and a description of each (device path, adapter)\n"
+    "\n"
+    "convert and flash check every record of FILE.hex (its byte count against its length,\n"
+    "its checksum) and stop at the first fault, naming file and line; --ignore-checksums\n"
+    "converts hand-edited files as the window does\n"
     "\n"
     "exit status: 0 done, 1 file, conversion or port error, 2 wrong reply from the device,\n"
     "3 no reply within the time-out, 64 usage error, 130 interrupted\n";
@@ -49,6 +56,8 @@ TCommand ParseCommandLine(const std::vector<std::string>& args) {
   bool portGiven = false;
   bool timeoutGiven = false;
   bool longGiven = false;
+  bool ignoreGiven = false;
+  bool dryRunGiven = false;
   for (std::size_t i = 1; i < args.size(); ++i) {
     const std::string& a = args[i];
     auto value = [&](const std::string& name) -> std::string {
@@ -67,6 +76,10 @@ TCommand ParseCommandLine(const std::vector<std::string>& args) {
       timeoutGiven = true;
     } else if (a == "-l" || a == "--long") {
       longGiven = true;
+    } else if (a == "--ignore-checksums") {
+      ignoreGiven = true;
+    } else if (a == "--dry-run") {
+      dryRunGiven = true;
     } else if (a == "--") {
       files.insert(files.end(), args.begin() + static_cast<std::ptrdiff_t>(i) + 1, args.end());
       break;
@@ -84,24 +97,36 @@ TCommand ParseCommandLine(const std::vector<std::string>& args) {
     throw EUsageError("unexpected argument '" + files[0] + "'");
   }
   if (verb == "convert") {
-    if (portGiven || timeoutGiven || longGiven) throw EUsageError("convert takes no options");
+    if (portGiven || timeoutGiven || longGiven || dryRunGiven) {
+      throw EUsageError("convert takes no option but --ignore-checksums");
+    }
     c.kind = TCommand::TKind::Convert;
   } else if (verb == "flash") {
     if (!portGiven) throw EUsageError("flash needs --port PORT");
     if (longGiven) throw EUsageError("--long belongs to ports");
     c.kind = TCommand::TKind::Flash;
   } else if (verb == "ports") {
-    if (portGiven || timeoutGiven) throw EUsageError("ports takes no option but --long");
+    if (portGiven || timeoutGiven || ignoreGiven || dryRunGiven) {
+      throw EUsageError("ports takes no option but --long");
+    }
     c.kind = TCommand::TKind::Ports;
     c.longListing = longGiven;
   } else {
     throw EUsageError("unknown command '" + verb + "'");
   }
+  c.checkRecords = !ignoreGiven;
+  c.dryRun = dryRunGiven;
   return c;
 }
 
 std::string ErrorText(const std::string& message) {
   return app::ErrorBoxText(message);
+}
+
+std::string ConversionErrorText(const std::string& file, const std::exception& error) {
+  const auto* atLine = dynamic_cast<const oh2b::EHexLineError*>(&error);
+  if (atLine == nullptr || atLine->Line() == 0) return ErrorText(error.what());
+  return file + ":" + std::to_string(atLine->Line()) + ": " + ErrorText(atLine->Detail());
 }
 
 std::string MissingFileText(const std::string& path) {

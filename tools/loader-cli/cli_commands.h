@@ -31,6 +31,8 @@ struct TCommand {
   std::string port;
   std::chrono::seconds timeout{30};  // 0: wait for ever, as the window does
   bool longListing = false;          // ports: each name with its description
+  bool checkRecords = true;          // convert, flash: off with --ignore-checksums
+  bool dryRun = false;               // flash: convert and check, open no port
 };
 
 extern const char* const kUsageText;
@@ -43,8 +45,16 @@ TCommand ParseCommandLine(const std::vector<std::string>& args);
 std::string ErrorText(const std::string& message);
 // "Cannot open file "<full path>". <system text for a missing file>."
 std::string MissingFileText(const std::string& path);
+// A failed conversion of `file` as the user named it: "file:line: <text>." for an error at a
+// line of the HEX file, as ErrorText otherwise.
+std::string ConversionErrorText(const std::string& file, const std::exception& error);
 
-int RunConvert(const std::string& file, std::ostream& out, std::ostream& err);
+// Converts command.file, with its record checks unless they are off; Ctrl-C cancels. On
+// failure prints the error and returns its exit status, else puts the image's name into
+// `image` and returns kExitOk.
+int ConvertHexFile(const TCommand& command, std::ostream& err, std::string& image);
+
+int RunConvert(const TCommand& command, std::ostream& out, std::ostream& err);
 int RunFlash(const TCommand& command, std::ostream& out, std::ostream& err, bool errIsTerminal);
 // Names only, or with `longListing` "NAME<TAB>DESCRIPTION" lines.
 int RunPorts(std::ostream& out, bool longListing);

@@ -7,15 +7,17 @@
 
 namespace cli {
 
-int RunConvert(const std::string& file, std::ostream& out, std::ostream& err) {
+int ConvertHexFile(const TCommand& command, std::ostream& err, std::string& image) {
+  const std::string& file = command.file;
   // Ctrl-C cancels the conversion, which then leaves nothing half-written behind.
   std::atomic<bool> interrupted{false};
   TInterruptWatch interrupts([&interrupted] { interrupted = true; });
   try {
     std::error_code ec;
-    const std::string image =
+    image =
         std::filesystem::exists(file, ec)
-            ? oh2b::HexToBin(file, [&interrupted] { return interrupted.load(); })
+            ? oh2b::HexToBin(file, oh2b::THexOptions{command.checkRecords,
+                                                     [&interrupted] { return interrupted.load(); }})
             : "";
     interrupts.Stop();
     // The converter answers a missing file with no name at all.
@@ -23,7 +25,6 @@ int RunConvert(const std::string& file, std::ostream& out, std::ostream& err) {
       err << MissingFileText(file) << '\n';
       return kExitFailure;
     }
-    out << image << '\n';
     return kExitOk;
   } catch (const oh2b::EConvertCancelled&) {
     interrupts.Stop();
@@ -31,9 +32,16 @@ int RunConvert(const std::string& file, std::ostream& out, std::ostream& err) {
     return kExitInterrupted;
   } catch (const std::exception& e) {
     interrupts.Stop();
-    err << ErrorText(e.what()) << '\n';
+    err << ConversionErrorText(file, e) << '\n';
     return kExitFailure;
   }
+}
+
+int RunConvert(const TCommand& command, std::ostream& out, std::ostream& err) {
+  std::string image;
+  const int status = ConvertHexFile(command, err, image);
+  if (status == kExitOk) out << image << '\n';
+  return status;
 }
 
 }  // namespace cli

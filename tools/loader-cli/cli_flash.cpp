@@ -81,6 +81,32 @@ std::string AwaitedReply(const engine::TransferEngine& e) {
   return "nothing";
 }
 
+// flash --dry-run: the conversion and its checks as the transfer would run them, and what
+// the transfer would send. No port is opened: the port need not even exist.
+int DryRun(const TCommand& command, std::ostream& out, std::ostream& err) {
+  std::string image;
+  if (const int status = ConvertHexFile(command, err, image); status != kExitOk) return status;
+  std::error_code ec;
+  const std::uintmax_t size = std::filesystem::file_size(image, ec);
+  if (ec) {
+    err << ErrorText("Cannot open file \"" + image + "\". " + ec.message()) << '\n';
+    return kExitFailure;
+  }
+  using engine::TransferEngine;
+  const std::uint64_t blocks = TransferEngine::BlocksFor(size);
+  out << "dry run: no port opened, nothing sent\n"
+      << "port:          " << command.port << '\n'
+      << "image:         " << image << ", " << size << " byte" << (size == 1 ? "" : "s") << '\n'
+      << "data blocks:   " << blocks << " of " << TransferEngine::kBlockSize
+      << " bytes, the last one short or empty\n"
+      << "page commands: " << TransferEngine::PageCommandsFor(size) << '\n';
+  // The device's addresses are 16 bits wide.
+  if (blocks * TransferEngine::kBlockSize > 0x10000) {
+    out << "note: block addresses pass 0xFFFF and wrap to 0x0000\n";
+  }
+  return kExitOk;
+}
+
 }  // namespace
 
 int RunFlash(const TCommand& command, std::ostream& out, std::ostream& err, bool errIsTerminal) {
@@ -89,6 +115,7 @@ int RunFlash(const TCommand& command, std::ostream& out, std::ostream& err, bool
     err << MissingFileText(command.file) << '\n';
     return kExitFailure;
   }
+  if (command.dryRun) return DryRun(command, out, err);
 
   // Declared first, destroyed last: everything below may hand calls to it.
   serial::TSerPumpSynchronizer sync;
@@ -120,6 +147,7 @@ int RunFlash(const TCommand& command, std::ostream& out, std::ostream& err, bool
   const engine::TransferEngine& engine = transfer.Engine();
   transfer.Engine().SetConversionCancel(
       [&interruptRequested] { return interruptRequested.load(); });
+  transfer.Engine().SetRecordChecks(command.checkRecords);
 
   // Closes the port before the synchronizer lets go of the interrupt watch.
   auto finish = [&](int status) {
@@ -138,7 +166,7 @@ int RunFlash(const TCommand& command, std::ostream& out, std::ostream& err, bool
     return finish(kExitInterrupted);
   } catch (const std::exception& e) {
     progress.ClearLine();
-    err << ErrorText(e.what()) << '\n';
+    err << ConversionErrorText(command.file, e) << '\n';
     return finish(kExitFailure);
   }
 

@@ -18,7 +18,7 @@ int main(int argc, char** argv) {
         std::cout << cli::kUsageText;
         return cli::kExitOk;
       case cli::TCommand::TKind::Convert:
-        return cli::RunConvert(command.file, std::cout, std::cerr);
+        return cli::RunConvert(command, std::cout, std::cerr);
       case cli::TCommand::TKind::Flash:
         return cli::RunFlash(command, std::cout, std::cerr, cli::IsTerminal(stderr));
       case cli::TCommand::TKind::Ports:
