@@ -5,10 +5,10 @@ set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME loader)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "firmware loader for a device's serial boot code")
-set(CPACK_PACKAGE_DESCRIPTION
-    "Загрузчик converts an Intel HEX file into a flat image and writes it into a device\n"
-    "whose boot code announces itself on a serial line. The package holds the window\n"
-    "(loader), the command-line tool (loader-cli) and a simulated device (bootsim).")
+string(CONCAT CPACK_PACKAGE_DESCRIPTION
+       "Загрузчик converts an Intel HEX file into a flat image and writes it into a device\n"
+       "whose boot code announces itself on a serial line. The package holds the window\n"
+       "(loader), the command-line tool (loader-cli) and a simulated device (bootsim).")
 set(CPACK_PACKAGE_CONTACT "Loader developers")
 set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
