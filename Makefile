@@ -3,7 +3,7 @@ BUILD ?= build
 GEN := $(shell command -v ninja >/dev/null 2>&1 && echo -G Ninja)
 JOBS ?= $(shell nproc)
 
-.PHONY: all deps build test run clean windows
+.PHONY: all deps build test run install package clean windows
 
 all: build
 
@@ -23,6 +23,19 @@ test: build
 
 run: build
 	scripts/run-loader.sh $(BUILD)
+
+# Into /usr/local unless PREFIX says otherwise; DESTDIR is honoured as usual.
+install: build
+	cmake --install $(BUILD) $(if $(PREFIX),--prefix $(PREFIX))
+
+# The .deb (build-release/loader_<version>_<arch>.deb), from a Release tree of its own.
+BUILD_PKG ?= build-release
+package:
+	scripts/install-deps.sh gui package
+	cmake -S . -B $(BUILD_PKG) $(GEN) -DCMAKE_BUILD_TYPE=Release -DLOADER_GUI=ON
+	cmake --build $(BUILD_PKG) -j $(JOBS)
+	rm -f $(BUILD_PKG)/loader_*.deb
+	cd $(BUILD_PKG) && cpack -G DEB
 
 # loader.exe and loader-cli.exe, cross-built with MinGW-w64 and packed with a short README.
 BUILD_WIN ?= build-win

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build needs, when they are missing and we may.
-# Usage: install-deps.sh [gui|wine|fuzz|zip|all]...   (the base set is always checked)
+# Usage: install-deps.sh [gui|wine|fuzz|zip|package|all]...   (the base set is always checked)
 set -euo pipefail
 
 base=(cmake g++ make ninja-build libgtest-dev pkg-config)
@@ -10,6 +10,8 @@ wine=(g++-mingw-w64-x86-64-posix wine wine64 locales)
 # Clang and its runtime libraries, libFuzzer's among them.
 fuzz=(clang-14 libclang-rt-14-dev)
 zip=(zip)
+# Manual pages, and the checkers of the desktop entry and the AppStream metainfo.
+package=(help2man desktop-file-utils appstream)
 
 want=("${base[@]}")
 for group in "$@"; do
@@ -18,7 +20,8 @@ for group in "$@"; do
     wine) want+=("${wine[@]}") ;;
     fuzz) want+=("${fuzz[@]}") ;;
     zip) want+=("${zip[@]}") ;;
-    all) want+=("${gui[@]}" "${wine[@]}" "${fuzz[@]}") ;;
+    package) want+=("${package[@]}") ;;
+    all) want+=("${gui[@]}" "${wine[@]}" "${fuzz[@]}" "${package[@]}") ;;
     *) echo "install-deps: unknown group '$group'" >&2; exit 2 ;;
   esac
 done

@@ -24,4 +24,4 @@ target_link_libraries(loaderwindow PUBLIC windowlogic engine serial settings com
 
 add_executable(loader ${CMAKE_CURRENT_LIST_DIR}/main.cpp)
 set_target_properties(loader PROPERTIES AUTOMOC ON AUTORCC ON)
-target_link_libraries(loader PRIVATE loaderwindow)
+target_link_libraries(loader PRIVATE loaderwindow loaderversion)

@@ -45,6 +45,7 @@ TEST(CommandLine, Rejects) {
       {"flash", "--port", "p", "--timeout", "", "a.hex"},
       {"flash", "--port", "p"},
       {"ports", "--timeout", "3"},
+      {"--version", "ports"},
   };
   for (const auto& args : cases) EXPECT_THROW(ParseCommandLine(args), EUsageError);
 }

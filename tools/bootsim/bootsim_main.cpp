@@ -30,6 +30,7 @@
 
 #include "boot_device.h"
 #include "bootsim_options.h"
+#include "loader_version.h"
 #include "port_publisher.h"
 #include "serial/port_names.h"
 
@@ -489,6 +490,10 @@ int Main(int argc, char** argv) {
   }
   if (options.help) {
     std::fputs(kUsageText, stdout);
+    return 0;
+  }
+  if (options.version) {
+    std::fputs("bootsim " LOADER_VERSION "\n", stdout);
     return 0;
   }
 

@@ -7,6 +7,7 @@ namespace bootsim {
 
 const char* const kUsageText =
     "usage: bootsim [options]\n"
+    "       bootsim --help | --version\n"
     "Plays a device's boot code and its one-wire line (with echo) on a pseudo-terminal.\n"
     "Prints the terminal's path on the first line of standard output and publishes it\n"
     "as bootsimN for the loader's port list.\n"
@@ -69,6 +70,8 @@ TSimOptions ParseOptions(const std::vector<std::string>& args) {
     };
     if (a == "--help" || a == "-h") {
       o.help = true;
+    } else if (a == "--version") {
+      o.version = true;
     } else if (a == "--out") {
       o.outFile = value();
     } else if (a == "--stats") {

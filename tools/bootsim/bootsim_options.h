@@ -34,6 +34,7 @@ struct TSimOptions {
   std::string publishName;  // empty: the first free "bootsimN"
   bool pace = false;        // 10400 bit/s, 10 bits a byte
   bool help = false;
+  bool version = false;  // --version
 };
 
 // Parses argv[1..]; throws EUsageError.

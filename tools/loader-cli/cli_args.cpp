@@ -51,6 +51,11 @@ TCommand ParseCommandLine(const std::vector<std::string>& args) {
   if (args.empty()) throw EUsageError("no command given");
   const std::string& verb = args[0];
   if (verb == "--help" || verb == "-h" || verb == "help") return c;
+  if (verb == "--version") {
+    if (args.size() > 1) throw EUsageError("--version takes no arguments");
+    c.kind = TCommand::TKind::Version;
+    return c;
+  }
 
   std::vector<std::string> files;
   bool portGiven = false;

@@ -25,7 +25,7 @@ class EUsageError : public std::runtime_error {
 };
 
 struct TCommand {
-  enum class TKind { Help, Convert, Flash, Ports };
+  enum class TKind { Help, Version, Convert, Flash, Ports };
   TKind kind = TKind::Help;
   std::string file;
   std::string port;

@@ -3,6 +3,7 @@
 
 #include "cli_commands.h"
 #include "cli_platform.h"
+#include "loader_version.h"
 
 int main(int argc, char** argv) {
   cli::TCommand command;
@@ -16,6 +17,9 @@ int main(int argc, char** argv) {
     switch (command.kind) {
       case cli::TCommand::TKind::Help:
         std::cout << cli::kUsageText;
+        return cli::kExitOk;
+      case cli::TCommand::TKind::Version:
+        std::cout << "loader-cli " LOADER_VERSION "\n";
         return cli::kExitOk;
       case cli::TCommand::TKind::Convert:
         return cli::RunConvert(command, std::cout, std::cerr);
