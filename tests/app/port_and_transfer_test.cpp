@@ -2,6 +2,7 @@
 // succeeds, and the ways one fails.
 #include <signal.h>
 
+#include <QLabel>
 #include <QProcess>
 #include <QTimer>
 #include <filesystem>
@@ -75,6 +76,11 @@ TEST_F(BootsimTest, FullTransferFollowsProgressAndReturnsToReady) {
   EXPECT_TRUE(form->ASelectFile->isEnabled());
   EXPECT_TRUE(form->UiToolButton2->isEnabled());
   EXPECT_TRUE(driver.Seen.empty());
+  // The status line says it worked, and stays so until the next start.
+  EXPECT_TRUE(form->StatusText->isVisible());
+  EXPECT_TRUE(
+      form->StatusText->text().startsWith(QString::fromUtf8("Загружено: fw.hex, 600 байт, ")))
+      << form->StatusText->text().toStdString();
 
   // The device received the image, padded to whole blocks.
   const std::string expected = apptest::MakeImage(600) + std::string(40, '\0');
@@ -105,6 +111,8 @@ TEST_F(BootsimTest, WrongReplyStopsAndReturnsToReady) {
   EXPECT_FALSE(form->Form2->isVisible());
   EXPECT_TRUE(form->ABegin->isEnabled());
   EXPECT_TRUE(form->ASelectFile->isEnabled());
+  EXPECT_TRUE(form->StatusText->text().startsWith(QString::fromUtf8("Ошибка ответа: блок ")))
+      << form->StatusText->text().toStdString();
   EXPECT_TRUE(form->UiToolButton2->isEnabled());
 }
 

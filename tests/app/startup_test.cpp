@@ -163,18 +163,24 @@ TEST_F(WindowTest, LayoutAndComponents) {
     QAction* action;
     const char* caption;
     const char* hint;
+    QKeySequence keys;
   } const expected[] = {
-      {form->ASelectFile, "Файл", "Выбор файла для загрузки"},
-      {form->AChangeComPort, "AChangeComPort", "Выбрать последовательный порт"},
-      {form->ABegin, "Старт", "Начать загрузку"},
-      {form->AExit, "Выход", "Выход"},
+      {form->ASelectFile, "Файл", "Выбор файла для загрузки", QKeySequence("Ctrl+O")},
+      {form->AChangeComPort, "AChangeComPort", "Выбрать последовательный порт", QKeySequence()},
+      {form->ABegin, "Старт", "Начать загрузку", QKeySequence("F5")},
+      {form->AExit, "Выход", "Выход", QKeySequence("Ctrl+Q")},
   };
   for (const auto& e : expected) {
+    EXPECT_EQ(e.action->shortcut(), e.keys) << e.caption;
     EXPECT_EQ(e.action->text(), QString::fromUtf8(e.caption));
     EXPECT_EQ(e.action->toolTip(), QString::fromUtf8(e.hint));
     EXPECT_FALSE(e.action->icon().isNull());
     EXPECT_TRUE(e.action->isEnabled());
   }
+  // Tab reaches every tool button.
+  for (QToolButton* button : {form->UiToolButton1, static_cast<QToolButton*>(form->UiToolButton2),
+                              form->UiToolButton3, form->UiToolButton4})
+    EXPECT_TRUE(button->focusPolicy() & Qt::TabFocus) << button->objectName().toStdString();
   EXPECT_EQ(form->UiToolButton1->toolButtonStyle(), Qt::ToolButtonIconOnly);
   EXPECT_EQ(form->UiToolButton2->toolTip(), QString::fromUtf8("Выбрать последовательный порт"));
   EXPECT_TRUE(form->UiProgressBar1->isHidden());
