@@ -184,13 +184,13 @@ TEST_F(WindowLogicTest, ErrorLeavingAHandlerIsShownAndTheRestSkipped) {
       {[] { throw 42; }, {"ShowBox error Unknown error."}},
   };
   window::TMainWindow& w = Create();
-  for (const auto& [fail, shown] : cases) {
+  for (const auto& c : cases) {
     face.log.clear();
     w.RunHandler([&] {
-      fail();
+      c.first();
       face.log.push_back("not skipped");
     });
-    EXPECT_EQ(face.log, shown);
+    EXPECT_EQ(face.log, c.second);
   }
 }
 
