@@ -24,11 +24,14 @@ TEST(CommandLine, FlashForms) {
   for (const auto& c : cases) {
     const TCommand cmd = ParseCommandLine(c.args);
     EXPECT_EQ(cmd.kind, TCommand::TKind::Flash);
-    EXPECT_EQ(cmd.port, c.port);
+    EXPECT_EQ(cmd.ports, std::vector<std::string>{c.port});
     EXPECT_EQ(cmd.timeout, c.timeout);
     EXPECT_EQ(cmd.file, "a.hex");
   }
   EXPECT_EQ(ParseCommandLine({"flash", "--port", "p", "--", "-odd.hex"}).file, "-odd.hex");
+  // Several ports, in the order given, whichever form names them.
+  EXPECT_EQ(ParseCommandLine({"flash", "-p", "A", "--port=B", "--port", "C", "a.hex"}).ports,
+            (std::vector<std::string>{"A", "B", "C"}));
 }
 
 TEST(CommandLine, OtherCommands) {
@@ -44,6 +47,8 @@ TEST(CommandLine, Rejects) {
       {"flash", "--port", "p", "--timeout", "86401", "a.hex"},
       {"flash", "--port", "p", "--timeout", "", "a.hex"},
       {"flash", "--port", "p"},
+      {"flash", "-p", "A", "-p", "B", "-p", "A", "a.hex"},
+      {"flash", "-p"},
       {"ports", "--timeout", "3"},
       {"--version", "ports"},
   };

@@ -150,6 +150,49 @@ TEST_F(FlashTest, PowerOnBySignalAndPortGivenAsPath) {
   EXPECT_FALSE(std::filesystem::exists(ports_ + "/bootsim0"));
 }
 
+// Four devices from one process; the third answers a block with a wrong sum. The others
+// must not notice: each receives its whole image.
+TEST_F(FlashTest, SeveralPortsAtOnceOneFailing) {
+  std::vector<std::unique_ptr<TChild>> sims;
+  std::vector<std::string> paths;
+  std::vector<std::string> args = {"flash", "--timeout", "10"};
+  for (int i = 0; i < 4; ++i) {
+    std::vector<std::string> simArgs = {"--once", "--no-publish", "--out",
+                                        "out" + std::to_string(i) + ".bin"};
+    if (i == 2) simArgs.insert(simArgs.end(), {"--wrong-sum-at", "3"});
+    sims.push_back(StartSim(simArgs));
+    paths.push_back(path_);
+    args.insert(args.end(), {i % 2 ? "-p" : "--port", path_});
+  }
+  const std::vector<std::uint8_t> image = RandomImage(1000, 3);
+  args.push_back(WriteHex("m.hex", image));
+  auto cli = StartCli(args);
+  ASSERT_TRUE(cli->WaitForOutput(kPrompt + kPrompt + kPrompt + kPrompt, 20s)) << cli->Errors();
+  for (auto& sim : sims) sim->Signal(SIGUSR1);
+
+  EXPECT_EQ(cli->Wait(60s), 2) << cli->Errors();
+  const std::string errors = cli->Errors();
+  for (int i = 0; i < 4; ++i) {
+    const bool fails = i == 2;
+    SCOPED_TRACE(paths[static_cast<std::size_t>(i)]);
+    // The summary table: the port, its outcome and the blocks it got through.
+    const std::string row = paths[static_cast<std::size_t>(i)] + "  " +
+                            (fails ? "reply error" : "done       ") + "  " +
+                            (fails ? "     4" : "     8");
+    EXPECT_NE(errors.find(row), std::string::npos) << errors;
+    if (fails) {
+      sims[2]->Signal(SIGTERM);
+    } else {
+      const std::vector<std::uint8_t> got =
+          ReadBytes(dir_.File("out" + std::to_string(i) + ".bin"));
+      EXPECT_EQ(got.size(), 1024u);
+      EXPECT_TRUE(std::equal(image.begin(), image.end(), got.begin()));
+    }
+    EXPECT_EQ(sims[static_cast<std::size_t>(i)]->Wait(20s), 0);
+  }
+  EXPECT_NE(errors.find("[" + paths[2] + "] Ошибка ответа\n"), std::string::npos) << errors;
+}
+
 TEST_F(FlashTest, KeepGoingServesOneLoaderAfterAnother) {
   auto sim = StartSim({"--keep-going", "--out", "out.bin"});
   for (unsigned round = 0; round < 2; ++round) {

@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <cerrno>
 #include <charconv>
 #include <filesystem>
@@ -11,15 +12,17 @@ namespace cli {
 
 const char* const kUsageText =
     "usage: loader-cli convert [--ignore-checksums] FILE.hex\n"
-    "       loader-cli flash --port PORT [--timeout SECONDS] [--ignore-checksums] [--dry-run]\n"
-    "                        FILE.hex\n"
+    "       loader-cli flash -p PORT [-p PORT...] [--timeout SECONDS] [--ignore-checksums]\n"
+    "                        [--dry-run] FILE.hex\n"
     "       loader-cli ports [--long]\n"
     "       loader-cli --version\n"
     "\n"
     "convert  writes FILE.BIN into the current directory (an earlier one becomes FILE.BAK)\n"
     "         and prints its name\n"
     "flash    converts FILE.hex, opens PORT (a name from 'ports' or a device path), waits\n"
-    "         for the device to be switched on and writes the image into it; --timeout is\n"
+    "         for the device to be switched on and writes the image into it; -p, --port\n"
+    "         may be given several times to flash that many devices at once, each on its\n"
+    "         own, with a summary table at the end; --timeout is\n"
     "         how long to wait for each expected byte (default 30, 0 for ever; once the\n"
     "         transfer has begun the device must answer within 5 s); --dry-run\n"
     "         converts and checks FILE.hex and prints what would be sent, opening no port\n"
@@ -30,8 +33,9 @@ const char* const kUsageText =
     "its checksum) and stop at the first fault, naming file and line; --ignore-checksums\n"
     "converts hand-edited files as the window does\n"
     "\n"
-    "exit status: 0 done, 1 file, conversion or port error, 2 wrong reply from the device,\n"
-    "3 no reply within the time-out, 64 usage error, 130 interrupted\n";
+    "exit status: 0 done (on every port), 1 file, conversion or port error, 2 wrong reply\n"
+    "from the device, 3 no reply within the time-out, 64 usage error, 130 interrupted; with\n"
+    "several ports the highest of their statuses\n";
 
 namespace {
 
@@ -74,9 +78,14 @@ TCommand ParseCommandLine(const std::vector<std::string>& args) {
       if (i + 1 >= args.size()) throw EUsageError(name + " needs a value");
       return args[++i];
     };
-    if (a == "--port" || a.rfind("--port=", 0) == 0) {
-      c.port = value("--port");
-      if (c.port.empty()) throw EUsageError("--port needs a port name");
+    if (a == "-p" || a == "--port" || a.rfind("--port=", 0) == 0) {
+      const std::string port = value(a == "-p" ? "-p" : "--port");
+      if (port.empty()) throw EUsageError("--port needs a port name");
+      // Two transfers on one line would corrupt each other's packets.
+      if (std::find(c.ports.begin(), c.ports.end(), port) != c.ports.end()) {
+        throw EUsageError("port '" + port + "' given twice");
+      }
+      c.ports.push_back(port);
       portGiven = true;
     } else if (a == "--timeout" || a.rfind("--timeout=", 0) == 0) {
       c.timeout = ParseSeconds(value("--timeout"));

@@ -28,7 +28,7 @@ struct TCommand {
   enum class TKind { Help, Version, Convert, Flash, Ports };
   TKind kind = TKind::Help;
   std::string file;
-  std::string port;
+  std::vector<std::string> ports;    // flash: one transfer per port, all at once
   std::chrono::seconds timeout{30};  // 0: wait for ever, as the window does
   bool longListing = false;          // ports: each name with its description
   bool checkRecords = true;          // convert, flash: off with --ignore-checksums
@@ -55,6 +55,7 @@ std::string ConversionErrorText(const std::string& file, const std::exception& e
 int ConvertHexFile(const TCommand& command, std::ostream& err, std::string& image);
 
 int RunConvert(const TCommand& command, std::ostream& out, std::ostream& err);
+// Flashes every port of the command at once; 0 when all finished, else the worst status.
 int RunFlash(const TCommand& command, std::ostream& out, std::ostream& err, bool errIsTerminal);
 // Names only, or with `longListing` "NAME<TAB>DESCRIPTION" lines.
 int RunPorts(std::ostream& out, bool longListing);

@@ -5,7 +5,9 @@
 #include <atomic>
 #include <cstdio>
 #include <filesystem>
+#include <memory>
 #include <optional>
+#include <vector>
 
 #include "cli_commands.h"
 #include "cli_platform.h"
@@ -35,8 +37,14 @@ class TCliControls : public engine::IControls {
   TCliControls(std::ostream& out, std::ostream& err, TConsoleProgress& progress)
       : out_(out), err_(err), progress_(progress) {}
   void SetTotalParts(std::uint32_t total) override { progress_.SetTotalParts(total); }
-  void SetPartsComplete(std::uint32_t parts) override { progress_.SetPartsComplete(parts); }
-  void SetProgressVisible(bool visible) override { progress_.SetVisible(visible); }
+  void SetPartsComplete(std::uint32_t parts) override {
+    peakParts_ = std::max(peakParts_, parts);
+    progress_.SetPartsComplete(parts);
+  }
+  void SetProgressVisible(bool visible) override {
+    if (visible && !began_) began_ = Clock::now();
+    progress_.SetVisible(visible);
+  }
   void SetControlsEnabled(bool) override {}
   void SetPromptVisible(bool visible) override {
     if (!visible) return;
@@ -44,10 +52,22 @@ class TCliControls : public engine::IControls {
   }
   void ShowMessage(const std::string& text) override {
     progress_.ClearLine();
-    err_ << text << std::endl;
+    err_ << label_ << text << std::endl;
+    lastMessage_ = text;
+  }
+  void SetLabel(std::string label) { label_ = std::move(label); }
+  const std::string& LastMessage() const { return lastMessage_; }
+  // Blocks sent and time taken, kept after a failed transfer has reset its progress.
+  std::uint32_t PeakParts() const { return peakParts_; }
+  double Seconds() const {
+    return began_ ? std::chrono::duration<double>(Clock::now() - *began_).count() : 0.0;
   }
 
  private:
+  std::string label_;
+  std::string lastMessage_;
+  std::uint32_t peakParts_ = 0;
+  std::optional<Clock::time_point> began_;  // the transfer's first progress
   std::ostream& out_;
   std::ostream& err_;
   TConsoleProgress& progress_;
@@ -81,6 +101,12 @@ std::string AwaitedReply(const engine::TransferEngine& e) {
   return "nothing";
 }
 
+std::string Joined(const std::vector<std::string>& names) {
+  std::string text;
+  for (const std::string& name : names) text += (text.empty() ? "" : ", ") + name;
+  return text;
+}
+
 // flash --dry-run: the conversion and its checks as the transfer would run them, and what
 // the transfer would send. No port is opened: the port need not even exist.
 int DryRun(const TCommand& command, std::ostream& out, std::ostream& err) {
@@ -95,7 +121,8 @@ int DryRun(const TCommand& command, std::ostream& out, std::ostream& err) {
   using engine::TransferEngine;
   const std::uint64_t blocks = TransferEngine::BlocksFor(size);
   out << "dry run: no port opened, nothing sent\n"
-      << "port:          " << command.port << '\n'
+      << "port" << (command.ports.size() == 1 ? ": " : "s:") << "         " << Joined(command.ports)
+      << '\n'
       << "image:         " << image << ", " << size << " byte" << (size == 1 ? "" : "s") << '\n'
       << "data blocks:   " << blocks << " of " << TransferEngine::kBlockSize
       << " bytes, the last one short or empty\n"
@@ -105,6 +132,210 @@ int DryRun(const TCommand& command, std::ostream& out, std::ostream& err) {
     out << "note: block addresses pass 0xFFFF and wrap to 0x0000\n";
   }
   return kExitOk;
+}
+
+// One port's calls through the shared pump: an exception from one of them ends this
+// port's transfer only, never the loop that serves the others.
+class TPortSynchronizer : public serial::ISerSynchronizer {
+ public:
+  TPortSynchronizer(serial::ISerSynchronizer& shared,
+                    std::function<void(const std::exception&)> onError)
+      : shared_(shared), onError_(std::move(onError)) {}
+  void Synchronize(const std::function<void()>& call) override {
+    shared_.Synchronize([this, &call] {
+      try {
+        call();
+      } catch (const std::exception& e) {
+        onError_(e);
+      }
+    });
+  }
+
+ private:
+  serial::ISerSynchronizer& shared_;
+  std::function<void(const std::exception&)> onError_;
+};
+
+struct TPortResult {
+  std::string port;
+  int status = kExitOk;
+  std::string outcome;
+  std::uint32_t blocks = 0;
+  double seconds = 0;
+  std::string error;
+};
+
+// One port's transfer, moved on a step at a time by the loop that pumps every port.
+class TPortFlash {
+ public:
+  TPortFlash(const TCommand& command, const std::string& port, serial::ISerSynchronizer& sync,
+             std::ostream& out, std::ostream& err, bool errIsTerminal, TProgressBoard* board,
+             std::size_t line, const std::atomic<bool>& interruptRequested)
+      : command_(command),
+        label_(command.ports.size() > 1 ? "[" + port + "] " : ""),
+        err_(err),
+        sync_(sync, [this](const std::exception& e) { LineError(e.what()); }),
+        progress_(err, errIsTerminal, label_, board, line),
+        controls_(out, err, progress_),
+        transfer_(comm_, controls_, replyLimit_, [this](const std::exception& e) {
+          if (const auto* lost = dynamic_cast<const session::EPortLost*>(&e)) {
+            if (!portLost_) portLost_ = *lost;
+          } else {
+            LineError(e.what());
+          }
+        }) {
+    result_.port = port;
+    controls_.SetLabel(label_);
+    serial::ApplyLoaderSettings(comm_);
+    comm_.SetDeviceName(port);
+    comm_.SetSynchronizer(&sync_);
+    transfer_.Engine().SetConversionCancel(
+        [&interruptRequested] { return interruptRequested.load(); });
+    transfer_.Engine().SetRecordChecks(command.checkRecords);
+  }
+  ~TPortFlash() { comm_.Close(); }
+  TPortFlash(const TPortFlash&) = delete;
+  TPortFlash& operator=(const TPortFlash&) = delete;
+
+  // Converts the file and opens the port. A conversion error is the same on every port:
+  // it is passed on; a port that cannot be opened ends this port only.
+  void Start() {
+    try {
+      transfer_.Start(command_.file);
+    } catch (const std::exception& e) {
+      if (!transfer_.Engine().HasImage()) throw;
+      LineError(e.what());
+      Step(Clock::now());
+      return;
+    }
+    writesSeen_ = transfer_.Writes();
+    deadline_ = Clock::now() + command_.timeout;
+  }
+
+  bool Done() const { return done_; }
+  const TPortResult& Result() const { return result_; }
+
+  // Looks at what the last pump brought and ends the transfer when it is over.
+  void Step(Clock::time_point now) {
+    if (done_) return;
+    const engine::TransferEngine& engine = transfer_.Engine();
+    if (portLost_) {
+      return End(
+          kExitFailure, "failed",
+          "loader-cli: lost port " + portLost_->Port() + ": " + ErrorText(portLost_->Detail()));
+    }
+    if (lineError_) return End(kExitFailure, "failed", ErrorText(*lineError_));
+    if (engine.Outcome() == engine::TOutcome::ErrorStop) {
+      // The device's own text has been shown already.
+      result_.error = controls_.LastMessage();
+      return End(kExitReplyError, "reply error", "");
+    }
+    if (engine.Outcome() == engine::TOutcome::NoReply) {
+      return End(
+          kExitTimeout, "no reply",
+          "loader-cli: no reply on " + result_.port + " within " +
+              std::to_string(
+                  std::chrono::duration_cast<std::chrono::seconds>(session::kReplyLimit).count()) +
+              " s; waiting for " + awaited_);
+    }
+    if (engine.Outcome() == engine::TOutcome::Finished) {
+      // The finish command is queued; its echo proves it has left before the port closes.
+      if (!drainUntil_) drainUntil_ = now + kFinishDrainLimit;
+      if (transfer_.ReadSinceWrite() >= kFinishLength || now >= *drainUntil_) {
+        char summary[128];
+        std::snprintf(summary, sizeof summary, "loader-cli: done, %u block%s in %.1f s",
+                      static_cast<unsigned>(progress_.Blocks()), progress_.Blocks() == 1 ? "" : "s",
+                      Seconds());
+        return End(kExitOk, "done", summary);
+      }
+      return;
+    }
+    if (transfer_.Writes() != writesSeen_) {
+      writesSeen_ = transfer_.Writes();
+      deadline_ = now + command_.timeout;
+    }
+    if (replyLimit_.Deadline() && now >= *replyLimit_.Deadline()) {
+      awaited_ = AwaitedReply(engine);
+      replyLimit_.FireIfDue(now);
+      return Step(now);
+    }
+    if (command_.timeout.count() > 0 && now >= deadline_) {
+      return End(kExitTimeout, "no reply",
+                 "loader-cli: no reply on " + result_.port + " within " +
+                     std::to_string(command_.timeout.count()) + " s; waiting for " +
+                     AwaitedReply(engine));
+    }
+  }
+
+  // When this port next needs a Step without anything arriving from its line.
+  Clock::time_point WakeAt(Clock::time_point now) const {
+    auto until = now + kLongWait;
+    if (drainUntil_) return std::min(until, *drainUntil_);
+    if (command_.timeout.count() > 0) until = std::min(until, deadline_);
+    if (replyLimit_.Deadline()) until = std::min(until, *replyLimit_.Deadline());
+    return until;
+  }
+
+  void Interrupt() {
+    if (done_) return;
+    End(kExitInterrupted, "interrupted",
+        "loader-cli: interrupted; port " + result_.port + " closed");
+  }
+
+ private:
+  void LineError(const std::string& text) {
+    if (!lineError_) lineError_ = text;
+  }
+
+  double Seconds() const { return std::chrono::duration<double>(progress_.Elapsed()).count(); }
+
+  // Closes the port at once: the device is free and this port's threads are gone before
+  // the other transfers end.
+  void End(int status, const char* outcome, const std::string& message) {
+    done_ = true;
+    progress_.ClearLine();
+    if (!message.empty()) err_ << label_ << message << std::endl;
+    result_.status = status;
+    result_.outcome = outcome;
+    result_.blocks = controls_.PeakParts();
+    result_.seconds = controls_.Seconds();
+    if (status != kExitOk && result_.error.empty()) result_.error = message;
+    comm_.Close();
+  }
+
+  const TCommand& command_;
+  std::string label_;
+  std::ostream& err_;
+  TPortSynchronizer sync_;
+  serial::TSerComm comm_;
+  TConsoleProgress progress_;
+  TCliControls controls_;
+  session::TDeadlineTimer replyLimit_;
+  session::TTransferSession transfer_;
+  std::optional<std::string> lineError_;
+  std::optional<session::EPortLost> portLost_;
+  std::int64_t writesSeen_ = 0;
+  Clock::time_point deadline_{};
+  std::optional<Clock::time_point> drainUntil_;
+  std::string awaited_;  // what the device left unanswered when the reply limit passed
+  bool done_ = false;
+  TPortResult result_;
+};
+
+void PrintSummary(std::ostream& err, const std::vector<std::unique_ptr<TPortFlash>>& ports) {
+  std::size_t width = 4;
+  for (const auto& p : ports) width = std::max(width, p->Result().port.size());
+  char line[160];
+  std::snprintf(line, sizeof line, "%-*s  %-11s  %6s  %7s  %s", static_cast<int>(width), "port",
+                "outcome", "blocks", "seconds", "error");
+  err << line << '\n';
+  for (const auto& p : ports) {
+    const TPortResult& r = p->Result();
+    std::snprintf(line, sizeof line, "%-*s  %-11s  %6u  %7.1f  ", static_cast<int>(width),
+                  r.port.c_str(), r.outcome.c_str(), static_cast<unsigned>(r.blocks), r.seconds);
+    err << line << r.error << '\n';
+  }
+  err.flush();
 }
 
 }  // namespace
@@ -128,123 +359,62 @@ int RunFlash(const TCommand& command, std::ostream& out, std::ostream& err, bool
     sync.Synchronize([&interrupted] { interrupted = true; });
   });
 
-  serial::TSerComm comm;
-  serial::ApplyLoaderSettings(comm);
-  comm.SetDeviceName(command.port);
-  comm.SetSynchronizer(&sync);
-  std::optional<std::string> lineError;
-  std::optional<session::EPortLost> portLost;
-  TConsoleProgress progress(err, errIsTerminal);
-  TCliControls controls(out, err, progress);
-  session::TDeadlineTimer replyLimit;
-  session::TTransferSession transfer(comm, controls, replyLimit, [&](const std::exception& e) {
-    if (const auto* lost = dynamic_cast<const session::EPortLost*>(&e)) {
-      if (!portLost) portLost = *lost;
-    } else if (!lineError) {
-      lineError = e.what();
-    }
-  });
-  const engine::TransferEngine& engine = transfer.Engine();
-  transfer.Engine().SetConversionCancel(
-      [&interruptRequested] { return interruptRequested.load(); });
-  transfer.Engine().SetRecordChecks(command.checkRecords);
-
-  // Closes the port before the synchronizer lets go of the interrupt watch.
+  const bool several = command.ports.size() > 1;
+  std::optional<TProgressBoard> board;
+  if (several && errIsTerminal) board.emplace(err, command.ports.size());
+  std::vector<std::unique_ptr<TPortFlash>> ports;
+  // Closes the ports before the synchronizer lets go of the interrupt watch.
   auto finish = [&](int status) {
-    progress.ClearLine();
-    comm.Close();
+    ports.clear();
     sync.Shutdown();
     interrupts.Stop();
     return status;
   };
 
-  try {
-    transfer.Start(command.file);
-  } catch (const oh2b::EConvertCancelled&) {
-    progress.ClearLine();
-    err << "loader-cli: interrupted; nothing sent" << std::endl;
-    return finish(kExitInterrupted);
-  } catch (const std::exception& e) {
-    progress.ClearLine();
-    err << ConversionErrorText(command.file, e) << '\n';
-    return finish(kExitFailure);
+  for (std::size_t i = 0; i < command.ports.size(); ++i) {
+    ports.push_back(std::make_unique<TPortFlash>(command, command.ports[i], sync, out, err,
+                                                 errIsTerminal, board ? &*board : nullptr, i,
+                                                 interruptRequested));
+    try {
+      ports.back()->Start();
+    } catch (const oh2b::EConvertCancelled&) {
+      if (board) board->Clear();
+      err << "loader-cli: interrupted; nothing sent" << std::endl;
+      return finish(kExitInterrupted);
+    } catch (const std::exception& e) {
+      if (board) board->Clear();
+      err << ConversionErrorText(command.file, e) << '\n';
+      return finish(kExitFailure);
+    }
   }
 
-  const bool timed = command.timeout.count() > 0;
-  std::int64_t writesSeen = transfer.Writes();
-  Clock::time_point deadline = Clock::now() + command.timeout;
-  std::optional<Clock::time_point> drainUntil;
-  std::string awaited;  // what the device left unanswered when the reply limit passed
-
+  // One loop for every port: each pass serves the hand-offs that have come in, in order,
+  // then lets each transfer look at its state.
   for (;;) {
-    if (interrupted) {
-      progress.ClearLine();
-      err << "loader-cli: interrupted; port " << command.port << " closed" << std::endl;
-      return finish(kExitInterrupted);
-    }
-    if (portLost) {
-      progress.ClearLine();
-      err << "loader-cli: lost port " << portLost->Port() << ": " << ErrorText(portLost->Detail())
-          << std::endl;
-      return finish(kExitFailure);
-    }
-    if (lineError) {
-      progress.ClearLine();
-      err << ErrorText(*lineError) << std::endl;
-      return finish(kExitFailure);
-    }
-    if (engine.Outcome() == engine::TOutcome::ErrorStop) return finish(kExitReplyError);
-    if (engine.Outcome() == engine::TOutcome::NoReply) {
-      err << "loader-cli: no reply on " << command.port << " within "
-          << std::chrono::duration_cast<std::chrono::seconds>(session::kReplyLimit).count()
-          << " s; waiting for " << awaited << std::endl;
-      return finish(kExitTimeout);
-    }
-    if (engine.Outcome() == engine::TOutcome::Finished) {
-      // The finish command is queued; its echo proves it has left before the port closes.
-      if (!drainUntil) drainUntil = Clock::now() + kFinishDrainLimit;
-      if (transfer.ReadSinceWrite() >= kFinishLength || Clock::now() >= *drainUntil) {
-        const double seconds = std::chrono::duration<double>(progress.Elapsed()).count();
-        char summary[128];
-        std::snprintf(summary, sizeof summary, "loader-cli: done, %u block%s in %.1f s",
-                      static_cast<unsigned>(progress.Blocks()), progress.Blocks() == 1 ? "" : "s",
-                      seconds);
-        err << summary << std::endl;
-        return finish(kExitOk);
-      }
-      sync.Pump(std::chrono::duration_cast<std::chrono::milliseconds>(*drainUntil - Clock::now()) +
-                std::chrono::milliseconds(1));
-      continue;
-    }
-
-    if (transfer.Writes() != writesSeen) {
-      writesSeen = transfer.Writes();
-      deadline = Clock::now() + command.timeout;
-    }
     const auto now = Clock::now();
-    if (replyLimit.Deadline() && now >= *replyLimit.Deadline()) {
-      awaited = AwaitedReply(engine);
-      replyLimit.FireIfDue(now);
-      continue;
-    }
     auto until = now + kLongWait;
-    if (timed) {
-      if (now >= deadline) {
-        progress.ClearLine();
-        err << "loader-cli: no reply on " << command.port << " within " << command.timeout.count()
-            << " s; waiting for " << AwaitedReply(engine) << std::endl;
-        return finish(kExitTimeout);
-      }
-      until = std::min(until, deadline);
+    bool running = false;
+    for (auto& p : ports) {
+      if (interrupted) p->Interrupt();
+      p->Step(now);
+      if (p->Done()) continue;
+      running = true;
+      until = std::min(until, p->WakeAt(now));
     }
-    if (replyLimit.Deadline()) until = std::min(until, *replyLimit.Deadline());
+    if (!running) break;
     try {
       sync.Pump(std::chrono::duration_cast<std::chrono::milliseconds>(until - now) +
                 std::chrono::milliseconds(1));
     } catch (const std::exception& e) {
-      if (!lineError) lineError = e.what();
+      // Only the interrupt's own call runs unwrapped, and it does not throw.
+      err << ErrorText(e.what()) << std::endl;
     }
   }
+
+  int status = kExitOk;
+  for (const auto& p : ports) status = std::max(status, p->Result().status);
+  if (several) PrintSummary(err, ports);
+  return finish(status);
 }
 
 }  // namespace cli
