@@ -49,6 +49,9 @@ TEST(CommandLine, Rejects) {
       {"flash", "--port", "p"},
       {"flash", "-p", "A", "-p", "B", "-p", "A", "a.hex"},
       {"flash", "-p"},
+      {"flash", "-p", "A", "--json", "--dry-run", "a.hex"},
+      {"convert", "--json", "a.hex"},
+      {"ports", "--json"},
       {"ports", "--timeout", "3"},
       {"--version", "ports"},
   };
@@ -143,6 +146,43 @@ TEST(Progress, TerminalRedrawsInPlaceAndClearsItsLine) {
   EXPECT_NE(text.find("\r 50% | block 2 of 5"), std::string::npos);
   // The last thing written wipes the line for what follows.
   EXPECT_EQ(text.back(), '\r');
+}
+
+TEST(Progress, BoardRedrawsEveryLineBelowTheMessages) {
+  std::ostringstream out;
+  TProgressBoard board(out, 2);
+  board.Set(1, "b");
+  board.Set(0, "a");
+  board.Clear();
+  board.Set(0, "c");
+  // First drawing from where the cursor is; later ones go back up over both lines first.
+  EXPECT_EQ(out.str(),
+            "\x1b[2K\n\x1b[2Kb\n"
+            "\x1b[2F\x1b[2Ka\n\x1b[2Kb\n"
+            "\x1b[2F\x1b[J"
+            "\x1b[2Kc\n\x1b[2Kb\n");
+}
+
+TEST(Json, StringsAreEscaped) {
+  const struct {
+    std::string text;
+    std::string json;
+  } cases[] = {
+      {"", R"("")"},
+      {"COM3", R"("COM3")"},
+      {R"(C:\fw\"a".hex)", R"("C:\\fw\\\"a\".hex")"},
+      {"line\nnext\tcol\r", R"("line\nnext\tcol\r")"},
+      {std::string("\x01\x1f\0", 3), R"("\u0001\u001f\u0000")"},
+      {"Ошибка ответа", R"("Ошибка ответа")"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(JsonString(c.text), c.json) << c.text;
+}
+
+TEST(Json, ResultHasEveryField) {
+  TFlashResult r{"/dev/ttyUSB0", "a.hex", 600, 5, 1.25, "reply error", "Ошибка ответа", 2};
+  EXPECT_EQ(JsonResult(r),
+            R"({"port":"/dev/ttyUSB0","file":"a.hex","image_bytes":600,"blocks":5,)"
+            R"("seconds":1.250,"outcome":"reply error","error":"Ошибка ответа","exit_code":2})");
 }
 
 }  // namespace

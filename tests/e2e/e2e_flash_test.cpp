@@ -8,8 +8,10 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <map>
 #include <memory>
 #include <random>
+#include <sstream>
 
 #include "child_process.h"
 
@@ -240,6 +242,34 @@ TEST_F(FlashTest, InterruptClosesThePort) {
   ASSERT_TRUE(again->WaitForOutput(kPrompt, 20s)) << again->Errors();
   sim->WriteStdin("p");
   EXPECT_EQ(again->Wait(30s), 0) << again->Errors() << sim->Errors();
+}
+
+// --json: one object a line on standard output, one per port, whatever became of it; the
+// prompt and the rest go to standard error.
+TEST_F(FlashTest, JsonResultsForEachPort) {
+  auto sim = StartSim({"--once", "--out", "out.bin", "--announce-every", "400"});
+  auto cli = StartCli({"flash", "--json", "-p", "bootsim0", "-p", "nosuchport",
+                       WriteHex("j.hex", RandomImage(300, 9))});
+  EXPECT_EQ(cli->Wait(30s), 1) << cli->Errors();
+  EXPECT_NE(cli->Errors().find(kPrompt), std::string::npos) << cli->Errors();
+  std::map<std::string, std::string> byPort;
+  std::istringstream lines(cli->Output());
+  for (std::string line; std::getline(lines, line);) {
+    ASSERT_TRUE(line.front() == '{' && line.back() == '}') << line;
+    const auto at = line.find(R"("port":")") + 8;
+    byPort[line.substr(at, line.find('"', at) - at)] = line;
+  }
+  ASSERT_EQ(byPort.size(), 2u) << cli->Output();
+  for (const char* field : {R"("file":"j.hex")", R"("image_bytes":300,)", R"("blocks":3,)",
+                            R"("outcome":"done")", R"("error":"")", R"("exit_code":0})"}) {
+    EXPECT_NE(byPort["bootsim0"].find(field), std::string::npos) << byPort["bootsim0"];
+  }
+  for (const char* field :
+       {R"("outcome":"failed")", R"("error":"Specified device not found (nosuchport).")",
+        R"("exit_code":1})"}) {
+    EXPECT_NE(byPort["nosuchport"].find(field), std::string::npos) << byPort["nosuchport"];
+  }
+  EXPECT_EQ(sim->Wait(20s), 0) << sim->Errors();
 }
 
 TEST_F(FlashTest, MissingPort) {

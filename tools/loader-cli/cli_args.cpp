@@ -13,7 +13,7 @@ namespace cli {
 const char* const kUsageText =
     "usage: loader-cli convert [--ignore-checksums] FILE.hex\n"
     "       loader-cli flash -p PORT [-p PORT...] [--timeout SECONDS] [--ignore-checksums]\n"
-    "                        [--dry-run] FILE.hex\n"
+    "                        [--dry-run | --json] FILE.hex\n"
     "       loader-cli ports [--long]\n"
     "       loader-cli --version\n"
     "\n"
@@ -22,7 +22,9 @@ const char* const kUsageText =
     "flash    converts FILE.hex, opens PORT (a name from 'ports' or a device path), waits\n"
     "         for the device to be switched on and writes the image into it; -p, --port\n"
     "         may be given several times to flash that many devices at once, each on its\n"
-    "         own, with a summary table at the end; --timeout is\n"
+    "         own, with a summary table at the end; --json writes each port's result\n"
+    "         to standard output as a line of JSON (port, file, image_bytes, blocks,\n"
+    "         seconds, outcome, error, exit_code), all else to standard error; --timeout is\n"
     "         how long to wait for each expected byte (default 30, 0 for ever; once the\n"
     "         transfer has begun the device must answer within 5 s); --dry-run\n"
     "         converts and checks FILE.hex and prints what would be sent, opening no port\n"
@@ -96,6 +98,8 @@ TCommand ParseCommandLine(const std::vector<std::string>& args) {
       ignoreGiven = true;
     } else if (a == "--dry-run") {
       dryRunGiven = true;
+    } else if (a == "--json") {
+      c.json = true;
     } else if (a == "--") {
       files.insert(files.end(), args.begin() + static_cast<std::ptrdiff_t>(i) + 1, args.end());
       break;
@@ -112,6 +116,7 @@ TCommand ParseCommandLine(const std::vector<std::string>& args) {
   } else if (!files.empty()) {
     throw EUsageError("unexpected argument '" + files[0] + "'");
   }
+  if (c.json && verb != "flash") throw EUsageError("--json belongs to flash");
   if (verb == "convert") {
     if (portGiven || timeoutGiven || longGiven || dryRunGiven) {
       throw EUsageError("convert takes no option but --ignore-checksums");
@@ -120,6 +125,7 @@ TCommand ParseCommandLine(const std::vector<std::string>& args) {
   } else if (verb == "flash") {
     if (!portGiven) throw EUsageError("flash needs --port PORT");
     if (longGiven) throw EUsageError("--long belongs to ports");
+    if (c.json && dryRunGiven) throw EUsageError("--json reports transfers; --dry-run has none");
     c.kind = TCommand::TKind::Flash;
   } else if (verb == "ports") {
     if (portGiven || timeoutGiven || ignoreGiven || dryRunGiven) {

@@ -2,9 +2,11 @@
 #pragma once
 
 #include <chrono>
+#include <cstdint>
 #include <ostream>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace cli {
@@ -33,7 +35,25 @@ struct TCommand {
   bool longListing = false;          // ports: each name with its description
   bool checkRecords = true;          // convert, flash: off with --ignore-checksums
   bool dryRun = false;               // flash: convert and check, open no port
+  bool json = false;                 // flash: results as JSON on standard output
 };
+
+// How one device's transfer ended.
+struct TFlashResult {
+  std::string port;
+  std::string file;
+  std::uint64_t imageBytes = 0;
+  std::uint32_t blocks = 0;  // sent, kept after a failure has reset the progress
+  double seconds = 0;        // from the transfer's first block
+  std::string outcome;       // "done", "reply error", "no reply", "failed", "interrupted"
+  std::string error;         // empty when done
+  int status = kExitOk;
+};
+
+// `text` as a JSON string, quotes included; UTF-8 passes unchanged.
+std::string JsonString(std::string_view text);
+// One line of --json output: an object of the result's fields.
+std::string JsonResult(const TFlashResult& result);
 
 extern const char* const kUsageText;
 

@@ -156,27 +156,19 @@ class TPortSynchronizer : public serial::ISerSynchronizer {
   std::function<void(const std::exception&)> onError_;
 };
 
-struct TPortResult {
-  std::string port;
-  int status = kExitOk;
-  std::string outcome;
-  std::uint32_t blocks = 0;
-  double seconds = 0;
-  std::string error;
-};
-
 // One port's transfer, moved on a step at a time by the loop that pumps every port.
 class TPortFlash {
  public:
   TPortFlash(const TCommand& command, const std::string& port, serial::ISerSynchronizer& sync,
-             std::ostream& out, std::ostream& err, bool errIsTerminal, TProgressBoard* board,
-             std::size_t line, const std::atomic<bool>& interruptRequested)
+             std::ostream& human, std::ostream* results, std::ostream& err, bool errIsTerminal,
+             TProgressBoard* board, std::size_t line, const std::atomic<bool>& interruptRequested)
       : command_(command),
         label_(command.ports.size() > 1 ? "[" + port + "] " : ""),
         err_(err),
+        results_(results),
         sync_(sync, [this](const std::exception& e) { LineError(e.what()); }),
         progress_(err, errIsTerminal, label_, board, line),
-        controls_(out, err, progress_),
+        controls_(human, err, progress_),
         transfer_(comm_, controls_, replyLimit_, [this](const std::exception& e) {
           if (const auto* lost = dynamic_cast<const session::EPortLost*>(&e)) {
             if (!portLost_) portLost_ = *lost;
@@ -185,6 +177,7 @@ class TPortFlash {
           }
         }) {
     result_.port = port;
+    result_.file = command.file;
     controls_.SetLabel(label_);
     serial::ApplyLoaderSettings(comm_);
     comm_.SetDeviceName(port);
@@ -213,7 +206,7 @@ class TPortFlash {
   }
 
   bool Done() const { return done_; }
-  const TPortResult& Result() const { return result_; }
+  const TFlashResult& Result() const { return result_; }
 
   // Looks at what the last pump brought and ends the transfer when it is over.
   void Step(Clock::time_point now) {
@@ -299,13 +292,16 @@ class TPortFlash {
     result_.outcome = outcome;
     result_.blocks = controls_.PeakParts();
     result_.seconds = controls_.Seconds();
+    result_.imageBytes = transfer_.Engine().ImageSize();
     if (status != kExitOk && result_.error.empty()) result_.error = message;
     comm_.Close();
+    if (results_ != nullptr) *results_ << JsonResult(result_) << std::endl;
   }
 
   const TCommand& command_;
   std::string label_;
   std::ostream& err_;
+  std::ostream* results_;  // --json: where each result goes as it comes
   TPortSynchronizer sync_;
   serial::TSerComm comm_;
   TConsoleProgress progress_;
@@ -319,7 +315,7 @@ class TPortFlash {
   std::optional<Clock::time_point> drainUntil_;
   std::string awaited_;  // what the device left unanswered when the reply limit passed
   bool done_ = false;
-  TPortResult result_;
+  TFlashResult result_;
 };
 
 void PrintSummary(std::ostream& err, const std::vector<std::unique_ptr<TPortFlash>>& ports) {
@@ -330,7 +326,7 @@ void PrintSummary(std::ostream& err, const std::vector<std::unique_ptr<TPortFlas
                 "outcome", "blocks", "seconds", "error");
   err << line << '\n';
   for (const auto& p : ports) {
-    const TPortResult& r = p->Result();
+    const TFlashResult& r = p->Result();
     std::snprintf(line, sizeof line, "%-*s  %-11s  %6u  %7.1f  ", static_cast<int>(width),
                   r.port.c_str(), r.outcome.c_str(), static_cast<unsigned>(r.blocks), r.seconds);
     err << line << r.error << '\n';
@@ -342,11 +338,12 @@ void PrintSummary(std::ostream& err, const std::vector<std::unique_ptr<TPortFlas
 
 int RunFlash(const TCommand& command, std::ostream& out, std::ostream& err, bool errIsTerminal) {
   std::error_code ec;
-  if (!std::filesystem::exists(command.file, ec)) {
+  const bool missing = !std::filesystem::exists(command.file, ec);
+  if (command.dryRun || (missing && !command.json)) {
+    if (!missing) return DryRun(command, out, err);
     err << MissingFileText(command.file) << '\n';
     return kExitFailure;
   }
-  if (command.dryRun) return DryRun(command, out, err);
 
   // Declared first, destroyed last: everything below may hand calls to it.
   serial::TSerPumpSynchronizer sync;
@@ -362,6 +359,30 @@ int RunFlash(const TCommand& command, std::ostream& out, std::ostream& err, bool
   const bool several = command.ports.size() > 1;
   std::optional<TProgressBoard> board;
   if (several && errIsTerminal) board.emplace(err, command.ports.size());
+  // With --json standard output carries the results alone.
+  std::ostream& human = command.json ? err : out;
+  // A failure before any transfer began is every port's.
+  auto failAll = [&](int status, const char* outcome, const std::string& text) {
+    if (board) board->Clear();
+    err << text << std::endl;
+    if (!command.json) return;
+    for (const std::string& port : command.ports) {
+      TFlashResult r;
+      r.port = port;
+      r.file = command.file;
+      r.outcome = outcome;
+      r.error = text;
+      r.status = status;
+      out << JsonResult(r) << '\n';
+    }
+    out.flush();
+  };
+  if (missing) {
+    failAll(kExitFailure, "failed", MissingFileText(command.file));
+    sync.Shutdown();
+    interrupts.Stop();
+    return kExitFailure;
+  }
   std::vector<std::unique_ptr<TPortFlash>> ports;
   // Closes the ports before the synchronizer lets go of the interrupt watch.
   auto finish = [&](int status) {
@@ -372,18 +393,16 @@ int RunFlash(const TCommand& command, std::ostream& out, std::ostream& err, bool
   };
 
   for (std::size_t i = 0; i < command.ports.size(); ++i) {
-    ports.push_back(std::make_unique<TPortFlash>(command, command.ports[i], sync, out, err,
-                                                 errIsTerminal, board ? &*board : nullptr, i,
-                                                 interruptRequested));
+    ports.push_back(std::make_unique<TPortFlash>(command, command.ports[i], sync, human,
+                                                 command.json ? &out : nullptr, err, errIsTerminal,
+                                                 board ? &*board : nullptr, i, interruptRequested));
     try {
       ports.back()->Start();
     } catch (const oh2b::EConvertCancelled&) {
-      if (board) board->Clear();
-      err << "loader-cli: interrupted; nothing sent" << std::endl;
+      failAll(kExitInterrupted, "interrupted", "loader-cli: interrupted; nothing sent");
       return finish(kExitInterrupted);
     } catch (const std::exception& e) {
-      if (board) board->Clear();
-      err << ConversionErrorText(command.file, e) << '\n';
+      failAll(kExitFailure, "failed", ConversionErrorText(command.file, e));
       return finish(kExitFailure);
     }
   }
