@@ -52,6 +52,9 @@ TEST(CommandLine, Rejects) {
       {"flash", "-p", "A", "--json", "--dry-run", "a.hex"},
       {"convert", "--json", "a.hex"},
       {"ports", "--json"},
+      {"flash", "-p", "A", "--trace", "", "a.hex"},
+      {"flash", "-p", "A", "--trace=t.txt", "--dry-run", "a.hex"},
+      {"convert", "--trace", "t.txt", "a.hex"},
       {"ports", "--timeout", "3"},
       {"--version", "ports"},
   };

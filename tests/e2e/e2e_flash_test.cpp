@@ -272,6 +272,38 @@ TEST_F(FlashTest, JsonResultsForEachPort) {
   EXPECT_EQ(sim->Wait(20s), 0) << sim->Errors();
 }
 
+TEST_F(FlashTest, TraceHoldsTheHandshake) {
+  auto sim = StartSim({"--once", "--out", "out.bin", "--announce-every", "400"});
+  auto cli = StartCli(
+      {"flash", "-p", "bootsim0", "--trace", "t.txt", WriteHex("t.hex", RandomImage(10, 1))});
+  EXPECT_EQ(cli->Wait(30s), 0) << cli->Errors();
+  EXPECT_EQ(sim->Wait(20s), 0) << sim->Errors();
+  const std::string trace = ReadFile(dir_.File("t.txt"));
+  // The announcement, the handshake and its echo (perhaps read in pieces), the reply.
+  std::size_t at = 0;
+  for (const char* step : {" bootsim0 recv 55\n", " bootsim0 sent 55 33 CC\n", " bootsim0 echo 55",
+                           " bootsim0 recv AA\n"}) {
+    at = trace.find(step, at);
+    ASSERT_NE(at, std::string::npos) << step << " in\n" << trace;
+  }
+}
+
+TEST_F(FlashTest, TraceFileThatCannotBeWritten) {
+  const struct {
+    std::string path;
+    std::string error;
+  } cases[] = {
+      {"no/such/dir/t.txt",
+       "Cannot open file \"" + dir_.File("no/such/dir/t.txt") + "\". No such file or directory.\n"},
+      {"/dev/full", "Cannot write file \"/dev/full\". No space left on device.\n"},
+  };
+  for (const auto& c : cases) {
+    auto cli = StartCli({"flash", "-p", "nosuchport", "--trace", c.path, WriteHex("f.hex", {1})});
+    EXPECT_EQ(cli->Wait(30s), 1);
+    EXPECT_EQ(cli->Errors(), c.error);
+  }
+}
+
 TEST_F(FlashTest, MissingPort) {
   auto cli = StartCli({"flash", "--port", "nosuchport", WriteHex("m.hex", {1, 2, 3})});
   EXPECT_EQ(cli->Wait(30s), 1);

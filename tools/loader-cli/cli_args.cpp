@@ -13,7 +13,7 @@ namespace cli {
 const char* const kUsageText =
     "usage: loader-cli convert [--ignore-checksums] FILE.hex\n"
     "       loader-cli flash -p PORT [-p PORT...] [--timeout SECONDS] [--ignore-checksums]\n"
-    "                        [--dry-run | --json] FILE.hex\n"
+    "                        [--dry-run | --json] [--trace TRACE.txt] FILE.hex\n"
     "       loader-cli ports [--long]\n"
     "       loader-cli --version\n"
     "\n"
@@ -24,7 +24,9 @@ const char* const kUsageText =
     "         may be given several times to flash that many devices at once, each on its\n"
     "         own, with a summary table at the end; --json writes each port's result\n"
     "         to standard output as a line of JSON (port, file, image_bytes, blocks,\n"
-    "         seconds, outcome, error, exit_code), all else to standard error; --timeout is\n"
+    "         seconds, outcome, error, exit_code), all else to standard error; --trace\n"
+    "         writes every byte sent and received to TRACE.txt, a line per read or write:\n"
+    "         microseconds, port, sent, recv or echo, and the bytes in hex; --timeout is\n"
     "         how long to wait for each expected byte (default 30, 0 for ever; once the\n"
     "         transfer has begun the device must answer within 5 s); --dry-run\n"
     "         converts and checks FILE.hex and prints what would be sent, opening no port\n"
@@ -98,6 +100,9 @@ TCommand ParseCommandLine(const std::vector<std::string>& args) {
       ignoreGiven = true;
     } else if (a == "--dry-run") {
       dryRunGiven = true;
+    } else if (a == "--trace" || a.rfind("--trace=", 0) == 0) {
+      c.trace = value("--trace");
+      if (c.trace.empty()) throw EUsageError("--trace needs a file name");
     } else if (a == "--json") {
       c.json = true;
     } else if (a == "--") {
@@ -117,6 +122,9 @@ TCommand ParseCommandLine(const std::vector<std::string>& args) {
     throw EUsageError("unexpected argument '" + files[0] + "'");
   }
   if (c.json && verb != "flash") throw EUsageError("--json belongs to flash");
+  if (!c.trace.empty() && (verb != "flash" || dryRunGiven)) {
+    throw EUsageError("--trace belongs to flash, and --dry-run sends nothing");
+  }
   if (verb == "convert") {
     if (portGiven || timeoutGiven || longGiven || dryRunGiven) {
       throw EUsageError("convert takes no option but --ignore-checksums");

@@ -36,6 +36,7 @@ struct TCommand {
   bool checkRecords = true;          // convert, flash: off with --ignore-checksums
   bool dryRun = false;               // flash: convert and check, open no port
   bool json = false;                 // flash: results as JSON on standard output
+  std::string trace;                 // flash: the file for every byte on the lines
 };
 
 // How one device's transfer ended.

@@ -12,6 +12,7 @@
 #include "cli_commands.h"
 #include "cli_platform.h"
 #include "cli_progress.h"
+#include "cli_trace.h"
 #include "engine/transfer_engine.h"
 #include "oh2b/oh2b.h"
 #include "serial/ser_comm.h"
@@ -161,7 +162,8 @@ class TPortFlash {
  public:
   TPortFlash(const TCommand& command, const std::string& port, serial::ISerSynchronizer& sync,
              std::ostream& human, std::ostream* results, std::ostream& err, bool errIsTerminal,
-             TProgressBoard* board, std::size_t line, const std::atomic<bool>& interruptRequested)
+             TProgressBoard* board, std::size_t line, const std::atomic<bool>& interruptRequested,
+             TByteTrace* trace)
       : command_(command),
         label_(command.ports.size() > 1 ? "[" + port + "] " : ""),
         err_(err),
@@ -185,6 +187,11 @@ class TPortFlash {
     transfer_.Engine().SetConversionCancel(
         [&interruptRequested] { return interruptRequested.load(); });
     transfer_.Engine().SetRecordChecks(command.checkRecords);
+    if (trace != nullptr) {
+      transfer_.SetByteObserver(
+          [trace, port](session::TByteDirection direction, const std::uint8_t* bytes,
+                        std::size_t count) { trace->Record(port, direction, bytes, count); });
+    }
   }
   ~TPortFlash() { comm_.Close(); }
   TPortFlash(const TPortFlash&) = delete;
@@ -383,6 +390,17 @@ int RunFlash(const TCommand& command, std::ostream& out, std::ostream& err, bool
     interrupts.Stop();
     return kExitFailure;
   }
+  std::optional<TByteTrace> trace;
+  if (!command.trace.empty()) {
+    try {
+      trace.emplace(command.trace);
+    } catch (const ETraceFileError& e) {
+      failAll(kExitFailure, "failed", e.what());
+      sync.Shutdown();
+      interrupts.Stop();
+      return kExitFailure;
+    }
+  }
   std::vector<std::unique_ptr<TPortFlash>> ports;
   // Closes the ports before the synchronizer lets go of the interrupt watch.
   auto finish = [&](int status) {
@@ -393,9 +411,9 @@ int RunFlash(const TCommand& command, std::ostream& out, std::ostream& err, bool
   };
 
   for (std::size_t i = 0; i < command.ports.size(); ++i) {
-    ports.push_back(std::make_unique<TPortFlash>(command, command.ports[i], sync, human,
-                                                 command.json ? &out : nullptr, err, errIsTerminal,
-                                                 board ? &*board : nullptr, i, interruptRequested));
+    ports.push_back(std::make_unique<TPortFlash>(
+        command, command.ports[i], sync, human, command.json ? &out : nullptr, err, errIsTerminal,
+        board ? &*board : nullptr, i, interruptRequested, trace ? &*trace : nullptr));
     try {
       ports.back()->Start();
     } catch (const oh2b::EConvertCancelled&) {
@@ -433,7 +451,16 @@ int RunFlash(const TCommand& command, std::ostream& out, std::ostream& err, bool
   int status = kExitOk;
   for (const auto& p : ports) status = std::max(status, p->Result().status);
   if (several) PrintSummary(err, ports);
-  return finish(status);
+  status = finish(status);
+  if (trace) {
+    try {
+      trace->Finish();
+    } catch (const ETraceFileError& e) {
+      err << "loader-cli: " << e.what() << std::endl;
+      status = std::max(status, kExitFailure);
+    }
+  }
+  return status;
 }
 
 }  // namespace cli
