@@ -55,6 +55,9 @@ TEST(CommandLine, Rejects) {
       {"flash", "-p", "A", "--trace", "", "a.hex"},
       {"flash", "-p", "A", "--trace=t.txt", "--dry-run", "a.hex"},
       {"convert", "--trace", "t.txt", "a.hex"},
+      {"flash", "-p", "A", "-q", "-v", "a.hex"},
+      {"ports", "-v"},
+      {"frobnicate", "--help"},
       {"ports", "--timeout", "3"},
       {"--version", "ports"},
   };

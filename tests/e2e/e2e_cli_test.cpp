@@ -109,6 +109,16 @@ TEST_F(CliTest, HelpGoesToStandardOutput) {
   EXPECT_EQ(cli->Output().rfind("usage: loader-cli", 0), 0u);
 }
 
+// A command's --help wins over anything else on the line, even a missing port.
+TEST_F(CliTest, EachCommandHasItsHelp) {
+  for (const std::string command : {"convert", "flash", "ports"}) {
+    auto cli = Run({command, "--timeout", "3", "-h"});
+    EXPECT_EQ(status_, 0) << command;
+    EXPECT_EQ(cli->Output().rfind("usage: loader-cli " + command + " ", 0), 0u) << cli->Output();
+    EXPECT_EQ(cli->Output().find("usage: loader-cli --version"), std::string::npos);
+  }
+}
+
 // Ctrl-C in the middle of a long conversion (a 4 GiB gap to fill) ends it at once and leaves
 // neither an image nor a temporary file behind.
 TEST_F(CliTest, InterruptedConversionStopsAtOnceAndLeavesNothing) {

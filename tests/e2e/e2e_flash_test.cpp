@@ -272,6 +272,35 @@ TEST_F(FlashTest, JsonResultsForEachPort) {
   EXPECT_EQ(sim->Wait(20s), 0) << sim->Errors();
 }
 
+TEST_F(FlashTest, QuietAndVerbose) {
+  const struct {
+    const char* option;
+    std::vector<std::string> shown;
+    std::vector<std::string> hidden;
+  } cases[] = {
+      {"-q", {"loader-cli: done, 5 blocks"}, {"flashing", "% | block", " sent "}},
+      {"-v",
+       {"loader-cli: flashing v.hex (600 bytes, 5 blocks) on bootsim0\n",
+        " bootsim0 sent 55 33 CC\n", " bootsim0 recv AA\n", "% | block",
+        "loader-cli: done, 5 blocks"},
+       {}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.option);
+    auto sim = StartSim({"--once", "--announce-every", "400"});
+    auto cli =
+        StartCli({"flash", c.option, "-p", "bootsim0", WriteHex("v.hex", RandomImage(600, 2))});
+    EXPECT_EQ(cli->Wait(30s), 0) << cli->Errors();
+    EXPECT_EQ(sim->Wait(20s), 0) << sim->Errors();
+    for (const std::string& text : c.shown) {
+      EXPECT_NE(cli->Errors().find(text), std::string::npos) << text << " in\n" << cli->Errors();
+    }
+    for (const std::string& text : c.hidden) {
+      EXPECT_EQ(cli->Errors().find(text), std::string::npos) << text << " in\n" << cli->Errors();
+    }
+  }
+}
+
 TEST_F(FlashTest, TraceHoldsTheHandshake) {
   auto sim = StartSim({"--once", "--out", "out.bin", "--announce-every", "400"});
   auto cli = StartCli(
@@ -307,7 +336,9 @@ TEST_F(FlashTest, TraceFileThatCannotBeWritten) {
 TEST_F(FlashTest, MissingPort) {
   auto cli = StartCli({"flash", "--port", "nosuchport", WriteHex("m.hex", {1, 2, 3})});
   EXPECT_EQ(cli->Wait(30s), 1);
-  EXPECT_EQ(cli->Errors(), "Specified device not found (nosuchport).\n");
+  EXPECT_EQ(cli->Errors(),
+            "loader-cli: flashing m.hex (3 bytes, 1 block) on nosuchport\n"
+            "Specified device not found (nosuchport).\n");
   EXPECT_EQ(cli->Output(), "");
 }
 

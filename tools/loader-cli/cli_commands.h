@@ -28,15 +28,18 @@ class EUsageError : public std::runtime_error {
 
 struct TCommand {
   enum class TKind { Help, Version, Convert, Flash, Ports };
+  enum class TVerbosity { Quiet, Normal, Verbose };
   TKind kind = TKind::Help;
+  std::string helpTopic;  // help: the command asked about, empty for all
   std::string file;
-  std::vector<std::string> ports;    // flash: one transfer per port, all at once
-  std::chrono::seconds timeout{30};  // 0: wait for ever, as the window does
-  bool longListing = false;          // ports: each name with its description
-  bool checkRecords = true;          // convert, flash: off with --ignore-checksums
-  bool dryRun = false;               // flash: convert and check, open no port
-  bool json = false;                 // flash: results as JSON on standard output
-  std::string trace;                 // flash: the file for every byte on the lines
+  std::vector<std::string> ports;             // flash: one transfer per port, all at once
+  std::chrono::seconds timeout{30};           // 0: wait for ever, as the window does
+  bool longListing = false;                   // ports: each name with its description
+  bool checkRecords = true;                   // convert, flash: off with --ignore-checksums
+  bool dryRun = false;                        // flash: convert and check, open no port
+  bool json = false;                          // flash: results as JSON on standard output
+  std::string trace;                          // flash: the file for every byte on the lines
+  TVerbosity verbosity = TVerbosity::Normal;  // flash: -q errors and result, -v each packet
 };
 
 // How one device's transfer ended.
@@ -56,7 +59,8 @@ std::string JsonString(std::string_view text);
 // One line of --json output: an object of the result's fields.
 std::string JsonResult(const TFlashResult& result);
 
-extern const char* const kUsageText;
+// The usage of one command ("convert", "flash", "ports"), of all of them for any other.
+std::string UsageText(const std::string& command = "");
 
 // Throws EUsageError.
 TCommand ParseCommandLine(const std::vector<std::string>& args);

@@ -44,7 +44,7 @@ class TCliControls : public engine::IControls {
   }
   void SetProgressVisible(bool visible) override {
     if (visible && !began_) began_ = Clock::now();
-    progress_.SetVisible(visible);
+    if (!quiet_) progress_.SetVisible(visible);
   }
   void SetControlsEnabled(bool) override {}
   void SetPromptVisible(bool visible) override {
@@ -52,11 +52,15 @@ class TCliControls : public engine::IControls {
     out_ << kPowerOnPrompt << std::endl;
   }
   void ShowMessage(const std::string& text) override {
+    // The tool says in English what it waited for instead; the wrong reply's text stays,
+    // scripts look for it.
+    if (text == engine::kNoReplyText) return;
     progress_.ClearLine();
     err_ << label_ << text << std::endl;
     lastMessage_ = text;
   }
   void SetLabel(std::string label) { label_ = std::move(label); }
+  void SetQuiet(bool quiet) { quiet_ = quiet; }
   const std::string& LastMessage() const { return lastMessage_; }
   // Blocks sent and time taken, kept after a failed transfer has reset its progress.
   std::uint32_t PeakParts() const { return peakParts_; }
@@ -66,6 +70,7 @@ class TCliControls : public engine::IControls {
 
  private:
   std::string label_;
+  bool quiet_ = false;
   std::string lastMessage_;
   std::uint32_t peakParts_ = 0;
   std::optional<Clock::time_point> began_;  // the transfer's first progress
@@ -187,10 +192,20 @@ class TPortFlash {
     transfer_.Engine().SetConversionCancel(
         [&interruptRequested] { return interruptRequested.load(); });
     transfer_.Engine().SetRecordChecks(command.checkRecords);
-    if (trace != nullptr) {
-      transfer_.SetByteObserver(
-          [trace, port](session::TByteDirection direction, const std::uint8_t* bytes,
-                        std::size_t count) { trace->Record(port, direction, bytes, count); });
+    controls_.SetQuiet(command.verbosity == TCommand::TVerbosity::Quiet);
+    const bool verbose = command.verbosity == TCommand::TVerbosity::Verbose;
+    if (trace != nullptr || verbose) {
+      transfer_.SetByteObserver([this, trace, verbose, port](session::TByteDirection direction,
+                                                             const std::uint8_t* bytes,
+                                                             std::size_t count) {
+        if (trace != nullptr) trace->Record(port, direction, bytes, count);
+        if (verbose) {
+          progress_.ClearLine();
+          const auto at =
+              std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - created_);
+          err_ << TraceLine(at, port, direction, bytes, count) << '\n';
+        }
+      });
     }
   }
   ~TPortFlash() { comm_.Close(); }
@@ -204,8 +219,8 @@ class TPortFlash {
       transfer_.Start(command_.file);
     } catch (const std::exception& e) {
       if (!transfer_.Engine().HasImage()) throw;
+      // Reported by the first Step, after the opening line.
       LineError(e.what());
-      Step(Clock::now());
       return;
     }
     writesSeen_ = transfer_.Writes();
@@ -213,6 +228,7 @@ class TPortFlash {
   }
 
   bool Done() const { return done_; }
+  const engine::TransferEngine& Engine() const { return transfer_.Engine(); }
   const TFlashResult& Result() const { return result_; }
 
   // Looks at what the last pump brought and ends the transfer when it is over.
@@ -245,7 +261,7 @@ class TPortFlash {
         char summary[128];
         std::snprintf(summary, sizeof summary, "loader-cli: done, %u block%s in %.1f s",
                       static_cast<unsigned>(progress_.Blocks()), progress_.Blocks() == 1 ? "" : "s",
-                      Seconds());
+                      controls_.Seconds());
         return End(kExitOk, "done", summary);
       }
       return;
@@ -287,8 +303,6 @@ class TPortFlash {
     if (!lineError_) lineError_ = text;
   }
 
-  double Seconds() const { return std::chrono::duration<double>(progress_.Elapsed()).count(); }
-
   // Closes the port at once: the device is free and this port's threads are gone before
   // the other transfers end.
   void End(int status, const char* outcome, const std::string& message) {
@@ -323,6 +337,7 @@ class TPortFlash {
   std::string awaited_;  // what the device left unanswered when the reply limit passed
   bool done_ = false;
   TFlashResult result_;
+  Clock::time_point created_ = Clock::now();
 };
 
 void PrintSummary(std::ostream& err, const std::vector<std::unique_ptr<TPortFlash>>& ports) {
@@ -423,6 +438,14 @@ int RunFlash(const TCommand& command, std::ostream& out, std::ostream& err, bool
       failAll(kExitFailure, "failed", ConversionErrorText(command.file, e));
       return finish(kExitFailure);
     }
+  }
+
+  if (command.verbosity != TCommand::TVerbosity::Quiet) {
+    const std::uint64_t size = ports.front()->Engine().ImageSize();
+    const std::uint64_t blocks = engine::TransferEngine::BlocksFor(size);
+    err << "loader-cli: flashing " << command.file << " (" << size << " byte"
+        << (size == 1 ? "" : "s") << ", " << blocks << " block" << (blocks == 1 ? "" : "s")
+        << ") on " << Joined(command.ports) << std::endl;
   }
 
   // One loop for every port: each pass serves the hand-offs that have come in, in order,

@@ -31,20 +31,25 @@ TByteTrace::TByteTrace(const std::string& path) : path_(path) {
   Check();
 }
 
-void TByteTrace::Record(const std::string& port, session::TByteDirection direction,
-                        const std::uint8_t* bytes, std::size_t count) {
+std::string TraceLine(std::chrono::microseconds at, const std::string& port,
+                      session::TByteDirection direction, const std::uint8_t* bytes,
+                      std::size_t count) {
   static const char* const kNames[] = {"sent", "recv", "echo"};
-  const auto us =
-      std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - start_).count();
   char head[64];
-  std::snprintf(head, sizeof head, "%10lld ", static_cast<long long>(us));
+  std::snprintf(head, sizeof head, "%10lld ", static_cast<long long>(at.count()));
   std::string line = head + port + ' ' + kNames[static_cast<int>(direction)];
   for (std::size_t i = 0; i < count; ++i) {
     char hex[4];
     std::snprintf(hex, sizeof hex, " %02X", bytes[i]);
     line += hex;
   }
-  file_ << line << '\n';
+  return line;
+}
+
+void TByteTrace::Record(const std::string& port, session::TByteDirection direction,
+                        const std::uint8_t* bytes, std::size_t count) {
+  const auto at = std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - start_);
+  file_ << TraceLine(at, port, direction, bytes, count) << '\n';
 }
 
 void TByteTrace::Finish() {

@@ -18,6 +18,11 @@ class ETraceFileError : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
+// "<microseconds> <port> sent|recv|echo XX XX ..." for a trace or -v.
+std::string TraceLine(std::chrono::microseconds at, const std::string& port,
+                      session::TByteDirection direction, const std::uint8_t* bytes,
+                      std::size_t count);
+
 // One line per read or write: microseconds since the trace began, the port, the direction
 // (sent, recv, echo) and the bytes in hex.
 class TByteTrace {
@@ -27,6 +32,7 @@ class TByteTrace {
   // Creates (or empties) the file and writes its heading; throws ETraceFileError.
   explicit TByteTrace(const std::string& path);
 
+  Clock::time_point Start() const { return start_; }
   void Record(const std::string& port, session::TByteDirection direction, const std::uint8_t* bytes,
               std::size_t count);
   // Writes out what is buffered; throws ETraceFileError if any of the trace was lost.
