@@ -58,6 +58,9 @@ TEST(CommandLine, Rejects) {
       {"flash", "-p", "A", "-q", "-v", "a.hex"},
       {"ports", "-v"},
       {"frobnicate", "--help"},
+      {"flash", "-p", "A", "-o", "d", "a.hex"},
+      {"convert", "-o", "", "a.hex"},
+      {"convert", "--allow-empty", "a.hex"},
       {"ports", "--timeout", "3"},
       {"--version", "ports"},
   };

@@ -42,6 +42,24 @@ TEST_F(CliTest, ConvertWritesTheImageAndPrintsItsName) {
   EXPECT_TRUE(std::filesystem::exists(dir_.File("fw.BAK")));
 }
 
+TEST_F(CliTest, ConvertIntoAnotherFolder) {
+  std::filesystem::create_directory(dir_.File("out"));
+  WriteFile(dir_.File("fw.hex"), IntelHex({1, 2, 3}));
+  auto cli = Run({"convert", "-o", "out", "fw.hex"});
+  EXPECT_EQ(status_, 0) << cli->Errors();
+  EXPECT_EQ(cli->Output(), "out/fw.BIN\n");
+  EXPECT_EQ(ReadBytes(dir_.File("out/fw.BIN")), (std::vector<std::uint8_t>{1, 2, 3}));
+  EXPECT_FALSE(std::filesystem::exists(dir_.File("fw.BIN")));
+
+  for (const char* folder : {"nope", "fw.hex"}) {
+    auto bad = Run({"convert", "--output", folder, "fw.hex"});
+    EXPECT_EQ(status_, 1);
+    EXPECT_EQ(bad->Errors(),
+              std::string("Cannot open folder \"") + folder + "\". " +
+                  (folder[0] == 'n' ? "No such file or directory" : "Not a directory") + ".\n");
+  }
+}
+
 TEST_F(CliTest, ConvertTakesAPathAndWritesIntoTheCurrentFolder) {
   std::filesystem::create_directory(dir_.File("sub"));
   WriteFile(dir_.File("sub/a.hex"), IntelHex({1, 2, 3}));

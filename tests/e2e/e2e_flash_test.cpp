@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <map>
 #include <memory>
+#include <optional>
 #include <random>
 #include <sstream>
 
@@ -34,6 +35,27 @@ class FlashTest : public ::testing::Test {
   void SetUp() override {
     ports_ = dir_.File("ports");
     ASSERT_EQ(setenv("LOADER_PORTS_DIR", ports_.c_str(), 1), 0);
+    // The loader's private folders go here, where the tests can see them gone.
+    std::filesystem::create_directory(dir_.File("tmp"));
+    if (const char* old = std::getenv("TMPDIR")) oldTmp_ = old;
+    ASSERT_EQ(setenv("TMPDIR", dir_.File("tmp").c_str(), 1), 0);
+  }
+  // The next test's own folder goes where the others do.
+  void TearDown() override {
+    if (oldTmp_) {
+      setenv("TMPDIR", oldTmp_->c_str(), 1);
+    } else {
+      unsetenv("TMPDIR");
+    }
+  }
+
+  // flash leaves no image in the current folder and no temporary folder behind.
+  void ExpectNoFilesLeft() {
+    EXPECT_TRUE(std::filesystem::is_empty(dir_.File("tmp")));
+    for (const auto& entry : std::filesystem::directory_iterator(dir_.Path())) {
+      const std::string ext = entry.path().extension().string();
+      EXPECT_TRUE(ext != ".BIN" && ext != ".BAK") << entry.path();
+    }
   }
 
   std::unique_ptr<TChild> StartSim(std::vector<std::string> args) {
@@ -70,6 +92,7 @@ class FlashTest : public ::testing::Test {
 
   TTempDir dir_;
   std::string ports_;
+  std::optional<std::string> oldTmp_;
   std::string path_;
   int sims_ = 0;
 };
@@ -98,14 +121,17 @@ TEST_P(FlashCaseTest, FlashesAgainstTheSimulator) {
   const std::vector<std::uint8_t> image = RandomImage(c.size, static_cast<unsigned>(c.size));
   const std::string hex = WriteHex("image.hex", image);
 
-  auto cli = StartCli({"flash", "--port", "bootsim0", "--timeout", std::to_string(c.timeout), hex});
+  std::vector<std::string> args = {
+      "flash", "--port", "bootsim0", "--timeout", std::to_string(c.timeout), hex};
+  if (image.empty()) args.insert(args.begin() + 1, "--allow-empty");
+  auto cli = StartCli(args);
   ASSERT_TRUE(cli->WaitForOutput(kPrompt, 20s)) << cli->Errors();
   sim->WriteStdin("p");  // power on
 
   EXPECT_EQ(cli->Wait(60s), c.exitCode) << cli->Errors() << sim->Errors();
   EXPECT_EQ(cli->Output(), kPrompt);
   EXPECT_NE(cli->Errors().find(c.errorText), std::string::npos) << cli->Errors();
-  EXPECT_EQ(ReadBytes(dir_.File("image.BIN")), image);
+  ExpectNoFilesLeft();
 
   if (c.exitCode == 0) {
     // --once: the simulator leaves by itself once the loader has closed the port.
@@ -384,7 +410,26 @@ TEST_F(FlashTest, DryRunConvertsAndOpensNoPort) {
             "image:         d.BIN, 600 bytes\n"
             "data blocks:   5 of 128 bytes, the last one short or empty\n"
             "page commands: 2\n");
-  EXPECT_EQ(ReadBytes(dir_.File("d.BIN")), RandomImage(600, 4));
+  ExpectNoFilesLeft();
+}
+
+// An empty, zeroed or blank file, or one with no data record, would put a block of zeros
+// into the device.
+TEST_F(FlashTest, FileWithoutDataIsRefused) {
+  const std::string contents[] = {"", std::string(4, '\0'), "\n\n", ":00000001FF\n"};
+  for (const std::string option : {"--timeout=1", "--dry-run"}) {
+    for (const std::string& content : contents) {
+      WriteFile(dir_.File("e.hex"), content);
+      auto cli = StartCli({"flash", option, "-p", "nosuchport", "e.hex"});
+      EXPECT_EQ(cli->Wait(30s), 1) << content;
+      EXPECT_EQ(cli->Errors(),
+                "e.hex: no data record; the image is empty (--allow-empty writes a block of "
+                "zeros)\n")
+          << content;
+      EXPECT_EQ(cli->Output(), "");
+    }
+  }
+  ExpectNoFilesLeft();
 }
 
 TEST_F(FlashTest, SimulatorReportsProtocolViolations) {

@@ -12,15 +12,17 @@ namespace cli {
 
 namespace {
 
-constexpr const char* kConvertSynopsis = "loader-cli convert [--ignore-checksums] FILE.hex\n";
+constexpr const char* kConvertSynopsis =
+    "loader-cli convert [--ignore-checksums] [-o FOLDER] FILE.hex\n";
 constexpr const char* kFlashSynopsis =
     "loader-cli flash -p PORT [-p PORT...] [--timeout SECONDS] [--ignore-checksums]\n"
-    "                        [-q | -v] [--dry-run | --json] [--trace TRACE.txt] FILE.hex\n";
+    "                        [-q | -v] [--dry-run | --json] [--trace TRACE.txt]\n"
+    "                        [--allow-empty] FILE.hex\n";
 constexpr const char* kPortsSynopsis = "loader-cli ports [--long]\n";
 
 constexpr const char* kConvertText =
-    "convert  writes FILE.BIN into the current directory (an earlier one becomes FILE.BAK)\n"
-    "         and prints its name\n";
+    "convert  writes FILE.BIN into the current directory, or with -o, --output into\n"
+    "         FOLDER (an earlier one becomes FILE.BAK), and prints its name\n";
 constexpr const char* kFlashText =
     "flash    converts FILE.hex, opens PORT (a name from 'ports' or a device path), waits\n"
     "         for the device to be switched on and writes the image into it; -p, --port\n"
@@ -33,7 +35,10 @@ constexpr const char* kFlashText =
     "         recv or echo, and the bytes in hex; --timeout is how long to wait for each\n"
     "         expected byte (default 30, 0 for ever; once the transfer has begun the\n"
     "         device must answer within 5 s); --dry-run converts and checks FILE.hex and\n"
-    "         prints what would be sent, opening no port\n";
+    "         prints what would be sent, opening no port; the image lives in a private\n"
+    "         temporary folder, removed at the end: flash leaves no files behind; a\n"
+    "         FILE.hex without data (empty, zeroed, not HEX) is refused unless\n"
+    "         --allow-empty, which sends one block of zeros\n";
 constexpr const char* kPortsText =
     "ports    lists the serial ports, as the window's port menu does; -l, --long adds\n"
     "         a tab and a description of each (device path, adapter)\n";
@@ -143,6 +148,11 @@ TCommand ParseCommandLine(const std::vector<std::string>& args) {
       if (verbosityGiven && c.verbosity != level) throw EUsageError("-q and -v exclude each other");
       c.verbosity = level;
       verbosityGiven = true;
+    } else if (a == "-o" || a == "--output" || a.rfind("--output=", 0) == 0) {
+      c.outputFolder = value(a == "-o" ? "-o" : "--output");
+      if (c.outputFolder.empty()) throw EUsageError("-o needs a folder");
+    } else if (a == "--allow-empty") {
+      c.allowEmpty = true;
     } else if (a == "--json") {
       c.json = true;
     } else if (a == "--") {
@@ -162,13 +172,15 @@ TCommand ParseCommandLine(const std::vector<std::string>& args) {
     throw EUsageError("unexpected argument '" + files[0] + "'");
   }
   if (c.json && verb != "flash") throw EUsageError("--json belongs to flash");
+  if (c.allowEmpty && verb != "flash") throw EUsageError("--allow-empty belongs to flash");
+  if (!c.outputFolder.empty() && verb != "convert") throw EUsageError("-o belongs to convert");
   if (verbosityGiven && verb != "flash") throw EUsageError("-q and -v belong to flash");
   if (!c.trace.empty() && (verb != "flash" || dryRunGiven)) {
     throw EUsageError("--trace belongs to flash, and --dry-run sends nothing");
   }
   if (verb == "convert") {
     if (portGiven || timeoutGiven || longGiven || dryRunGiven) {
-      throw EUsageError("convert takes no option but --ignore-checksums");
+      throw EUsageError("convert takes no option but --ignore-checksums and -o");
     }
     c.kind = TCommand::TKind::Convert;
   } else if (verb == "flash") {

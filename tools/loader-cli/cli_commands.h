@@ -3,6 +3,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <filesystem>
 #include <ostream>
 #include <stdexcept>
 #include <string>
@@ -37,6 +38,8 @@ struct TCommand {
   bool longListing = false;                   // ports: each name with its description
   bool checkRecords = true;                   // convert, flash: off with --ignore-checksums
   bool dryRun = false;                        // flash: convert and check, open no port
+  std::string outputFolder;                   // convert -o: where the image goes
+  bool allowEmpty = false;                    // flash: an image of no bytes is not refused
   bool json = false;                          // flash: results as JSON on standard output
   std::string trace;                          // flash: the file for every byte on the lines
   TVerbosity verbosity = TVerbosity::Normal;  // flash: -q errors and result, -v each packet
@@ -74,10 +77,41 @@ std::string MissingFileText(const std::string& path);
 // line of the HEX file, as ErrorText otherwise.
 std::string ConversionErrorText(const std::string& file, const std::exception& error);
 
-// Converts command.file, with its record checks unless they are off; Ctrl-C cancels. On
-// failure prints the error and returns its exit status, else puts the image's name into
-// `image` and returns kExitOk.
-int ConvertHexFile(const TCommand& command, std::ostream& err, std::string& image);
+// flash's images: a private temporary folder, removed with all in it when destroyed, so
+// that flash leaves nothing in the current folder. Throws std::system_error.
+class TScratchFolder {
+ public:
+  TScratchFolder();
+  ~TScratchFolder();
+  TScratchFolder(const TScratchFolder&) = delete;
+  TScratchFolder& operator=(const TScratchFolder&) = delete;
+  // A new subfolder of it (one per port: each image its own file).
+  std::filesystem::path NewSubfolder();
+
+ private:
+  std::filesystem::path path_;
+  int subfolders_ = 0;
+};
+
+// Makes `folder` the current directory, where the converter writes its image, until
+// destroyed; throws std::filesystem::filesystem_error.
+class TCurrentDirectory {
+ public:
+  explicit TCurrentDirectory(const std::filesystem::path& folder);
+  ~TCurrentDirectory();
+  TCurrentDirectory(const TCurrentDirectory&) = delete;
+  TCurrentDirectory& operator=(const TCurrentDirectory&) = delete;
+
+ private:
+  std::filesystem::path previous_;
+};
+
+// Converts command.file, with its record checks unless they are off, into `folder` (the
+// current directory when empty); Ctrl-C cancels. On failure prints the error and returns
+// its exit status, else puts the image's name (in `folder`) into `image` and returns
+// kExitOk.
+int ConvertHexFile(const TCommand& command, std::ostream& err, std::string& image,
+                   const std::filesystem::path& folder = {});
 
 int RunConvert(const TCommand& command, std::ostream& out, std::ostream& err);
 // Flashes every port of the command at once; 0 when all finished, else the worst status.

@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <memory>
 #include <optional>
+#include <utility>
 #include <vector>
 
 #include "cli_commands.h"
@@ -48,8 +49,15 @@ class TCliControls : public engine::IControls {
   }
   void SetControlsEnabled(bool) override {}
   void SetPromptVisible(bool visible) override {
-    if (!visible) return;
+    promptPending_ = visible && holdPrompt_;
+    if (!visible || holdPrompt_) return;
     out_ << kPowerOnPrompt << std::endl;
+  }
+  // Holds the prompt back until the file has been accepted and announced.
+  void HoldPrompt() { holdPrompt_ = true; }
+  void ReleasePrompt() {
+    holdPrompt_ = false;
+    if (std::exchange(promptPending_, false)) out_ << kPowerOnPrompt << std::endl;
   }
   void ShowMessage(const std::string& text) override {
     // The tool says in English what it waited for instead; the wrong reply's text stays,
@@ -71,6 +79,8 @@ class TCliControls : public engine::IControls {
  private:
   std::string label_;
   bool quiet_ = false;
+  bool holdPrompt_ = false;
+  bool promptPending_ = false;
   std::string lastMessage_;
   std::uint32_t peakParts_ = 0;
   std::optional<Clock::time_point> began_;  // the transfer's first progress
@@ -113,17 +123,32 @@ std::string Joined(const std::vector<std::string>& names) {
   return text;
 }
 
+// An empty, zeroed or non-HEX file converts to an image of no bytes, and the loader
+// would write a block of zeros into the device.
+std::string EmptyImageText(const std::string& file) {
+  return file + ": no data record; the image is empty (--allow-empty writes a block of zeros)";
+}
+
 // flash --dry-run: the conversion and its checks as the transfer would run them, and what
 // the transfer would send. No port is opened: the port need not even exist.
 int DryRun(const TCommand& command, std::ostream& out, std::ostream& err) {
+  TScratchFolder scratch;
   std::string image;
-  if (const int status = ConvertHexFile(command, err, image); status != kExitOk) return status;
+  if (const int status = ConvertHexFile(command, err, image, scratch.NewSubfolder());
+      status != kExitOk) {
+    return status;
+  }
   std::error_code ec;
   const std::uintmax_t size = std::filesystem::file_size(image, ec);
   if (ec) {
     err << ErrorText("Cannot open file \"" + image + "\". " + ec.message()) << '\n';
     return kExitFailure;
   }
+  if (size == 0 && !command.allowEmpty) {
+    err << EmptyImageText(command.file) << '\n';
+    return kExitFailure;
+  }
+  image = std::filesystem::path(image).filename().string();
   using engine::TransferEngine;
   const std::uint64_t blocks = TransferEngine::BlocksFor(size);
   out << "dry run: no port opened, nothing sent\n"
@@ -214,9 +239,12 @@ class TPortFlash {
 
   // Converts the file and opens the port. A conversion error is the same on every port:
   // it is passed on; a port that cannot be opened ends this port only.
-  void Start() {
+  // hexPath: absolute, as the conversion runs in `folder`, where its image stays.
+  void Start(const std::string& hexPath, const std::filesystem::path& folder) {
+    controls_.HoldPrompt();
     try {
-      transfer_.Start(command_.file);
+      TCurrentDirectory there(folder);
+      transfer_.Start(hexPath);
     } catch (const std::exception& e) {
       if (!transfer_.Engine().HasImage()) throw;
       // Reported by the first Step, after the opening line.
@@ -228,6 +256,7 @@ class TPortFlash {
   }
 
   bool Done() const { return done_; }
+  void ReleasePrompt() { controls_.ReleasePrompt(); }
   const engine::TransferEngine& Engine() const { return transfer_.Engine(); }
   const TFlashResult& Result() const { return result_; }
 
@@ -416,6 +445,18 @@ int RunFlash(const TCommand& command, std::ostream& out, std::ostream& err, bool
       return kExitFailure;
     }
   }
+  // Before the ports, so that it outlives their open images.
+  std::optional<TScratchFolder> scratch;
+  std::string hexPath;
+  try {
+    scratch.emplace();
+    hexPath = std::filesystem::absolute(command.file).string();
+  } catch (const std::exception& e) {
+    failAll(kExitFailure, "failed", ErrorText(e.what()));
+    sync.Shutdown();
+    interrupts.Stop();
+    return kExitFailure;
+  }
   std::vector<std::unique_ptr<TPortFlash>> ports;
   // Closes the ports before the synchronizer lets go of the interrupt watch.
   auto finish = [&](int status) {
@@ -430,7 +471,7 @@ int RunFlash(const TCommand& command, std::ostream& out, std::ostream& err, bool
         command, command.ports[i], sync, human, command.json ? &out : nullptr, err, errIsTerminal,
         board ? &*board : nullptr, i, interruptRequested, trace ? &*trace : nullptr));
     try {
-      ports.back()->Start();
+      ports.back()->Start(hexPath, scratch->NewSubfolder());
     } catch (const oh2b::EConvertCancelled&) {
       failAll(kExitInterrupted, "interrupted", "loader-cli: interrupted; nothing sent");
       return finish(kExitInterrupted);
@@ -440,6 +481,10 @@ int RunFlash(const TCommand& command, std::ostream& out, std::ostream& err, bool
     }
   }
 
+  if (ports.front()->Engine().ImageSize() == 0 && !command.allowEmpty) {
+    failAll(kExitFailure, "failed", EmptyImageText(command.file));
+    return finish(kExitFailure);
+  }
   if (command.verbosity != TCommand::TVerbosity::Quiet) {
     const std::uint64_t size = ports.front()->Engine().ImageSize();
     const std::uint64_t blocks = engine::TransferEngine::BlocksFor(size);
@@ -447,6 +492,7 @@ int RunFlash(const TCommand& command, std::ostream& out, std::ostream& err, bool
         << (size == 1 ? "" : "s") << ", " << blocks << " block" << (blocks == 1 ? "" : "s")
         << ") on " << Joined(command.ports) << std::endl;
   }
+  for (auto& p : ports) p->ReleasePrompt();
 
   // One loop for every port: each pass serves the hand-offs that have come in, in order,
   // then lets each transfer look at its state.
