@@ -61,6 +61,7 @@ TEST(CommandLine, Rejects) {
       {"flash", "-p", "A", "-o", "d", "a.hex"},
       {"convert", "-o", "", "a.hex"},
       {"convert", "--allow-empty", "a.hex"},
+      {"flash", "-p", "A", "--repeat", "--dry-run", "a.hex"},
       {"ports", "--timeout", "3"},
       {"--version", "ports"},
   };

@@ -13,6 +13,7 @@
 #include <optional>
 #include <random>
 #include <sstream>
+#include <thread>
 
 #include "child_process.h"
 
@@ -47,6 +48,21 @@ class FlashTest : public ::testing::Test {
     } else {
       unsetenv("TMPDIR");
     }
+  }
+
+  // With --json the prompt goes to standard error, which the child writes to a file.
+  static bool WaitForPrompts(TChild& cli, int count) {
+    for (int i = 0; i < 200; ++i) {
+      const std::string errors = cli.Errors();
+      int seen = 0;
+      for (auto at = errors.find(kPrompt); at != std::string::npos;
+           at = errors.find(kPrompt, at + 1)) {
+        ++seen;
+      }
+      if (seen >= count) return true;
+      std::this_thread::sleep_for(100ms);
+    }
+    return false;
   }
 
   // flash leaves no image in the current folder and no temporary folder behind.
@@ -219,6 +235,35 @@ TEST_F(FlashTest, SeveralPortsAtOnceOneFailing) {
     EXPECT_EQ(sims[static_cast<std::size_t>(i)]->Wait(20s), 0);
   }
   EXPECT_NE(errors.find("[" + paths[2] + "] Ошибка ответа\n"), std::string::npos) << errors;
+}
+
+// --repeat: after each board the loader waits for the next one on the same port; Ctrl-C
+// between boards ends it cleanly, with one result per board.
+TEST_F(FlashTest, RepeatFlashesBoardAfterBoard) {
+  auto sim = StartSim({"--keep-going", "--out", "out.bin"});
+  const std::vector<std::uint8_t> image = RandomImage(500, 5);
+  auto cli = StartCli({"flash", "--repeat", "--json", "--timeout", "1", "-p", "bootsim0",
+                       WriteHex("r.hex", image)});
+  for (int board = 1; board <= 2; ++board) {
+    ASSERT_TRUE(WaitForPrompts(*cli, board)) << cli->Errors();
+    sim->WriteStdin("p");
+  }
+  // The third prompt: both boards are done and the loader waits, past its --timeout.
+  ASSERT_TRUE(WaitForPrompts(*cli, 3)) << cli->Errors();
+  std::this_thread::sleep_for(1500ms);
+  cli->Signal(SIGINT);
+  EXPECT_EQ(cli->Wait(30s), 0) << cli->Errors();
+  const std::string errors = cli->Errors();
+  EXPECT_NE(errors.find("done, 4 blocks in"), std::string::npos) << errors;
+  EXPECT_NE(errors.find("; boards done: 2\n"), std::string::npos) << errors;
+  EXPECT_NE(errors.find("port bootsim0 closed after 2 boards done"), std::string::npos) << errors;
+  const std::string row = R"("outcome":"done","error":"","exit_code":0})";
+  const std::string& out = cli->Output();
+  EXPECT_EQ(std::count(out.begin(), out.end(), '\n'), 2) << out;
+  EXPECT_NE(out.find(row + "\n"), out.rfind(row + "\n")) << out;
+  ExpectReceived(image);
+  sim->Signal(SIGTERM);
+  EXPECT_EQ(sim->Wait(20s), 0) << sim->Errors();
 }
 
 TEST_F(FlashTest, KeepGoingServesOneLoaderAfterAnother) {

@@ -17,7 +17,7 @@ constexpr const char* kConvertSynopsis =
 constexpr const char* kFlashSynopsis =
     "loader-cli flash -p PORT [-p PORT...] [--timeout SECONDS] [--ignore-checksums]\n"
     "                        [-q | -v] [--dry-run | --json] [--trace TRACE.txt]\n"
-    "                        [--allow-empty] FILE.hex\n";
+    "                        [--allow-empty] [--repeat] FILE.hex\n";
 constexpr const char* kPortsSynopsis = "loader-cli ports [--long]\n";
 
 constexpr const char* kConvertText =
@@ -38,7 +38,9 @@ constexpr const char* kFlashText =
     "         prints what would be sent, opening no port; the image lives in a private\n"
     "         temporary folder, removed at the end: flash leaves no files behind; a\n"
     "         FILE.hex without data (empty, zeroed, not HEX) is refused unless\n"
-    "         --allow-empty, which sends one block of zeros\n";
+    "         --allow-empty, which sends one block of zeros; --repeat waits, after each\n"
+    "         device, for the next one switched on at that port and flashes it too,\n"
+    "         board after board, until Ctrl-C (between boards this is a clean stop)\n";
 constexpr const char* kPortsText =
     "ports    lists the serial ports, as the window's port menu does; -l, --long adds\n"
     "         a tab and a description of each (device path, adapter)\n";
@@ -151,6 +153,8 @@ TCommand ParseCommandLine(const std::vector<std::string>& args) {
     } else if (a == "-o" || a == "--output" || a.rfind("--output=", 0) == 0) {
       c.outputFolder = value(a == "-o" ? "-o" : "--output");
       if (c.outputFolder.empty()) throw EUsageError("-o needs a folder");
+    } else if (a == "--repeat") {
+      c.repeat = true;
     } else if (a == "--allow-empty") {
       c.allowEmpty = true;
     } else if (a == "--json") {
@@ -172,6 +176,9 @@ TCommand ParseCommandLine(const std::vector<std::string>& args) {
     throw EUsageError("unexpected argument '" + files[0] + "'");
   }
   if (c.json && verb != "flash") throw EUsageError("--json belongs to flash");
+  if (c.repeat && (verb != "flash" || dryRunGiven)) {
+    throw EUsageError("--repeat belongs to flash, and --dry-run sends nothing");
+  }
   if (c.allowEmpty && verb != "flash") throw EUsageError("--allow-empty belongs to flash");
   if (!c.outputFolder.empty() && verb != "convert") throw EUsageError("-o belongs to convert");
   if (verbosityGiven && verb != "flash") throw EUsageError("-q and -v belong to flash");

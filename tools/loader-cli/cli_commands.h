@@ -39,6 +39,7 @@ struct TCommand {
   bool checkRecords = true;                   // convert, flash: off with --ignore-checksums
   bool dryRun = false;                        // flash: convert and check, open no port
   std::string outputFolder;                   // convert -o: where the image goes
+  bool repeat = false;                        // flash: board after board on each port until Ctrl-C
   bool allowEmpty = false;                    // flash: an image of no bytes is not refused
   bool json = false;                          // flash: results as JSON on standard output
   std::string trace;                          // flash: the file for every byte on the lines

@@ -69,6 +69,12 @@ class TCliControls : public engine::IControls {
   }
   void SetLabel(std::string label) { label_ = std::move(label); }
   void SetQuiet(bool quiet) { quiet_ = quiet; }
+  // The next board: its own blocks, time and message.
+  void NextBoard() {
+    peakParts_ = 0;
+    began_.reset();
+    lastMessage_.clear();
+  }
   const std::string& LastMessage() const { return lastMessage_; }
   // Blocks sent and time taken, kept after a failed transfer has reset its progress.
   std::uint32_t PeakParts() const { return peakParts_; }
@@ -197,7 +203,7 @@ class TPortFlash {
       : command_(command),
         label_(command.ports.size() > 1 ? "[" + port + "] " : ""),
         err_(err),
-        results_(results),
+        json_(results),
         sync_(sync, [this](const std::exception& e) { LineError(e.what()); }),
         progress_(err, errIsTerminal, label_, board, line),
         controls_(human, err, progress_),
@@ -241,6 +247,8 @@ class TPortFlash {
   // it is passed on; a port that cannot be opened ends this port only.
   // hexPath: absolute, as the conversion runs in `folder`, where its image stays.
   void Start(const std::string& hexPath, const std::filesystem::path& folder) {
+    hexPath_ = hexPath;
+    folder_ = folder;
     controls_.HoldPrompt();
     try {
       TCurrentDirectory there(folder);
@@ -258,7 +266,8 @@ class TPortFlash {
   bool Done() const { return done_; }
   void ReleasePrompt() { controls_.ReleasePrompt(); }
   const engine::TransferEngine& Engine() const { return transfer_.Engine(); }
-  const TFlashResult& Result() const { return result_; }
+  // One per device flashed (with --repeat, board after board).
+  const std::vector<TFlashResult>& Results() const { return results_; }
 
   // Looks at what the last pump brought and ends the transfer when it is over.
   void Step(Clock::time_point now) {
@@ -304,7 +313,7 @@ class TPortFlash {
       replyLimit_.FireIfDue(now);
       return Step(now);
     }
-    if (command_.timeout.count() > 0 && now >= deadline_) {
+    if (Timed() && now >= deadline_) {
       return End(kExitTimeout, "no reply",
                  "loader-cli: no reply on " + result_.port + " within " +
                      std::to_string(command_.timeout.count()) + " s; waiting for " +
@@ -316,13 +325,23 @@ class TPortFlash {
   Clock::time_point WakeAt(Clock::time_point now) const {
     auto until = now + kLongWait;
     if (drainUntil_) return std::min(until, *drainUntil_);
-    if (command_.timeout.count() > 0) until = std::min(until, deadline_);
+    if (Timed()) until = std::min(until, deadline_);
     if (replyLimit_.Deadline()) until = std::min(until, *replyLimit_.Deadline());
     return until;
   }
 
   void Interrupt() {
     if (done_) return;
+    // With --repeat, Ctrl-C between boards is the way to stop: no board is cut short.
+    if (command_.repeat && !results_.empty() &&
+        transfer_.Engine().TransferState() == engine::tsAwaitDevice) {
+      done_ = true;
+      progress_.ClearLine();
+      comm_.Close();
+      err_ << label_ << "loader-cli: port " << result_.port << " closed after " << boardsDone_
+           << " board" << (boardsDone_ == 1 ? "" : "s") << " done" << std::endl;
+      return;
+    }
     End(kExitInterrupted, "interrupted",
         "loader-cli: interrupted; port " + result_.port + " closed");
   }
@@ -332,26 +351,61 @@ class TPortFlash {
     if (!lineError_) lineError_ = text;
   }
 
+  // --timeout bounds each expected byte; with --repeat not the wait for the next board,
+  // which is the operator's.
+  bool Timed() const {
+    return command_.timeout.count() > 0 &&
+           !(command_.repeat && transfer_.Engine().TransferState() == engine::tsAwaitDevice);
+  }
+
+  // --repeat: the same image for the next device on this port.
+  void NextBoard() {
+    TFlashResult next;
+    next.port = result_.port;
+    next.file = command_.file;
+    result_ = next;
+    controls_.NextBoard();
+    drainUntil_.reset();
+    awaited_.clear();
+    try {
+      TCurrentDirectory there(folder_);
+      transfer_.Start(hexPath_);
+    } catch (const std::exception& e) {
+      return End(kExitFailure, "failed", ErrorText(e.what()));
+    }
+    writesSeen_ = transfer_.Writes();
+    deadline_ = Clock::now() + command_.timeout;
+  }
+
   // Closes the port at once: the device is free and this port's threads are gone before
   // the other transfers end.
   void End(int status, const char* outcome, const std::string& message) {
-    done_ = true;
+    // Another board may follow unless the line or the port itself failed.
+    const bool again = command_.repeat && status != kExitFailure && status != kExitInterrupted;
+    done_ = !again;
+    if (status == kExitOk) ++boardsDone_;
     progress_.ClearLine();
-    if (!message.empty()) err_ << label_ << message << std::endl;
+    if (!message.empty()) {
+      err_ << label_ << message;
+      if (command_.repeat && status == kExitOk) err_ << "; boards done: " << boardsDone_;
+      err_ << std::endl;
+    }
     result_.status = status;
     result_.outcome = outcome;
     result_.blocks = controls_.PeakParts();
     result_.seconds = controls_.Seconds();
     result_.imageBytes = transfer_.Engine().ImageSize();
     if (status != kExitOk && result_.error.empty()) result_.error = message;
+    results_.push_back(result_);
+    if (json_ != nullptr) *json_ << JsonResult(result_) << std::endl;
+    if (again) return NextBoard();
     comm_.Close();
-    if (results_ != nullptr) *results_ << JsonResult(result_) << std::endl;
   }
 
   const TCommand& command_;
   std::string label_;
   std::ostream& err_;
-  std::ostream* results_;  // --json: where each result goes as it comes
+  std::ostream* json_;  // --json: where each result goes as it comes
   TPortSynchronizer sync_;
   serial::TSerComm comm_;
   TConsoleProgress progress_;
@@ -365,22 +419,28 @@ class TPortFlash {
   std::optional<Clock::time_point> drainUntil_;
   std::string awaited_;  // what the device left unanswered when the reply limit passed
   bool done_ = false;
-  TFlashResult result_;
+  TFlashResult result_;  // the board on the line now
+  std::vector<TFlashResult> results_;
+  int boardsDone_ = 0;
+  std::string hexPath_;
+  std::filesystem::path folder_;
   Clock::time_point created_ = Clock::now();
 };
 
 void PrintSummary(std::ostream& err, const std::vector<std::unique_ptr<TPortFlash>>& ports) {
   std::size_t width = 4;
-  for (const auto& p : ports) width = std::max(width, p->Result().port.size());
+  for (const auto& p : ports)
+    width = std::max(width, p->Results().empty() ? 0 : p->Results()[0].port.size());
   char line[160];
   std::snprintf(line, sizeof line, "%-*s  %-11s  %6s  %7s  %s", static_cast<int>(width), "port",
                 "outcome", "blocks", "seconds", "error");
   err << line << '\n';
   for (const auto& p : ports) {
-    const TFlashResult& r = p->Result();
-    std::snprintf(line, sizeof line, "%-*s  %-11s  %6u  %7.1f  ", static_cast<int>(width),
-                  r.port.c_str(), r.outcome.c_str(), static_cast<unsigned>(r.blocks), r.seconds);
-    err << line << r.error << '\n';
+    for (const TFlashResult& r : p->Results()) {
+      std::snprintf(line, sizeof line, "%-*s  %-11s  %6u  %7.1f  ", static_cast<int>(width),
+                    r.port.c_str(), r.outcome.c_str(), static_cast<unsigned>(r.blocks), r.seconds);
+      err << line << r.error << '\n';
+    }
   }
   err.flush();
 }
@@ -518,8 +578,10 @@ int RunFlash(const TCommand& command, std::ostream& out, std::ostream& err, bool
   }
 
   int status = kExitOk;
-  for (const auto& p : ports) status = std::max(status, p->Result().status);
-  if (several) PrintSummary(err, ports);
+  for (const auto& p : ports) {
+    for (const TFlashResult& r : p->Results()) status = std::max(status, r.status);
+  }
+  if (several || command.repeat) PrintSummary(err, ports);
   status = finish(status);
   if (trace) {
     try {
