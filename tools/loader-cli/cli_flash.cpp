@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <memory>
 #include <optional>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -240,6 +241,7 @@ class TPortFlash {
     }
   }
   ~TPortFlash() { comm_.Close(); }
+  void Close() { comm_.Close(); }
   TPortFlash(const TPortFlash&) = delete;
   TPortFlash& operator=(const TPortFlash&) = delete;
 
@@ -337,7 +339,6 @@ class TPortFlash {
         transfer_.Engine().TransferState() == engine::tsAwaitDevice) {
       done_ = true;
       progress_.ClearLine();
-      comm_.Close();
       err_ << label_ << "loader-cli: port " << result_.port << " closed after " << boardsDone_
            << " board" << (boardsDone_ == 1 ? "" : "s") << " done" << std::endl;
       return;
@@ -377,8 +378,8 @@ class TPortFlash {
     deadline_ = Clock::now() + command_.timeout;
   }
 
-  // Closes the port at once: the device is free and this port's threads are gone before
-  // the other transfers end.
+  // Records how this board ended; with --repeat the next one is awaited at once. The port
+  // stays open until every port is over (see RunFlash).
   void End(int status, const char* outcome, const std::string& message) {
     // Another board may follow unless the line or the port itself failed.
     const bool again = command_.repeat && status != kExitFailure && status != kExitInterrupted;
@@ -399,7 +400,6 @@ class TPortFlash {
     results_.push_back(result_);
     if (json_ != nullptr) *json_ << JsonResult(result_) << std::endl;
     if (again) return NextBoard();
-    comm_.Close();
   }
 
   const TCommand& command_;
@@ -518,8 +518,15 @@ int RunFlash(const TCommand& command, std::ostream& out, std::ostream& err, bool
     return kExitFailure;
   }
   std::vector<std::unique_ptr<TPortFlash>> ports;
-  // Closes the ports before the synchronizer lets go of the interrupt watch.
+  // Closes the ports before the synchronizer lets go of the interrupt watch. A port's close
+  // waits 300 ms for the line to settle, and would hold up the other transfers for that
+  // long: the ports are closed here, once all are over, side by side (nothing else uses
+  // them by now, and each is its own component).
   auto finish = [&](int status) {
+    {
+      std::vector<std::jthread> closers;
+      for (auto& p : ports) closers.emplace_back([&p] { p->Close(); });
+    }
     ports.clear();
     sync.Shutdown();
     interrupts.Stop();
