@@ -1,5 +1,6 @@
 #include "session/transfer_session.h"
 
+#include <algorithm>
 #include <utility>
 
 namespace session {
@@ -59,11 +60,24 @@ void TTransferSession::Open() {
 int TTransferSession::WriteData(const void* p, int n) {
   ++writes_;
   readSinceWrite_ = 0;
+  lastWriteLength_ = n;
+  if (observer_ && n > 0) {
+    observer_(TByteDirection::Sent, static_cast<const std::uint8_t*>(p),
+              static_cast<std::size_t>(n));
+  }
   return comm_.WriteData(p, n);
 }
 
 int TTransferSession::ReadData(void* p, int n) {
   const int got = comm_.ReadData(p, n);
+  if (observer_ && got > 0) {
+    const auto* bytes = static_cast<const std::uint8_t*>(p);
+    const std::int64_t echo = std::clamp<std::int64_t>(lastWriteLength_ - readSinceWrite_, 0, got);
+    if (echo > 0) observer_(TByteDirection::Echo, bytes, static_cast<std::size_t>(echo));
+    if (got > echo) {
+      observer_(TByteDirection::Received, bytes + echo, static_cast<std::size_t>(got - echo));
+    }
+  }
   readSinceWrite_ += got;
   return got;
 }

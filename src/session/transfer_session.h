@@ -10,6 +10,7 @@
 #include <functional>
 #include <stdexcept>
 #include <string>
+#include <utility>
 
 #include "engine/transfer_engine.h"
 #include "serial/ser_comm.h"
@@ -33,6 +34,13 @@ class EPortLost : public std::runtime_error {
   std::string port_;
   std::string detail_;
 };
+
+// Which way bytes went on the line. The line returns every byte sent: received bytes that
+// are the packet just sent coming back are echo.
+enum class TByteDirection { Sent, Received, Echo };
+// Sees each byte the engine sends or receives, as it goes (loader-cli's --trace).
+using TByteObserver =
+    std::function<void(TByteDirection direction, const std::uint8_t* bytes, std::size_t count)>;
 
 // Shows an error to the operator (the window's error display, loader-cli's message).
 using TErrorDisplay = std::function<void(const std::exception& error)>;
@@ -60,6 +68,9 @@ class TTransferSession : private engine::ITransport {
   std::int64_t Writes() const { return writes_; }
   std::int64_t ReadSinceWrite() const { return readSinceWrite_; }
 
+  // Optional; an empty observer ends the watching.
+  void SetByteObserver(TByteObserver observer) { observer_ = std::move(observer); }
+
  private:
   // engine::ITransport
   bool PortChosen() const override;
@@ -79,6 +90,8 @@ class TTransferSession : private engine::ITransport {
   engine::TransferEngine engine_;
   std::int64_t writes_ = 0;
   std::int64_t readSinceWrite_ = 0;
+  std::int64_t lastWriteLength_ = 0;  // the first this many bytes read after it are echo
+  TByteObserver observer_;
   std::int64_t writesTimed_ = 0;  // writes_ when the clock was last set
 };
 

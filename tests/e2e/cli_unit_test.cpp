@@ -24,11 +24,14 @@ TEST(CommandLine, FlashForms) {
   for (const auto& c : cases) {
     const TCommand cmd = ParseCommandLine(c.args);
     EXPECT_EQ(cmd.kind, TCommand::TKind::Flash);
-    EXPECT_EQ(cmd.port, c.port);
+    EXPECT_EQ(cmd.ports, std::vector<std::string>{c.port});
     EXPECT_EQ(cmd.timeout, c.timeout);
     EXPECT_EQ(cmd.file, "a.hex");
   }
   EXPECT_EQ(ParseCommandLine({"flash", "--port", "p", "--", "-odd.hex"}).file, "-odd.hex");
+  // Several ports, in the order given, whichever form names them.
+  EXPECT_EQ(ParseCommandLine({"flash", "-p", "A", "--port=B", "--port", "C", "a.hex"}).ports,
+            (std::vector<std::string>{"A", "B", "C"}));
 }
 
 TEST(CommandLine, OtherCommands) {
@@ -44,6 +47,21 @@ TEST(CommandLine, Rejects) {
       {"flash", "--port", "p", "--timeout", "86401", "a.hex"},
       {"flash", "--port", "p", "--timeout", "", "a.hex"},
       {"flash", "--port", "p"},
+      {"flash", "-p", "A", "-p", "B", "-p", "A", "a.hex"},
+      {"flash", "-p"},
+      {"flash", "-p", "A", "--json", "--dry-run", "a.hex"},
+      {"convert", "--json", "a.hex"},
+      {"ports", "--json"},
+      {"flash", "-p", "A", "--trace", "", "a.hex"},
+      {"flash", "-p", "A", "--trace=t.txt", "--dry-run", "a.hex"},
+      {"convert", "--trace", "t.txt", "a.hex"},
+      {"flash", "-p", "A", "-q", "-v", "a.hex"},
+      {"ports", "-v"},
+      {"frobnicate", "--help"},
+      {"flash", "-p", "A", "-o", "d", "a.hex"},
+      {"convert", "-o", "", "a.hex"},
+      {"convert", "--allow-empty", "a.hex"},
+      {"flash", "-p", "A", "--repeat", "--dry-run", "a.hex"},
       {"ports", "--timeout", "3"},
       {"--version", "ports"},
   };
@@ -138,6 +156,43 @@ TEST(Progress, TerminalRedrawsInPlaceAndClearsItsLine) {
   EXPECT_NE(text.find("\r 50% | block 2 of 5"), std::string::npos);
   // The last thing written wipes the line for what follows.
   EXPECT_EQ(text.back(), '\r');
+}
+
+TEST(Progress, BoardRedrawsEveryLineBelowTheMessages) {
+  std::ostringstream out;
+  TProgressBoard board(out, 2);
+  board.Set(1, "b");
+  board.Set(0, "a");
+  board.Clear();
+  board.Set(0, "c");
+  // First drawing from where the cursor is; later ones go back up over both lines first.
+  EXPECT_EQ(out.str(),
+            "\x1b[2K\n\x1b[2Kb\n"
+            "\x1b[2F\x1b[2Ka\n\x1b[2Kb\n"
+            "\x1b[2F\x1b[J"
+            "\x1b[2Kc\n\x1b[2Kb\n");
+}
+
+TEST(Json, StringsAreEscaped) {
+  const struct {
+    std::string text;
+    std::string json;
+  } cases[] = {
+      {"", R"("")"},
+      {"COM3", R"("COM3")"},
+      {R"(C:\fw\"a".hex)", R"("C:\\fw\\\"a\".hex")"},
+      {"line\nnext\tcol\r", R"("line\nnext\tcol\r")"},
+      {std::string("\x01\x1f\0", 3), R"("\u0001\u001f\u0000")"},
+      {"Ошибка ответа", R"("Ошибка ответа")"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(JsonString(c.text), c.json) << c.text;
+}
+
+TEST(Json, ResultHasEveryField) {
+  TFlashResult r{"/dev/ttyUSB0", "a.hex", 600, 5, 1.25, "reply error", "Ошибка ответа", 2};
+  EXPECT_EQ(JsonResult(r),
+            R"({"port":"/dev/ttyUSB0","file":"a.hex","image_bytes":600,"blocks":5,)"
+            R"("seconds":1.250,"outcome":"reply error","error":"Ошибка ответа","exit_code":2})");
 }
 
 }  // namespace

@@ -42,6 +42,24 @@ TEST_F(CliTest, ConvertWritesTheImageAndPrintsItsName) {
   EXPECT_TRUE(std::filesystem::exists(dir_.File("fw.BAK")));
 }
 
+TEST_F(CliTest, ConvertIntoAnotherFolder) {
+  std::filesystem::create_directory(dir_.File("out"));
+  WriteFile(dir_.File("fw.hex"), IntelHex({1, 2, 3}));
+  auto cli = Run({"convert", "-o", "out", "fw.hex"});
+  EXPECT_EQ(status_, 0) << cli->Errors();
+  EXPECT_EQ(cli->Output(), "out/fw.BIN\n");
+  EXPECT_EQ(ReadBytes(dir_.File("out/fw.BIN")), (std::vector<std::uint8_t>{1, 2, 3}));
+  EXPECT_FALSE(std::filesystem::exists(dir_.File("fw.BIN")));
+
+  for (const char* folder : {"nope", "fw.hex"}) {
+    auto bad = Run({"convert", "--output", folder, "fw.hex"});
+    EXPECT_EQ(status_, 1);
+    EXPECT_EQ(bad->Errors(),
+              std::string("Cannot open folder \"") + folder + "\". " +
+                  (folder[0] == 'n' ? "No such file or directory" : "Not a directory") + ".\n");
+  }
+}
+
 TEST_F(CliTest, ConvertTakesAPathAndWritesIntoTheCurrentFolder) {
   std::filesystem::create_directory(dir_.File("sub"));
   WriteFile(dir_.File("sub/a.hex"), IntelHex({1, 2, 3}));
@@ -107,6 +125,16 @@ TEST_F(CliTest, HelpGoesToStandardOutput) {
   auto cli = Run({"--help"});
   EXPECT_EQ(status_, 0);
   EXPECT_EQ(cli->Output().rfind("usage: loader-cli", 0), 0u);
+}
+
+// A command's --help wins over anything else on the line, even a missing port.
+TEST_F(CliTest, EachCommandHasItsHelp) {
+  for (const std::string command : {"convert", "flash", "ports"}) {
+    auto cli = Run({command, "--timeout", "3", "-h"});
+    EXPECT_EQ(status_, 0) << command;
+    EXPECT_EQ(cli->Output().rfind("usage: loader-cli " + command + " ", 0), 0u) << cli->Output();
+    EXPECT_EQ(cli->Output().find("usage: loader-cli --version"), std::string::npos);
+  }
 }
 
 // Ctrl-C in the middle of a long conversion (a 4 GiB gap to fill) ends it at once and leaves

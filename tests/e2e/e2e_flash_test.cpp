@@ -8,8 +8,12 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <map>
 #include <memory>
+#include <optional>
 #include <random>
+#include <sstream>
+#include <thread>
 
 #include "child_process.h"
 
@@ -32,6 +36,42 @@ class FlashTest : public ::testing::Test {
   void SetUp() override {
     ports_ = dir_.File("ports");
     ASSERT_EQ(setenv("LOADER_PORTS_DIR", ports_.c_str(), 1), 0);
+    // The loader's private folders go here, where the tests can see them gone.
+    std::filesystem::create_directory(dir_.File("tmp"));
+    if (const char* old = std::getenv("TMPDIR")) oldTmp_ = old;
+    ASSERT_EQ(setenv("TMPDIR", dir_.File("tmp").c_str(), 1), 0);
+  }
+  // The next test's own folder goes where the others do.
+  void TearDown() override {
+    if (oldTmp_) {
+      setenv("TMPDIR", oldTmp_->c_str(), 1);
+    } else {
+      unsetenv("TMPDIR");
+    }
+  }
+
+  // With --json the prompt goes to standard error, which the child writes to a file.
+  static bool WaitForPrompts(TChild& cli, int count) {
+    for (int i = 0; i < 200; ++i) {
+      const std::string errors = cli.Errors();
+      int seen = 0;
+      for (auto at = errors.find(kPrompt); at != std::string::npos;
+           at = errors.find(kPrompt, at + 1)) {
+        ++seen;
+      }
+      if (seen >= count) return true;
+      std::this_thread::sleep_for(100ms);
+    }
+    return false;
+  }
+
+  // flash leaves no image in the current folder and no temporary folder behind.
+  void ExpectNoFilesLeft() {
+    EXPECT_TRUE(std::filesystem::is_empty(dir_.File("tmp")));
+    for (const auto& entry : std::filesystem::directory_iterator(dir_.Path())) {
+      const std::string ext = entry.path().extension().string();
+      EXPECT_TRUE(ext != ".BIN" && ext != ".BAK") << entry.path();
+    }
   }
 
   std::unique_ptr<TChild> StartSim(std::vector<std::string> args) {
@@ -68,6 +108,7 @@ class FlashTest : public ::testing::Test {
 
   TTempDir dir_;
   std::string ports_;
+  std::optional<std::string> oldTmp_;
   std::string path_;
   int sims_ = 0;
 };
@@ -96,14 +137,17 @@ TEST_P(FlashCaseTest, FlashesAgainstTheSimulator) {
   const std::vector<std::uint8_t> image = RandomImage(c.size, static_cast<unsigned>(c.size));
   const std::string hex = WriteHex("image.hex", image);
 
-  auto cli = StartCli({"flash", "--port", "bootsim0", "--timeout", std::to_string(c.timeout), hex});
+  std::vector<std::string> args = {
+      "flash", "--port", "bootsim0", "--timeout", std::to_string(c.timeout), hex};
+  if (image.empty()) args.insert(args.begin() + 1, "--allow-empty");
+  auto cli = StartCli(args);
   ASSERT_TRUE(cli->WaitForOutput(kPrompt, 20s)) << cli->Errors();
   sim->WriteStdin("p");  // power on
 
   EXPECT_EQ(cli->Wait(60s), c.exitCode) << cli->Errors() << sim->Errors();
   EXPECT_EQ(cli->Output(), kPrompt);
   EXPECT_NE(cli->Errors().find(c.errorText), std::string::npos) << cli->Errors();
-  EXPECT_EQ(ReadBytes(dir_.File("image.BIN")), image);
+  ExpectNoFilesLeft();
 
   if (c.exitCode == 0) {
     // --once: the simulator leaves by itself once the loader has closed the port.
@@ -148,6 +192,78 @@ TEST_F(FlashTest, PowerOnBySignalAndPortGivenAsPath) {
   EXPECT_EQ(sim->Wait(20s), 0) << sim->Errors();
   ExpectReceived(image);
   EXPECT_FALSE(std::filesystem::exists(ports_ + "/bootsim0"));
+}
+
+// Four devices from one process; the third answers a block with a wrong sum. The others
+// must not notice: each receives its whole image.
+TEST_F(FlashTest, SeveralPortsAtOnceOneFailing) {
+  std::vector<std::unique_ptr<TChild>> sims;
+  std::vector<std::string> paths;
+  std::vector<std::string> args = {"flash", "--timeout", "10"};
+  for (int i = 0; i < 4; ++i) {
+    std::vector<std::string> simArgs = {"--once", "--no-publish", "--out",
+                                        "out" + std::to_string(i) + ".bin"};
+    if (i == 2) simArgs.insert(simArgs.end(), {"--wrong-sum-at", "3"});
+    sims.push_back(StartSim(simArgs));
+    paths.push_back(path_);
+    args.insert(args.end(), {i % 2 ? "-p" : "--port", path_});
+  }
+  const std::vector<std::uint8_t> image = RandomImage(1000, 3);
+  args.push_back(WriteHex("m.hex", image));
+  auto cli = StartCli(args);
+  ASSERT_TRUE(cli->WaitForOutput(kPrompt + kPrompt + kPrompt + kPrompt, 20s)) << cli->Errors();
+  for (auto& sim : sims) sim->Signal(SIGUSR1);
+
+  EXPECT_EQ(cli->Wait(60s), 2) << cli->Errors();
+  const std::string errors = cli->Errors();
+  for (int i = 0; i < 4; ++i) {
+    const bool fails = i == 2;
+    SCOPED_TRACE(paths[static_cast<std::size_t>(i)]);
+    // The summary table: the port, its outcome and the blocks it got through.
+    const std::string row = paths[static_cast<std::size_t>(i)] + "  " +
+                            (fails ? "reply error" : "done       ") + "  " +
+                            (fails ? "     4" : "     8");
+    EXPECT_NE(errors.find(row), std::string::npos) << errors;
+    if (fails) {
+      sims[2]->Signal(SIGTERM);
+    } else {
+      const std::vector<std::uint8_t> got =
+          ReadBytes(dir_.File("out" + std::to_string(i) + ".bin"));
+      EXPECT_EQ(got.size(), 1024u);
+      EXPECT_TRUE(std::equal(image.begin(), image.end(), got.begin()));
+    }
+    EXPECT_EQ(sims[static_cast<std::size_t>(i)]->Wait(20s), 0);
+  }
+  EXPECT_NE(errors.find("[" + paths[2] + "] Ошибка ответа\n"), std::string::npos) << errors;
+}
+
+// --repeat: after each board the loader waits for the next one on the same port; Ctrl-C
+// between boards ends it cleanly, with one result per board.
+TEST_F(FlashTest, RepeatFlashesBoardAfterBoard) {
+  auto sim = StartSim({"--keep-going", "--out", "out.bin"});
+  const std::vector<std::uint8_t> image = RandomImage(500, 5);
+  auto cli = StartCli({"flash", "--repeat", "--json", "--timeout", "1", "-p", "bootsim0",
+                       WriteHex("r.hex", image)});
+  for (int board = 1; board <= 2; ++board) {
+    ASSERT_TRUE(WaitForPrompts(*cli, board)) << cli->Errors();
+    sim->WriteStdin("p");
+  }
+  // The third prompt: both boards are done and the loader waits, past its --timeout.
+  ASSERT_TRUE(WaitForPrompts(*cli, 3)) << cli->Errors();
+  std::this_thread::sleep_for(1500ms);
+  cli->Signal(SIGINT);
+  EXPECT_EQ(cli->Wait(30s), 0) << cli->Errors();
+  const std::string errors = cli->Errors();
+  EXPECT_NE(errors.find("done, 4 blocks in"), std::string::npos) << errors;
+  EXPECT_NE(errors.find("; boards done: 2\n"), std::string::npos) << errors;
+  EXPECT_NE(errors.find("port bootsim0 closed after 2 boards done"), std::string::npos) << errors;
+  const std::string row = R"("outcome":"done","error":"","exit_code":0})";
+  const std::string& out = cli->Output();
+  EXPECT_EQ(std::count(out.begin(), out.end(), '\n'), 2) << out;
+  EXPECT_NE(out.find(row + "\n"), out.rfind(row + "\n")) << out;
+  ExpectReceived(image);
+  sim->Signal(SIGTERM);
+  EXPECT_EQ(sim->Wait(20s), 0) << sim->Errors();
 }
 
 TEST_F(FlashTest, KeepGoingServesOneLoaderAfterAnother) {
@@ -199,10 +315,101 @@ TEST_F(FlashTest, InterruptClosesThePort) {
   EXPECT_EQ(again->Wait(30s), 0) << again->Errors() << sim->Errors();
 }
 
+// --json: one object a line on standard output, one per port, whatever became of it; the
+// prompt and the rest go to standard error.
+TEST_F(FlashTest, JsonResultsForEachPort) {
+  auto sim = StartSim({"--once", "--out", "out.bin", "--announce-every", "400"});
+  auto cli = StartCli({"flash", "--json", "-p", "bootsim0", "-p", "nosuchport",
+                       WriteHex("j.hex", RandomImage(300, 9))});
+  EXPECT_EQ(cli->Wait(30s), 1) << cli->Errors();
+  EXPECT_NE(cli->Errors().find(kPrompt), std::string::npos) << cli->Errors();
+  std::map<std::string, std::string> byPort;
+  std::istringstream lines(cli->Output());
+  for (std::string line; std::getline(lines, line);) {
+    ASSERT_TRUE(line.front() == '{' && line.back() == '}') << line;
+    const auto at = line.find(R"("port":")") + 8;
+    byPort[line.substr(at, line.find('"', at) - at)] = line;
+  }
+  ASSERT_EQ(byPort.size(), 2u) << cli->Output();
+  for (const char* field : {R"("file":"j.hex")", R"("image_bytes":300,)", R"("blocks":3,)",
+                            R"("outcome":"done")", R"("error":"")", R"("exit_code":0})"}) {
+    EXPECT_NE(byPort["bootsim0"].find(field), std::string::npos) << byPort["bootsim0"];
+  }
+  for (const char* field :
+       {R"("outcome":"failed")", R"("error":"Specified device not found (nosuchport).")",
+        R"("exit_code":1})"}) {
+    EXPECT_NE(byPort["nosuchport"].find(field), std::string::npos) << byPort["nosuchport"];
+  }
+  EXPECT_EQ(sim->Wait(20s), 0) << sim->Errors();
+}
+
+TEST_F(FlashTest, QuietAndVerbose) {
+  const struct {
+    const char* option;
+    std::vector<std::string> shown;
+    std::vector<std::string> hidden;
+  } cases[] = {
+      {"-q", {"loader-cli: done, 5 blocks"}, {"flashing", "% | block", " sent "}},
+      {"-v",
+       {"loader-cli: flashing v.hex (600 bytes, 5 blocks) on bootsim0\n",
+        " bootsim0 sent 55 33 CC\n", " bootsim0 recv AA\n", "% | block",
+        "loader-cli: done, 5 blocks"},
+       {}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.option);
+    auto sim = StartSim({"--once", "--announce-every", "400"});
+    auto cli =
+        StartCli({"flash", c.option, "-p", "bootsim0", WriteHex("v.hex", RandomImage(600, 2))});
+    EXPECT_EQ(cli->Wait(30s), 0) << cli->Errors();
+    EXPECT_EQ(sim->Wait(20s), 0) << sim->Errors();
+    for (const std::string& text : c.shown) {
+      EXPECT_NE(cli->Errors().find(text), std::string::npos) << text << " in\n" << cli->Errors();
+    }
+    for (const std::string& text : c.hidden) {
+      EXPECT_EQ(cli->Errors().find(text), std::string::npos) << text << " in\n" << cli->Errors();
+    }
+  }
+}
+
+TEST_F(FlashTest, TraceHoldsTheHandshake) {
+  auto sim = StartSim({"--once", "--out", "out.bin", "--announce-every", "400"});
+  auto cli = StartCli(
+      {"flash", "-p", "bootsim0", "--trace", "t.txt", WriteHex("t.hex", RandomImage(10, 1))});
+  EXPECT_EQ(cli->Wait(30s), 0) << cli->Errors();
+  EXPECT_EQ(sim->Wait(20s), 0) << sim->Errors();
+  const std::string trace = ReadFile(dir_.File("t.txt"));
+  // The announcement, the handshake and its echo (perhaps read in pieces), the reply.
+  std::size_t at = 0;
+  for (const char* step : {" bootsim0 recv 55\n", " bootsim0 sent 55 33 CC\n", " bootsim0 echo 55",
+                           " bootsim0 recv AA\n"}) {
+    at = trace.find(step, at);
+    ASSERT_NE(at, std::string::npos) << step << " in\n" << trace;
+  }
+}
+
+TEST_F(FlashTest, TraceFileThatCannotBeWritten) {
+  const struct {
+    std::string path;
+    std::string error;
+  } cases[] = {
+      {"no/such/dir/t.txt",
+       "Cannot open file \"" + dir_.File("no/such/dir/t.txt") + "\". No such file or directory.\n"},
+      {"/dev/full", "Cannot write file \"/dev/full\". No space left on device.\n"},
+  };
+  for (const auto& c : cases) {
+    auto cli = StartCli({"flash", "-p", "nosuchport", "--trace", c.path, WriteHex("f.hex", {1})});
+    EXPECT_EQ(cli->Wait(30s), 1);
+    EXPECT_EQ(cli->Errors(), c.error);
+  }
+}
+
 TEST_F(FlashTest, MissingPort) {
   auto cli = StartCli({"flash", "--port", "nosuchport", WriteHex("m.hex", {1, 2, 3})});
   EXPECT_EQ(cli->Wait(30s), 1);
-  EXPECT_EQ(cli->Errors(), "Specified device not found (nosuchport).\n");
+  EXPECT_EQ(cli->Errors(),
+            "loader-cli: flashing m.hex (3 bytes, 1 block) on nosuchport\n"
+            "Specified device not found (nosuchport).\n");
   EXPECT_EQ(cli->Output(), "");
 }
 
@@ -248,7 +455,26 @@ TEST_F(FlashTest, DryRunConvertsAndOpensNoPort) {
             "image:         d.BIN, 600 bytes\n"
             "data blocks:   5 of 128 bytes, the last one short or empty\n"
             "page commands: 2\n");
-  EXPECT_EQ(ReadBytes(dir_.File("d.BIN")), RandomImage(600, 4));
+  ExpectNoFilesLeft();
+}
+
+// An empty, zeroed or blank file, or one with no data record, would put a block of zeros
+// into the device.
+TEST_F(FlashTest, FileWithoutDataIsRefused) {
+  const std::string contents[] = {"", std::string(4, '\0'), "\n\n", ":00000001FF\n"};
+  for (const std::string option : {"--timeout=1", "--dry-run"}) {
+    for (const std::string& content : contents) {
+      WriteFile(dir_.File("e.hex"), content);
+      auto cli = StartCli({"flash", option, "-p", "nosuchport", "e.hex"});
+      EXPECT_EQ(cli->Wait(30s), 1) << content;
+      EXPECT_EQ(cli->Errors(),
+                "e.hex: no data record; the image is empty (--allow-empty writes a block of "
+                "zeros)\n")
+          << content;
+      EXPECT_EQ(cli->Output(), "");
+    }
+  }
+  ExpectNoFilesLeft();
 }
 
 TEST_F(FlashTest, SimulatorReportsProtocolViolations) {

@@ -91,6 +91,26 @@ TEST_F(SessionTest, EachPacketMustBeAnsweredWithinTheLimit) {
   EXPECT_FALSE(timer.Deadline());
 }
 
+// The echo is told apart from the reply even when one read holds the end of the one and
+// the start of the other.
+TEST_F(SessionTest, ByteObserverSeesSentEchoAndReceived) {
+  std::vector<std::string> seen;
+  transfer.SetByteObserver(
+      [&seen](session::TByteDirection d, const std::uint8_t* bytes, std::size_t n) {
+        static const char* const kNames[] = {"sent", "recv", "echo"};
+        std::string entry = kNames[static_cast<int>(d)];
+        for (std::size_t i = 0; i < n; ++i) entry += " " + std::to_string(bytes[i]);
+        seen.push_back(entry);
+      });
+  Play(kRx, "\x55");
+  Play(kRx, "\x55\x33");
+  Play(kRx, std::string("\xCC\xAA", 2));
+  ASSERT_GE(seen.size(), 5u);
+  seen.resize(5);  // then the page command goes out
+  EXPECT_EQ(seen, (std::vector<std::string>{"recv 85", "sent 85 51 204", "echo 85 51", "echo 204",
+                                            "recv 170"}));
+}
+
 TEST_F(SessionTest, AWrongReplyStopsTheClock) {
   Play(kRx, "\x55");
   Play(kRx, std::string("\x55\x33\xCC\x01", 4));

@@ -2,9 +2,12 @@
 #pragma once
 
 #include <chrono>
+#include <cstdint>
+#include <filesystem>
 #include <ostream>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace cli {
@@ -26,16 +29,42 @@ class EUsageError : public std::runtime_error {
 
 struct TCommand {
   enum class TKind { Help, Version, Convert, Flash, Ports };
+  enum class TVerbosity { Quiet, Normal, Verbose };
   TKind kind = TKind::Help;
+  std::string helpTopic;  // help: the command asked about, empty for all
   std::string file;
-  std::string port;
-  std::chrono::seconds timeout{30};  // 0: wait for ever, as the window does
-  bool longListing = false;          // ports: each name with its description
-  bool checkRecords = true;          // convert, flash: off with --ignore-checksums
-  bool dryRun = false;               // flash: convert and check, open no port
+  std::vector<std::string> ports;             // flash: one transfer per port, all at once
+  std::chrono::seconds timeout{30};           // 0: wait for ever, as the window does
+  bool longListing = false;                   // ports: each name with its description
+  bool checkRecords = true;                   // convert, flash: off with --ignore-checksums
+  bool dryRun = false;                        // flash: convert and check, open no port
+  std::string outputFolder;                   // convert -o: where the image goes
+  bool repeat = false;                        // flash: board after board on each port until Ctrl-C
+  bool allowEmpty = false;                    // flash: an image of no bytes is not refused
+  bool json = false;                          // flash: results as JSON on standard output
+  std::string trace;                          // flash: the file for every byte on the lines
+  TVerbosity verbosity = TVerbosity::Normal;  // flash: -q errors and result, -v each packet
 };
 
-extern const char* const kUsageText;
+// How one device's transfer ended.
+struct TFlashResult {
+  std::string port;
+  std::string file;
+  std::uint64_t imageBytes = 0;
+  std::uint32_t blocks = 0;  // sent, kept after a failure has reset the progress
+  double seconds = 0;        // from the transfer's first block
+  std::string outcome;       // "done", "reply error", "no reply", "failed", "interrupted"
+  std::string error;         // empty when done
+  int status = kExitOk;
+};
+
+// `text` as a JSON string, quotes included; UTF-8 passes unchanged.
+std::string JsonString(std::string_view text);
+// One line of --json output: an object of the result's fields.
+std::string JsonResult(const TFlashResult& result);
+
+// The usage of one command ("convert", "flash", "ports"), of all of them for any other.
+std::string UsageText(const std::string& command = "");
 
 // Throws EUsageError.
 TCommand ParseCommandLine(const std::vector<std::string>& args);
@@ -49,12 +78,44 @@ std::string MissingFileText(const std::string& path);
 // line of the HEX file, as ErrorText otherwise.
 std::string ConversionErrorText(const std::string& file, const std::exception& error);
 
-// Converts command.file, with its record checks unless they are off; Ctrl-C cancels. On
-// failure prints the error and returns its exit status, else puts the image's name into
-// `image` and returns kExitOk.
-int ConvertHexFile(const TCommand& command, std::ostream& err, std::string& image);
+// flash's images: a private temporary folder, removed with all in it when destroyed, so
+// that flash leaves nothing in the current folder. Throws std::system_error.
+class TScratchFolder {
+ public:
+  TScratchFolder();
+  ~TScratchFolder();
+  TScratchFolder(const TScratchFolder&) = delete;
+  TScratchFolder& operator=(const TScratchFolder&) = delete;
+  // A new subfolder of it (one per port: each image its own file).
+  std::filesystem::path NewSubfolder();
+
+ private:
+  std::filesystem::path path_;
+  int subfolders_ = 0;
+};
+
+// Makes `folder` the current directory, where the converter writes its image, until
+// destroyed; throws std::filesystem::filesystem_error.
+class TCurrentDirectory {
+ public:
+  explicit TCurrentDirectory(const std::filesystem::path& folder);
+  ~TCurrentDirectory();
+  TCurrentDirectory(const TCurrentDirectory&) = delete;
+  TCurrentDirectory& operator=(const TCurrentDirectory&) = delete;
+
+ private:
+  std::filesystem::path previous_;
+};
+
+// Converts command.file, with its record checks unless they are off, into `folder` (the
+// current directory when empty); Ctrl-C cancels. On failure prints the error and returns
+// its exit status, else puts the image's name (in `folder`) into `image` and returns
+// kExitOk.
+int ConvertHexFile(const TCommand& command, std::ostream& err, std::string& image,
+                   const std::filesystem::path& folder = {});
 
 int RunConvert(const TCommand& command, std::ostream& out, std::ostream& err);
+// Flashes every port of the command at once; 0 when all finished, else the worst status.
 int RunFlash(const TCommand& command, std::ostream& out, std::ostream& err, bool errIsTerminal);
 // Names only, or with `longListing` "NAME<TAB>DESCRIPTION" lines.
 int RunPorts(std::ostream& out, bool longListing);

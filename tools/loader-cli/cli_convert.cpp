@@ -1,5 +1,6 @@
 #include <atomic>
 #include <filesystem>
+#include <optional>
 
 #include "cli_commands.h"
 #include "cli_platform.h"
@@ -7,24 +8,54 @@
 
 namespace cli {
 
-int ConvertHexFile(const TCommand& command, std::ostream& err, std::string& image) {
+TScratchFolder::TScratchFolder() : path_(MakePrivateFolder()) {}
+
+TScratchFolder::~TScratchFolder() {
+  std::error_code ec;
+  std::filesystem::remove_all(path_, ec);
+}
+
+std::filesystem::path TScratchFolder::NewSubfolder() {
+  std::filesystem::path sub = path_ / std::to_string(subfolders_++);
+  std::filesystem::create_directory(sub);
+  return sub;
+}
+
+TCurrentDirectory::TCurrentDirectory(const std::filesystem::path& folder)
+    : previous_(std::filesystem::current_path()) {
+  std::filesystem::current_path(folder);
+}
+
+TCurrentDirectory::~TCurrentDirectory() {
+  std::error_code ec;
+  std::filesystem::current_path(previous_, ec);
+}
+
+int ConvertHexFile(const TCommand& command, std::ostream& err, std::string& image,
+                   const std::filesystem::path& folder) {
   const std::string& file = command.file;
+  std::error_code ec;
+  // Named from here, before the current directory changes.
+  const std::filesystem::path hexPath = std::filesystem::absolute(file, ec);
   // Ctrl-C cancels the conversion, which then leaves nothing half-written behind.
   std::atomic<bool> interrupted{false};
   TInterruptWatch interrupts([&interrupted] { interrupted = true; });
   try {
-    std::error_code ec;
-    image =
-        std::filesystem::exists(file, ec)
-            ? oh2b::HexToBin(file, oh2b::THexOptions{command.checkRecords,
-                                                     [&interrupted] { return interrupted.load(); }})
-            : "";
+    image.clear();
+    if (!ec && std::filesystem::exists(hexPath, ec)) {
+      std::optional<TCurrentDirectory> there;
+      if (!folder.empty()) there.emplace(folder);
+      image = oh2b::HexToBin(
+          hexPath.string(),
+          oh2b::THexOptions{command.checkRecords, [&interrupted] { return interrupted.load(); }});
+    }
     interrupts.Stop();
     // The converter answers a missing file with no name at all.
     if (image.empty()) {
       err << MissingFileText(file) << '\n';
       return kExitFailure;
     }
+    if (!folder.empty()) image = (folder / image).string();
     return kExitOk;
   } catch (const oh2b::EConvertCancelled&) {
     interrupts.Stop();
@@ -38,8 +69,18 @@ int ConvertHexFile(const TCommand& command, std::ostream& err, std::string& imag
 }
 
 int RunConvert(const TCommand& command, std::ostream& out, std::ostream& err) {
+  std::error_code ec;
+  if (!command.outputFolder.empty() && !std::filesystem::is_directory(command.outputFolder, ec)) {
+    const std::errc why = std::filesystem::exists(command.outputFolder, ec)
+                              ? std::errc::not_a_directory
+                              : std::errc::no_such_file_or_directory;
+    err << ErrorText("Cannot open folder \"" + command.outputFolder + "\". " +
+                     std::make_error_code(why).message())
+        << '\n';
+    return kExitFailure;
+  }
   std::string image;
-  const int status = ConvertHexFile(command, err, image);
+  const int status = ConvertHexFile(command, err, image, command.outputFolder);
   if (status == kExitOk) out << image << '\n';
   return status;
 }

@@ -5,11 +5,16 @@
 #include <atomic>
 #include <cstdio>
 #include <filesystem>
+#include <memory>
 #include <optional>
+#include <thread>
+#include <utility>
+#include <vector>
 
 #include "cli_commands.h"
 #include "cli_platform.h"
 #include "cli_progress.h"
+#include "cli_trace.h"
 #include "engine/transfer_engine.h"
 #include "oh2b/oh2b.h"
 #include "serial/ser_comm.h"
@@ -35,19 +40,57 @@ class TCliControls : public engine::IControls {
   TCliControls(std::ostream& out, std::ostream& err, TConsoleProgress& progress)
       : out_(out), err_(err), progress_(progress) {}
   void SetTotalParts(std::uint32_t total) override { progress_.SetTotalParts(total); }
-  void SetPartsComplete(std::uint32_t parts) override { progress_.SetPartsComplete(parts); }
-  void SetProgressVisible(bool visible) override { progress_.SetVisible(visible); }
+  void SetPartsComplete(std::uint32_t parts) override {
+    peakParts_ = std::max(peakParts_, parts);
+    progress_.SetPartsComplete(parts);
+  }
+  void SetProgressVisible(bool visible) override {
+    if (visible && !began_) began_ = Clock::now();
+    if (!quiet_) progress_.SetVisible(visible);
+  }
   void SetControlsEnabled(bool) override {}
   void SetPromptVisible(bool visible) override {
-    if (!visible) return;
+    promptPending_ = visible && holdPrompt_;
+    if (!visible || holdPrompt_) return;
     out_ << kPowerOnPrompt << std::endl;
   }
+  // Holds the prompt back until the file has been accepted and announced.
+  void HoldPrompt() { holdPrompt_ = true; }
+  void ReleasePrompt() {
+    holdPrompt_ = false;
+    if (std::exchange(promptPending_, false)) out_ << kPowerOnPrompt << std::endl;
+  }
   void ShowMessage(const std::string& text) override {
+    // The tool says in English what it waited for instead; the wrong reply's text stays,
+    // scripts look for it.
+    if (text == engine::kNoReplyText) return;
     progress_.ClearLine();
-    err_ << text << std::endl;
+    err_ << label_ << text << std::endl;
+    lastMessage_ = text;
+  }
+  void SetLabel(std::string label) { label_ = std::move(label); }
+  void SetQuiet(bool quiet) { quiet_ = quiet; }
+  // The next board: its own blocks, time and message.
+  void NextBoard() {
+    peakParts_ = 0;
+    began_.reset();
+    lastMessage_.clear();
+  }
+  const std::string& LastMessage() const { return lastMessage_; }
+  // Blocks sent and time taken, kept after a failed transfer has reset its progress.
+  std::uint32_t PeakParts() const { return peakParts_; }
+  double Seconds() const {
+    return began_ ? std::chrono::duration<double>(Clock::now() - *began_).count() : 0.0;
   }
 
  private:
+  std::string label_;
+  bool quiet_ = false;
+  bool holdPrompt_ = false;
+  bool promptPending_ = false;
+  std::string lastMessage_;
+  std::uint32_t peakParts_ = 0;
+  std::optional<Clock::time_point> began_;  // the transfer's first progress
   std::ostream& out_;
   std::ostream& err_;
   TConsoleProgress& progress_;
@@ -81,21 +124,43 @@ std::string AwaitedReply(const engine::TransferEngine& e) {
   return "nothing";
 }
 
+std::string Joined(const std::vector<std::string>& names) {
+  std::string text;
+  for (const std::string& name : names) text += (text.empty() ? "" : ", ") + name;
+  return text;
+}
+
+// An empty, zeroed or non-HEX file converts to an image of no bytes, and the loader
+// would write a block of zeros into the device.
+std::string EmptyImageText(const std::string& file) {
+  return file + ": no data record; the image is empty (--allow-empty writes a block of zeros)";
+}
+
 // flash --dry-run: the conversion and its checks as the transfer would run them, and what
 // the transfer would send. No port is opened: the port need not even exist.
 int DryRun(const TCommand& command, std::ostream& out, std::ostream& err) {
+  TScratchFolder scratch;
   std::string image;
-  if (const int status = ConvertHexFile(command, err, image); status != kExitOk) return status;
+  if (const int status = ConvertHexFile(command, err, image, scratch.NewSubfolder());
+      status != kExitOk) {
+    return status;
+  }
   std::error_code ec;
   const std::uintmax_t size = std::filesystem::file_size(image, ec);
   if (ec) {
     err << ErrorText("Cannot open file \"" + image + "\". " + ec.message()) << '\n';
     return kExitFailure;
   }
+  if (size == 0 && !command.allowEmpty) {
+    err << EmptyImageText(command.file) << '\n';
+    return kExitFailure;
+  }
+  image = std::filesystem::path(image).filename().string();
   using engine::TransferEngine;
   const std::uint64_t blocks = TransferEngine::BlocksFor(size);
   out << "dry run: no port opened, nothing sent\n"
-      << "port:          " << command.port << '\n'
+      << "port" << (command.ports.size() == 1 ? ": " : "s:") << "         " << Joined(command.ports)
+      << '\n'
       << "image:         " << image << ", " << size << " byte" << (size == 1 ? "" : "s") << '\n'
       << "data blocks:   " << blocks << " of " << TransferEngine::kBlockSize
       << " bytes, the last one short or empty\n"
@@ -107,15 +172,289 @@ int DryRun(const TCommand& command, std::ostream& out, std::ostream& err) {
   return kExitOk;
 }
 
+// One port's calls through the shared pump: an exception from one of them ends this
+// port's transfer only, never the loop that serves the others.
+class TPortSynchronizer : public serial::ISerSynchronizer {
+ public:
+  TPortSynchronizer(serial::ISerSynchronizer& shared,
+                    std::function<void(const std::exception&)> onError)
+      : shared_(shared), onError_(std::move(onError)) {}
+  void Synchronize(const std::function<void()>& call) override {
+    shared_.Synchronize([this, &call] {
+      try {
+        call();
+      } catch (const std::exception& e) {
+        onError_(e);
+      }
+    });
+  }
+
+ private:
+  serial::ISerSynchronizer& shared_;
+  std::function<void(const std::exception&)> onError_;
+};
+
+// One port's transfer, moved on a step at a time by the loop that pumps every port.
+class TPortFlash {
+ public:
+  TPortFlash(const TCommand& command, const std::string& port, serial::ISerSynchronizer& sync,
+             std::ostream& human, std::ostream* results, std::ostream& err, bool errIsTerminal,
+             TProgressBoard* board, std::size_t line, const std::atomic<bool>& interruptRequested,
+             TByteTrace* trace)
+      : command_(command),
+        label_(command.ports.size() > 1 ? "[" + port + "] " : ""),
+        err_(err),
+        json_(results),
+        sync_(sync, [this](const std::exception& e) { LineError(e.what()); }),
+        progress_(err, errIsTerminal, label_, board, line),
+        controls_(human, err, progress_),
+        transfer_(comm_, controls_, replyLimit_, [this](const std::exception& e) {
+          if (const auto* lost = dynamic_cast<const session::EPortLost*>(&e)) {
+            if (!portLost_) portLost_ = *lost;
+          } else {
+            LineError(e.what());
+          }
+        }) {
+    result_.port = port;
+    result_.file = command.file;
+    controls_.SetLabel(label_);
+    serial::ApplyLoaderSettings(comm_);
+    comm_.SetDeviceName(port);
+    comm_.SetSynchronizer(&sync_);
+    transfer_.Engine().SetConversionCancel(
+        [&interruptRequested] { return interruptRequested.load(); });
+    transfer_.Engine().SetRecordChecks(command.checkRecords);
+    controls_.SetQuiet(command.verbosity == TCommand::TVerbosity::Quiet);
+    const bool verbose = command.verbosity == TCommand::TVerbosity::Verbose;
+    if (trace != nullptr || verbose) {
+      transfer_.SetByteObserver([this, trace, verbose, port](session::TByteDirection direction,
+                                                             const std::uint8_t* bytes,
+                                                             std::size_t count) {
+        if (trace != nullptr) trace->Record(port, direction, bytes, count);
+        if (verbose) {
+          progress_.ClearLine();
+          const auto at =
+              std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - created_);
+          err_ << TraceLine(at, port, direction, bytes, count) << '\n';
+        }
+      });
+    }
+  }
+  ~TPortFlash() { comm_.Close(); }
+  void Close() { comm_.Close(); }
+  TPortFlash(const TPortFlash&) = delete;
+  TPortFlash& operator=(const TPortFlash&) = delete;
+
+  // Converts the file and opens the port. A conversion error is the same on every port:
+  // it is passed on; a port that cannot be opened ends this port only.
+  // hexPath: absolute, as the conversion runs in `folder`, where its image stays.
+  void Start(const std::string& hexPath, const std::filesystem::path& folder) {
+    hexPath_ = hexPath;
+    folder_ = folder;
+    controls_.HoldPrompt();
+    try {
+      TCurrentDirectory there(folder);
+      transfer_.Start(hexPath);
+    } catch (const std::exception& e) {
+      if (!transfer_.Engine().HasImage()) throw;
+      // Reported by the first Step, after the opening line.
+      LineError(e.what());
+      return;
+    }
+    writesSeen_ = transfer_.Writes();
+    deadline_ = Clock::now() + command_.timeout;
+  }
+
+  bool Done() const { return done_; }
+  void ReleasePrompt() { controls_.ReleasePrompt(); }
+  const engine::TransferEngine& Engine() const { return transfer_.Engine(); }
+  // One per device flashed (with --repeat, board after board).
+  const std::vector<TFlashResult>& Results() const { return results_; }
+
+  // Looks at what the last pump brought and ends the transfer when it is over.
+  void Step(Clock::time_point now) {
+    if (done_) return;
+    const engine::TransferEngine& engine = transfer_.Engine();
+    if (portLost_) {
+      return End(
+          kExitFailure, "failed",
+          "loader-cli: lost port " + portLost_->Port() + ": " + ErrorText(portLost_->Detail()));
+    }
+    if (lineError_) return End(kExitFailure, "failed", ErrorText(*lineError_));
+    if (engine.Outcome() == engine::TOutcome::ErrorStop) {
+      // The device's own text has been shown already.
+      result_.error = controls_.LastMessage();
+      return End(kExitReplyError, "reply error", "");
+    }
+    if (engine.Outcome() == engine::TOutcome::NoReply) {
+      return End(
+          kExitTimeout, "no reply",
+          "loader-cli: no reply on " + result_.port + " within " +
+              std::to_string(
+                  std::chrono::duration_cast<std::chrono::seconds>(session::kReplyLimit).count()) +
+              " s; waiting for " + awaited_);
+    }
+    if (engine.Outcome() == engine::TOutcome::Finished) {
+      // The finish command is queued; its echo proves it has left before the port closes.
+      if (!drainUntil_) drainUntil_ = now + kFinishDrainLimit;
+      if (transfer_.ReadSinceWrite() >= kFinishLength || now >= *drainUntil_) {
+        char summary[128];
+        std::snprintf(summary, sizeof summary, "loader-cli: done, %u block%s in %.1f s",
+                      static_cast<unsigned>(progress_.Blocks()), progress_.Blocks() == 1 ? "" : "s",
+                      controls_.Seconds());
+        return End(kExitOk, "done", summary);
+      }
+      return;
+    }
+    if (transfer_.Writes() != writesSeen_) {
+      writesSeen_ = transfer_.Writes();
+      deadline_ = now + command_.timeout;
+    }
+    if (replyLimit_.Deadline() && now >= *replyLimit_.Deadline()) {
+      awaited_ = AwaitedReply(engine);
+      replyLimit_.FireIfDue(now);
+      return Step(now);
+    }
+    if (Timed() && now >= deadline_) {
+      return End(kExitTimeout, "no reply",
+                 "loader-cli: no reply on " + result_.port + " within " +
+                     std::to_string(command_.timeout.count()) + " s; waiting for " +
+                     AwaitedReply(engine));
+    }
+  }
+
+  // When this port next needs a Step without anything arriving from its line.
+  Clock::time_point WakeAt(Clock::time_point now) const {
+    auto until = now + kLongWait;
+    if (drainUntil_) return std::min(until, *drainUntil_);
+    if (Timed()) until = std::min(until, deadline_);
+    if (replyLimit_.Deadline()) until = std::min(until, *replyLimit_.Deadline());
+    return until;
+  }
+
+  void Interrupt() {
+    if (done_) return;
+    // With --repeat, Ctrl-C between boards is the way to stop: no board is cut short.
+    if (command_.repeat && !results_.empty() &&
+        transfer_.Engine().TransferState() == engine::tsAwaitDevice) {
+      done_ = true;
+      progress_.ClearLine();
+      err_ << label_ << "loader-cli: port " << result_.port << " closed after " << boardsDone_
+           << " board" << (boardsDone_ == 1 ? "" : "s") << " done" << std::endl;
+      return;
+    }
+    End(kExitInterrupted, "interrupted",
+        "loader-cli: interrupted; port " + result_.port + " closed");
+  }
+
+ private:
+  void LineError(const std::string& text) {
+    if (!lineError_) lineError_ = text;
+  }
+
+  // --timeout bounds each expected byte; with --repeat not the wait for the next board,
+  // which is the operator's.
+  bool Timed() const {
+    return command_.timeout.count() > 0 &&
+           !(command_.repeat && transfer_.Engine().TransferState() == engine::tsAwaitDevice);
+  }
+
+  // --repeat: the same image for the next device on this port.
+  void NextBoard() {
+    TFlashResult next;
+    next.port = result_.port;
+    next.file = command_.file;
+    result_ = next;
+    controls_.NextBoard();
+    drainUntil_.reset();
+    awaited_.clear();
+    try {
+      TCurrentDirectory there(folder_);
+      transfer_.Start(hexPath_);
+    } catch (const std::exception& e) {
+      return End(kExitFailure, "failed", ErrorText(e.what()));
+    }
+    writesSeen_ = transfer_.Writes();
+    deadline_ = Clock::now() + command_.timeout;
+  }
+
+  // Records how this board ended; with --repeat the next one is awaited at once. The port
+  // stays open until every port is over (see RunFlash).
+  void End(int status, const char* outcome, const std::string& message) {
+    // Another board may follow unless the line or the port itself failed.
+    const bool again = command_.repeat && status != kExitFailure && status != kExitInterrupted;
+    done_ = !again;
+    if (status == kExitOk) ++boardsDone_;
+    progress_.ClearLine();
+    if (!message.empty()) {
+      err_ << label_ << message;
+      if (command_.repeat && status == kExitOk) err_ << "; boards done: " << boardsDone_;
+      err_ << std::endl;
+    }
+    result_.status = status;
+    result_.outcome = outcome;
+    result_.blocks = controls_.PeakParts();
+    result_.seconds = controls_.Seconds();
+    result_.imageBytes = transfer_.Engine().ImageSize();
+    if (status != kExitOk && result_.error.empty()) result_.error = message;
+    results_.push_back(result_);
+    if (json_ != nullptr) *json_ << JsonResult(result_) << std::endl;
+    if (again) return NextBoard();
+  }
+
+  const TCommand& command_;
+  std::string label_;
+  std::ostream& err_;
+  std::ostream* json_;  // --json: where each result goes as it comes
+  TPortSynchronizer sync_;
+  serial::TSerComm comm_;
+  TConsoleProgress progress_;
+  TCliControls controls_;
+  session::TDeadlineTimer replyLimit_;
+  session::TTransferSession transfer_;
+  std::optional<std::string> lineError_;
+  std::optional<session::EPortLost> portLost_;
+  std::int64_t writesSeen_ = 0;
+  Clock::time_point deadline_{};
+  std::optional<Clock::time_point> drainUntil_;
+  std::string awaited_;  // what the device left unanswered when the reply limit passed
+  bool done_ = false;
+  TFlashResult result_;  // the board on the line now
+  std::vector<TFlashResult> results_;
+  int boardsDone_ = 0;
+  std::string hexPath_;
+  std::filesystem::path folder_;
+  Clock::time_point created_ = Clock::now();
+};
+
+void PrintSummary(std::ostream& err, const std::vector<std::unique_ptr<TPortFlash>>& ports) {
+  std::size_t width = 4;
+  for (const auto& p : ports)
+    width = std::max(width, p->Results().empty() ? 0 : p->Results()[0].port.size());
+  char line[160];
+  std::snprintf(line, sizeof line, "%-*s  %-11s  %6s  %7s  %s", static_cast<int>(width), "port",
+                "outcome", "blocks", "seconds", "error");
+  err << line << '\n';
+  for (const auto& p : ports) {
+    for (const TFlashResult& r : p->Results()) {
+      std::snprintf(line, sizeof line, "%-*s  %-11s  %6u  %7.1f  ", static_cast<int>(width),
+                    r.port.c_str(), r.outcome.c_str(), static_cast<unsigned>(r.blocks), r.seconds);
+      err << line << r.error << '\n';
+    }
+  }
+  err.flush();
+}
+
 }  // namespace
 
 int RunFlash(const TCommand& command, std::ostream& out, std::ostream& err, bool errIsTerminal) {
   std::error_code ec;
-  if (!std::filesystem::exists(command.file, ec)) {
+  const bool missing = !std::filesystem::exists(command.file, ec);
+  if (command.dryRun || (missing && !command.json)) {
+    if (!missing) return DryRun(command, out, err);
     err << MissingFileText(command.file) << '\n';
     return kExitFailure;
   }
-  if (command.dryRun) return DryRun(command, out, err);
 
   // Declared first, destroyed last: everything below may hand calls to it.
   serial::TSerPumpSynchronizer sync;
@@ -128,123 +467,138 @@ int RunFlash(const TCommand& command, std::ostream& out, std::ostream& err, bool
     sync.Synchronize([&interrupted] { interrupted = true; });
   });
 
-  serial::TSerComm comm;
-  serial::ApplyLoaderSettings(comm);
-  comm.SetDeviceName(command.port);
-  comm.SetSynchronizer(&sync);
-  std::optional<std::string> lineError;
-  std::optional<session::EPortLost> portLost;
-  TConsoleProgress progress(err, errIsTerminal);
-  TCliControls controls(out, err, progress);
-  session::TDeadlineTimer replyLimit;
-  session::TTransferSession transfer(comm, controls, replyLimit, [&](const std::exception& e) {
-    if (const auto* lost = dynamic_cast<const session::EPortLost*>(&e)) {
-      if (!portLost) portLost = *lost;
-    } else if (!lineError) {
-      lineError = e.what();
+  const bool several = command.ports.size() > 1;
+  std::optional<TProgressBoard> board;
+  if (several && errIsTerminal) board.emplace(err, command.ports.size());
+  // With --json standard output carries the results alone.
+  std::ostream& human = command.json ? err : out;
+  // A failure before any transfer began is every port's.
+  auto failAll = [&](int status, const char* outcome, const std::string& text) {
+    if (board) board->Clear();
+    err << text << std::endl;
+    if (!command.json) return;
+    for (const std::string& port : command.ports) {
+      TFlashResult r;
+      r.port = port;
+      r.file = command.file;
+      r.outcome = outcome;
+      r.error = text;
+      r.status = status;
+      out << JsonResult(r) << '\n';
     }
-  });
-  const engine::TransferEngine& engine = transfer.Engine();
-  transfer.Engine().SetConversionCancel(
-      [&interruptRequested] { return interruptRequested.load(); });
-  transfer.Engine().SetRecordChecks(command.checkRecords);
-
-  // Closes the port before the synchronizer lets go of the interrupt watch.
+    out.flush();
+  };
+  if (missing) {
+    failAll(kExitFailure, "failed", MissingFileText(command.file));
+    sync.Shutdown();
+    interrupts.Stop();
+    return kExitFailure;
+  }
+  std::optional<TByteTrace> trace;
+  if (!command.trace.empty()) {
+    try {
+      trace.emplace(command.trace);
+    } catch (const ETraceFileError& e) {
+      failAll(kExitFailure, "failed", e.what());
+      sync.Shutdown();
+      interrupts.Stop();
+      return kExitFailure;
+    }
+  }
+  // Before the ports, so that it outlives their open images.
+  std::optional<TScratchFolder> scratch;
+  std::string hexPath;
+  try {
+    scratch.emplace();
+    hexPath = std::filesystem::absolute(command.file).string();
+  } catch (const std::exception& e) {
+    failAll(kExitFailure, "failed", ErrorText(e.what()));
+    sync.Shutdown();
+    interrupts.Stop();
+    return kExitFailure;
+  }
+  std::vector<std::unique_ptr<TPortFlash>> ports;
+  // Closes the ports before the synchronizer lets go of the interrupt watch. A port's close
+  // waits 300 ms for the line to settle, and would hold up the other transfers for that
+  // long: the ports are closed here, once all are over, side by side (nothing else uses
+  // them by now, and each is its own component).
   auto finish = [&](int status) {
-    progress.ClearLine();
-    comm.Close();
+    {
+      std::vector<std::jthread> closers;
+      for (auto& p : ports) closers.emplace_back([&p] { p->Close(); });
+    }
+    ports.clear();
     sync.Shutdown();
     interrupts.Stop();
     return status;
   };
 
-  try {
-    transfer.Start(command.file);
-  } catch (const oh2b::EConvertCancelled&) {
-    progress.ClearLine();
-    err << "loader-cli: interrupted; nothing sent" << std::endl;
-    return finish(kExitInterrupted);
-  } catch (const std::exception& e) {
-    progress.ClearLine();
-    err << ConversionErrorText(command.file, e) << '\n';
-    return finish(kExitFailure);
+  for (std::size_t i = 0; i < command.ports.size(); ++i) {
+    ports.push_back(std::make_unique<TPortFlash>(
+        command, command.ports[i], sync, human, command.json ? &out : nullptr, err, errIsTerminal,
+        board ? &*board : nullptr, i, interruptRequested, trace ? &*trace : nullptr));
+    try {
+      ports.back()->Start(hexPath, scratch->NewSubfolder());
+    } catch (const oh2b::EConvertCancelled&) {
+      failAll(kExitInterrupted, "interrupted", "loader-cli: interrupted; nothing sent");
+      return finish(kExitInterrupted);
+    } catch (const std::exception& e) {
+      failAll(kExitFailure, "failed", ConversionErrorText(command.file, e));
+      return finish(kExitFailure);
+    }
   }
 
-  const bool timed = command.timeout.count() > 0;
-  std::int64_t writesSeen = transfer.Writes();
-  Clock::time_point deadline = Clock::now() + command.timeout;
-  std::optional<Clock::time_point> drainUntil;
-  std::string awaited;  // what the device left unanswered when the reply limit passed
+  if (ports.front()->Engine().ImageSize() == 0 && !command.allowEmpty) {
+    failAll(kExitFailure, "failed", EmptyImageText(command.file));
+    return finish(kExitFailure);
+  }
+  if (command.verbosity != TCommand::TVerbosity::Quiet) {
+    const std::uint64_t size = ports.front()->Engine().ImageSize();
+    const std::uint64_t blocks = engine::TransferEngine::BlocksFor(size);
+    err << "loader-cli: flashing " << command.file << " (" << size << " byte"
+        << (size == 1 ? "" : "s") << ", " << blocks << " block" << (blocks == 1 ? "" : "s")
+        << ") on " << Joined(command.ports) << std::endl;
+  }
+  for (auto& p : ports) p->ReleasePrompt();
 
+  // One loop for every port: each pass serves the hand-offs that have come in, in order,
+  // then lets each transfer look at its state.
   for (;;) {
-    if (interrupted) {
-      progress.ClearLine();
-      err << "loader-cli: interrupted; port " << command.port << " closed" << std::endl;
-      return finish(kExitInterrupted);
-    }
-    if (portLost) {
-      progress.ClearLine();
-      err << "loader-cli: lost port " << portLost->Port() << ": " << ErrorText(portLost->Detail())
-          << std::endl;
-      return finish(kExitFailure);
-    }
-    if (lineError) {
-      progress.ClearLine();
-      err << ErrorText(*lineError) << std::endl;
-      return finish(kExitFailure);
-    }
-    if (engine.Outcome() == engine::TOutcome::ErrorStop) return finish(kExitReplyError);
-    if (engine.Outcome() == engine::TOutcome::NoReply) {
-      err << "loader-cli: no reply on " << command.port << " within "
-          << std::chrono::duration_cast<std::chrono::seconds>(session::kReplyLimit).count()
-          << " s; waiting for " << awaited << std::endl;
-      return finish(kExitTimeout);
-    }
-    if (engine.Outcome() == engine::TOutcome::Finished) {
-      // The finish command is queued; its echo proves it has left before the port closes.
-      if (!drainUntil) drainUntil = Clock::now() + kFinishDrainLimit;
-      if (transfer.ReadSinceWrite() >= kFinishLength || Clock::now() >= *drainUntil) {
-        const double seconds = std::chrono::duration<double>(progress.Elapsed()).count();
-        char summary[128];
-        std::snprintf(summary, sizeof summary, "loader-cli: done, %u block%s in %.1f s",
-                      static_cast<unsigned>(progress.Blocks()), progress.Blocks() == 1 ? "" : "s",
-                      seconds);
-        err << summary << std::endl;
-        return finish(kExitOk);
-      }
-      sync.Pump(std::chrono::duration_cast<std::chrono::milliseconds>(*drainUntil - Clock::now()) +
-                std::chrono::milliseconds(1));
-      continue;
-    }
-
-    if (transfer.Writes() != writesSeen) {
-      writesSeen = transfer.Writes();
-      deadline = Clock::now() + command.timeout;
-    }
     const auto now = Clock::now();
-    if (replyLimit.Deadline() && now >= *replyLimit.Deadline()) {
-      awaited = AwaitedReply(engine);
-      replyLimit.FireIfDue(now);
-      continue;
-    }
     auto until = now + kLongWait;
-    if (timed) {
-      if (now >= deadline) {
-        progress.ClearLine();
-        err << "loader-cli: no reply on " << command.port << " within " << command.timeout.count()
-            << " s; waiting for " << AwaitedReply(engine) << std::endl;
-        return finish(kExitTimeout);
-      }
-      until = std::min(until, deadline);
+    bool running = false;
+    for (auto& p : ports) {
+      if (interrupted) p->Interrupt();
+      p->Step(now);
+      if (p->Done()) continue;
+      running = true;
+      until = std::min(until, p->WakeAt(now));
     }
-    if (replyLimit.Deadline()) until = std::min(until, *replyLimit.Deadline());
+    if (!running) break;
     try {
       sync.Pump(std::chrono::duration_cast<std::chrono::milliseconds>(until - now) +
                 std::chrono::milliseconds(1));
     } catch (const std::exception& e) {
-      if (!lineError) lineError = e.what();
+      // Only the interrupt's own call runs unwrapped, and it does not throw.
+      err << ErrorText(e.what()) << std::endl;
     }
   }
+
+  int status = kExitOk;
+  for (const auto& p : ports) {
+    for (const TFlashResult& r : p->Results()) status = std::max(status, r.status);
+  }
+  if (several || command.repeat) PrintSummary(err, ports);
+  status = finish(status);
+  if (trace) {
+    try {
+      trace->Finish();
+    } catch (const ETraceFileError& e) {
+      err << "loader-cli: " << e.what() << std::endl;
+      status = std::max(status, kExitFailure);
+    }
+  }
+  return status;
 }
 
 }  // namespace cli

@@ -10,13 +10,13 @@ int main(int argc, char** argv) {
   try {
     command = cli::ParseCommandLine(std::vector<std::string>(argv + 1, argv + argc));
   } catch (const cli::EUsageError& e) {
-    std::cerr << "loader-cli: " << e.what() << "\n" << cli::kUsageText;
+    std::cerr << "loader-cli: " << e.what() << "\n" << cli::UsageText();
     return cli::kExitUsage;
   }
   try {
     switch (command.kind) {
       case cli::TCommand::TKind::Help:
-        std::cout << cli::kUsageText;
+        std::cout << cli::UsageText(command.helpTopic);
         return cli::kExitOk;
       case cli::TCommand::TKind::Version:
         std::cout << "loader-cli " LOADER_VERSION "\n";

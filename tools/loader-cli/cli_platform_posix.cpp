@@ -3,6 +3,10 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cerrno>
+#include <cstdlib>
+#include <string>
+#include <system_error>
 #include <thread>
 
 #include "cli_platform.h"
@@ -11,6 +15,15 @@ namespace cli {
 
 bool IsTerminal(std::FILE* stream) {
   return isatty(fileno(stream)) == 1;
+}
+
+std::filesystem::path MakePrivateFolder() {
+  // mkdtemp creates the folder with mode 0700 under a name no one else holds.
+  std::string name = (std::filesystem::temp_directory_path() / "loader-cli-XXXXXX").string();
+  if (mkdtemp(name.data()) == nullptr) {
+    throw std::system_error(errno, std::generic_category(), "Cannot create folder " + name);
+  }
+  return name;
 }
 
 struct TInterruptWatch::TImpl {

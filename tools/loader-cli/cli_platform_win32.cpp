@@ -2,6 +2,9 @@
 #include <windows.h>
 
 #include <mutex>
+#include <random>
+#include <string>
+#include <system_error>
 
 #include "cli_platform.h"
 
@@ -9,6 +12,20 @@ namespace cli {
 
 bool IsTerminal(std::FILE* stream) {
   return _isatty(_fileno(stream)) != 0;
+}
+
+std::filesystem::path MakePrivateFolder() {
+  // The user's temporary folder is the user's own; a fresh name per attempt, as
+  // CreateDirectory fails on one that exists.
+  const std::filesystem::path base = std::filesystem::temp_directory_path();
+  std::random_device random;
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    const std::filesystem::path path = base / ("loader-cli-" + std::to_string(random()));
+    if (CreateDirectoryW(path.c_str(), nullptr)) return path;
+    if (GetLastError() != ERROR_ALREADY_EXISTS) break;
+  }
+  throw std::system_error(static_cast<int>(GetLastError()), std::system_category(),
+                          "Cannot create a folder in " + base.string());
 }
 
 namespace {

@@ -76,6 +76,10 @@ void TConsoleProgress::Draw(bool force) {
     if (!force && tenth == lastTenth_ && now - lastDraw_ < kRedrawInterval) return;
     lastTenth_ = tenth;
     lastDraw_ = now;
+    if (board_ != nullptr) {
+      board_->Set(line_, label_ + text);
+      return;
+    }
     out_ << '\r' << text;
     if (text.size() < drawnWidth_) out_ << std::string(drawnWidth_ - text.size(), ' ');
     drawnWidth_ = text.size();
@@ -84,16 +88,36 @@ void TConsoleProgress::Draw(bool force) {
     const int tenth = static_cast<int>(DisplayPercent() / 10);
     if (!force && tenth == lastTenth_) return;
     lastTenth_ = tenth;
-    out_ << text << '\n';
+    out_ << label_ << text << '\n';
     out_.flush();
   }
 }
 
 void TConsoleProgress::ClearLine() {
+  if (board_ != nullptr && terminal_) {
+    board_->Clear();
+    return;
+  }
   if (!terminal_ || drawnWidth_ == 0) return;
   out_ << '\r' << std::string(drawnWidth_, ' ') << '\r';
   out_.flush();
   drawnWidth_ = 0;
+}
+
+void TProgressBoard::Set(std::size_t line, const std::string& text) {
+  texts_.at(line) = text;
+  // Back to the first line, then each line anew (ANSI: cursor up, erase line).
+  if (drawn_ > 0) out_ << "\x1b[" << drawn_ << 'F';
+  for (const std::string& t : texts_) out_ << "\x1b[2K" << t << '\n';
+  drawn_ = texts_.size();
+  out_.flush();
+}
+
+void TProgressBoard::Clear() {
+  if (drawn_ == 0) return;
+  out_ << "\x1b[" << drawn_ << "F\x1b[J";
+  out_.flush();
+  drawn_ = 0;
 }
 
 }  // namespace cli

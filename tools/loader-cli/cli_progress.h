@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <ostream>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "controls/progress_model.h"
 
@@ -19,11 +21,31 @@ std::string ProgressText(std::uint32_t parts, std::uint32_t total, std::chrono::
 std::chrono::seconds TimeLeft(std::uint32_t parts, std::uint32_t total,
                               std::chrono::steady_clock::duration elapsed);
 
+// Several transfers' progress on a terminal: one line each, all redrawn in place below
+// the messages printed so far.
+class TProgressBoard {
+ public:
+  TProgressBoard(std::ostream& out, std::size_t lines) : out_(out), texts_(lines) {}
+  void Set(std::size_t line, const std::string& text);
+  // Wipes the lines, so that a message can follow; the next Set draws them again.
+  void Clear();
+
+ private:
+  std::ostream& out_;
+  std::vector<std::string> texts_;
+  std::size_t drawn_ = 0;  // lines on the screen now
+};
+
 class TConsoleProgress {
  public:
   using Clock = std::chrono::steady_clock;
 
   TConsoleProgress(std::ostream& out, bool terminal) : out_(out), terminal_(terminal) {}
+  // One of several transfers: its lines start with `label`; on a terminal it draws line
+  // `line` of `board`.
+  TConsoleProgress(std::ostream& out, bool terminal, std::string label, TProgressBoard* board,
+                   std::size_t line)
+      : out_(out), terminal_(terminal), label_(std::move(label)), board_(board), line_(line) {}
 
   void SetTotalParts(std::uint32_t total);
   void SetPartsComplete(std::uint32_t parts);
@@ -41,6 +63,9 @@ class TConsoleProgress {
 
   std::ostream& out_;
   bool terminal_;
+  std::string label_;
+  TProgressBoard* board_ = nullptr;
+  std::size_t line_ = 0;
   controls::TProgressModel model_;
   std::uint32_t blocks_ = 0;
   bool visible_ = false;
