@@ -479,7 +479,7 @@ TEST_P(FailedStartTest, NoImageMeansNoWait) {
   std::string hex = (dir_ / "gone.hex").string();
   if (c.brokenHex) {
     hex = (dir_ / "broken.hex").string();
-    std::ofstream(hex) << ":010000ZZ11EE\r\n";
+    std::ofstream(hex, std::ios::binary) << ":010000ZZ11EE\r\n";
   }
   if (c.cancelled) {
     hex = WriteHex(Pattern(600), "good.hex");
@@ -487,7 +487,7 @@ TEST_P(FailedStartTest, NoImageMeansNoWait) {
   }
   if (c.badChecksum) {
     hex = (dir_ / "corrupt.hex").string();
-    std::ofstream(hex) << ":0100000011EE\r\n:0100010022DD\r\n";
+    std::ofstream(hex, std::ios::binary) << ":0100000011EE\r\n:0100010022DD\r\n";
     engine.SetRecordChecks(true);
   }
   try {
