@@ -51,7 +51,6 @@ TEST(CommandLine, Rejects) {
       {"flash", "-p"},
       {"flash", "-p", "A", "--json", "--dry-run", "a.hex"},
       {"convert", "--json", "a.hex"},
-      {"ports", "--json"},
       {"flash", "-p", "A", "--trace", "", "a.hex"},
       {"flash", "-p", "A", "--trace=t.txt", "--dry-run", "a.hex"},
       {"convert", "--trace", "t.txt", "a.hex"},

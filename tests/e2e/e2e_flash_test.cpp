@@ -538,6 +538,13 @@ TEST_F(FlashTest, LongPortListingSaysWhichTerminalASimulatorGives) {
   EXPECT_NE(listed.find("bootsim0\tsimulated device (bootsim) on " + path_ + "\n"),
             std::string::npos)
       << listed;
+  auto json = StartCli({"ports", "--json"});
+  EXPECT_EQ(json->Wait(30s), 0);
+  EXPECT_NE(json->Output().find("{\"port\":\"bootsim0\",\"description\":\"simulated device "
+                                "(bootsim) on " +
+                                path_ + "\"}\n"),
+            std::string::npos)
+      << json->Output();
 }
 
 TEST_F(FlashTest, SecondSimulatorTakesTheNextName) {

@@ -18,7 +18,7 @@ constexpr const char* kFlashSynopsis =
     "loader-cli flash -p PORT [-p PORT...] [--timeout SECONDS] [--ignore-checksums]\n"
     "                        [-q | -v] [--dry-run | --json] [--trace TRACE.txt]\n"
     "                        [--allow-empty] [--repeat] FILE.hex\n";
-constexpr const char* kPortsSynopsis = "loader-cli ports [--long]\n";
+constexpr const char* kPortsSynopsis = "loader-cli ports [--long | --json]\n";
 
 constexpr const char* kConvertText =
     "convert  writes FILE.BIN into the current directory, or with -o, --output into\n"
@@ -43,7 +43,8 @@ constexpr const char* kFlashText =
     "         board after board, until Ctrl-C (between boards this is a clean stop)\n";
 constexpr const char* kPortsText =
     "ports    lists the serial ports, as the window's port menu does; -l, --long adds\n"
-    "         a tab and a description of each (device path, adapter)\n";
+    "         a tab and a description of each (device path, adapter); --json writes one\n"
+    "         object a line: {\"port\":..., \"description\":...}\n";
 constexpr const char* kChecksText =
     "convert and flash check every record of FILE.hex (its byte count against its length,\n"
     "its checksum) and stop at the first fault, naming file and line; --ignore-checksums\n"
@@ -175,7 +176,9 @@ TCommand ParseCommandLine(const std::vector<std::string>& args) {
   } else if (!files.empty()) {
     throw EUsageError("unexpected argument '" + files[0] + "'");
   }
-  if (c.json && verb != "flash") throw EUsageError("--json belongs to flash");
+  if (c.json && verb != "flash" && verb != "ports") {
+    throw EUsageError("--json belongs to flash and ports");
+  }
   if (c.repeat && (verb != "flash" || dryRunGiven)) {
     throw EUsageError("--repeat belongs to flash, and --dry-run sends nothing");
   }
@@ -197,7 +200,7 @@ TCommand ParseCommandLine(const std::vector<std::string>& args) {
     c.kind = TCommand::TKind::Flash;
   } else if (verb == "ports") {
     if (portGiven || timeoutGiven || ignoreGiven || dryRunGiven) {
-      throw EUsageError("ports takes no option but --long");
+      throw EUsageError("ports takes no option but --long and --json");
     }
     c.kind = TCommand::TKind::Ports;
     c.longListing = longGiven;

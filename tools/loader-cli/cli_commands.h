@@ -118,6 +118,6 @@ int RunConvert(const TCommand& command, std::ostream& out, std::ostream& err);
 // Flashes every port of the command at once; 0 when all finished, else the worst status.
 int RunFlash(const TCommand& command, std::ostream& out, std::ostream& err, bool errIsTerminal);
 // Names only, or with `longListing` "NAME<TAB>DESCRIPTION" lines.
-int RunPorts(std::ostream& out, bool longListing);
+int RunPorts(std::ostream& out, bool longListing, bool json = false);
 
 }  // namespace cli

@@ -26,7 +26,7 @@ int main(int argc, char** argv) {
       case cli::TCommand::TKind::Flash:
         return cli::RunFlash(command, std::cout, std::cerr, cli::IsTerminal(stderr));
       case cli::TCommand::TKind::Ports:
-        return cli::RunPorts(std::cout, command.longListing);
+        return cli::RunPorts(std::cout, command.longListing, command.json);
     }
   } catch (const std::exception& e) {
     std::cerr << cli::ErrorText(e.what()) << '\n';

@@ -5,7 +5,16 @@
 
 namespace cli {
 
-int RunPorts(std::ostream& out, bool longListing) {
+int RunPorts(std::ostream& out, bool longListing, bool json) {
+  if (json) {
+    // One object a line, as flash --json reports, so scripts read both alike.
+    std::vector<app::TComPortInfo> ports = app::EnumerateComPortInfo();
+    std::ranges::stable_sort(ports, app::PortNameLess, &app::TComPortInfo::name);
+    for (const app::TComPortInfo& p : ports)
+      out << "{\"port\":" << JsonString(p.name) << ",\"description\":" << JsonString(p.description)
+          << "}\n";
+    return kExitOk;
+  }
   if (!longListing) {
     std::vector<std::string> ports = app::EnumerateComPorts();
     app::SortPortNames(ports);
