@@ -99,7 +99,7 @@ TEST_F(SessionTest, ByteObserverSeesSentEchoAndReceived) {
       [&seen](session::TByteDirection d, const std::uint8_t* bytes, std::size_t n) {
         static const char* const kNames[] = {"sent", "recv", "echo"};
         std::string entry = kNames[static_cast<int>(d)];
-        for (std::size_t i = 0; i < n; ++i) entry += " " + std::to_string(bytes[i]);
+        for (std::size_t i = 0; i < n; ++i) entry.append(" ").append(std::to_string(bytes[i]));
         seen.push_back(entry);
       });
   Play(kRx, "\x55");
