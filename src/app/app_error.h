@@ -17,7 +17,7 @@ namespace app {
 using EAbort = window::EAbort;
 
 // The application title; every message box carries it.
-inline constexpr const char* kAppTitle = "Загрузчик";
+using window::kAppTitle;
 
 // Shows the error in a modal box titled with the application title, with an error
 // icon and an OK button. An EAbort shows nothing. Runs on the user-interface thread.

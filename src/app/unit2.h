@@ -3,11 +3,13 @@
 
 #include <QDialog>
 
+#include "window/main_window.h"
+
 class QLabel;
 
 namespace app {
 
-inline constexpr const char* kPowerOnPrompt = "Включи питание";
+using window::kPowerOnPrompt;
 
 class TForm2 : public QDialog {
  public:

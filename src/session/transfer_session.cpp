@@ -5,13 +5,6 @@
 
 namespace session {
 
-namespace {
-
-// The component's DeviceName until a port is chosen.
-constexpr const char* kUnchosenPort = "COM%d";
-
-}  // namespace
-
 EPortLost::EPortLost(std::string port, std::string detail)
     : std::runtime_error("Потеряна связь с портом " + port + ". " + detail),
       port_(std::move(port)),

@@ -24,7 +24,7 @@ namespace window {
 inline constexpr const char* kAppTitle = "Загрузчик";
 inline constexpr const char* kNoPortMessage = "Последовательный порт не определен";
 inline constexpr const char* kPowerOnPrompt = "Включи питание";
-inline constexpr const char* kUnchosenPort = "COM%d";
+using session::kUnchosenPort;
 
 // The silent abort: leaves a handler without any message.
 class EAbort : public std::exception {
