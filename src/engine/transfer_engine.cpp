@@ -5,8 +5,9 @@
 #include <numeric>
 
 #include "engine/image_file.h"
-#include "oh2b/fileops.h"
 #include "oh2b/oh2b.h"
+#include "platform/file.h"
+#include "platform/file_errors.h"
 
 namespace engine {
 
@@ -153,7 +154,7 @@ void TransferEngine::BuildDataBlock() {
   // A short read at the end of the image makes this the last block; the zeroed rest
   // of the buffer fills it out. A read error must not pass for the end of the image:
   // the device would be told the transfer is complete.
-  ImageFile::ErrorCode error = 0;
+  TImageFile::ErrorCode error = 0;
   if (imageStream_->Read(data, kBlockSize, error) < std::size_t{kBlockSize}) endReached_ = true;
   if (error != 0) AbandonOnReadError(error);
 
@@ -239,24 +240,22 @@ void TransferEngine::Send() {
 }
 
 void TransferEngine::OpenImage(const std::string& imageName, const std::string& hexFileName) {
-  using namespace oh2b::fileops;
-  auto image = std::make_unique<ImageFile>();
+  auto image = std::make_unique<TImageFile>();
   // The converter names no image when the HEX file does not exist: say which file is
   // missing rather than naming the current directory.
-  const std::string path =
-      imageName.empty() ? hexFileName : PathInDirectory(CurrentDirectory(), imageName);
-  const ImageFile::ErrorCode error =
-      imageName.empty() ? ImageFile::NotFound() : image->Open(imageName);
-  if (error != 0)
-    throw oh2b::EFOpenError("Cannot open file \"" + path + "\". " + SystemErrorText(error));
+  const std::string path = imageName.empty()
+                               ? hexFileName
+                               : platform::PathInDirectory(platform::CurrentDirectory(), imageName);
+  const TImageFile::ErrorCode error =
+      imageName.empty() ? TImageFile::NotFound() : image->Open(imageName);
+  if (error != 0) platform::ThrowOpenError(path, error);
   imageStream_ = std::move(image);
   imagePath_ = path;
 }
 
 void TransferEngine::AbandonOnReadError(unsigned long error) {
-  const std::string text =
-      "Cannot read file \"" + imagePath_ + "\". " +
-      oh2b::fileops::SystemErrorText(static_cast<oh2b::fileops::ErrorCode>(error));
+  const std::string text = "Cannot read file \"" + imagePath_ + "\". " +
+                           platform::SystemErrorText(static_cast<platform::TErrorCode>(error));
   // Nothing is sent: the device keeps waiting for a block and the controls return to
   // ready, as after a wrong reply, and the error tells the operator why.
   StopTransfer(nullptr, TOutcome::Abandoned);

@@ -17,7 +17,7 @@
 
 namespace engine {
 
-class ImageFile;
+class TImageFile;
 
 enum TTransferState : std::uint8_t {
   tsIdle = 0,               // every received byte is ignored
@@ -171,7 +171,7 @@ class TransferEngine {
   IControls& controls_;
 
   std::uint8_t expectedReply_ = 0;
-  std::unique_ptr<ImageFile> imageStream_;
+  std::unique_ptr<TImageFile> imageStream_;
   std::string imagePath_;  // full path of the open image, for error texts
   std::array<std::uint8_t, kTxBufferSize> txBuffer_{};
   std::int32_t txLength_ = 0;

@@ -20,7 +20,8 @@
 #include <random>
 #include <string_view>
 
-#include "oh2b/fileops.h"
+#include "platform/file.h"
+#include "platform/file_errors.h"
 
 namespace oh2b {
 
@@ -70,22 +71,14 @@ std::string ChangeExtension(const std::string& name, const char* extension) {
   return (dot == std::string::npos ? name : name.substr(0, dot)) + extension;
 }
 
-[[noreturn]] void ThrowOpenError(const std::string& path, fileops::ErrorCode error) {
-  throw EFOpenError("Cannot open file \"" + path + "\". " + fileops::SystemErrorText(error));
-}
-
-[[noreturn]] void ThrowCreateError(const std::string& path, fileops::ErrorCode error) {
-  throw EFCreateError("Cannot create file \"" + path + "\". " + fileops::SystemErrorText(error));
-}
-
-[[noreturn]] void ThrowWriteError(const std::string& path, fileops::ErrorCode error) {
-  throw EWriteError("Cannot write file \"" + path + "\". " + fileops::SystemErrorText(error));
-}
+using platform::ThrowCreateError;
+using platform::ThrowOpenError;
+using platform::ThrowWriteError;
 
 // The caller's wish to stop, asked between pieces of work of a few milliseconds each.
-class CancelPoll {
+class TCancelPoll {
  public:
-  explicit CancelPoll(const std::function<bool()>& cancelled) : cancelled_(cancelled) {}
+  explicit TCancelPoll(const std::function<bool()>& cancelled) : cancelled_(cancelled) {}
   void operator()() const {
     if (cancelled_ && cancelled_()) throw EConvertCancelled("Conversion cancelled");
   }
@@ -94,68 +87,33 @@ class CancelPoll {
   const std::function<bool()>& cancelled_;
 };
 
-// Pieces of the HEX file read at once, and of its text handled, between two polls.
-constexpr std::size_t kReadPiece = std::size_t{1} << 20;
+// Text handled between two polls.
 constexpr std::size_t kTextPerPoll = std::size_t{256} << 10;
 
-// Reads the HEX file into text and returns its text. That ends at the file's first NUL
-// byte, so that a sparse file or one of zeros costs one piece, and at the size the file
-// had when it was opened, so that a file that keeps growing costs no more than that.
-std::string_view ReadText(const std::string& hexPath, fileops::MemoryBlock& text,
-                          const CancelPoll& poll) {
-  fileops::InputFile file;
-  if (const fileops::ErrorCode error = file.Open(hexPath); error != 0) {
-    ThrowOpenError(hexPath, error);
-  }
-  if (file.Size() >= SIZE_MAX) ThrowOpenError(hexPath, fileops::kOutOfMemory);
-  const auto size = static_cast<std::size_t>(file.Size());
-  try {
-    fileops::MemoryBlock(size).Swap(text);
-  } catch (const std::bad_alloc&) {
-    ThrowOpenError(hexPath, fileops::kOutOfMemory);
-  }
-  std::size_t used = 0;
-  while (used < size) {
-    poll();
-    std::size_t got = 0;
-    if (const fileops::ErrorCode error =
-            file.Read(text.data() + used, std::min(kReadPiece, size - used), got);
-        error != 0) {
-      ThrowOpenError(hexPath, error);
-    }
-    if (got == 0) break;  // cut short meanwhile: the text ends where the file now does
-    if (const void* nul = std::memchr(text.data() + used, '\0', got)) {
-      return {text.data(), static_cast<std::size_t>(static_cast<const char*>(nul) - text.data())};
-    }
-    used += got;
-  }
-  return {text.data(), used};
-}
-
 // A new file under a name of its own in the current directory, beside the image.
-std::string CreateTemporary(fileops::OutputFile& file, const std::string& imagePath) {
+std::string CreateTemporary(platform::TFile& file, const std::string& imagePath) {
   // The clock keeps two processes apart where the random device is a fixed sequence.
   std::mt19937_64 random(
       std::random_device{}() ^
       static_cast<std::uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count()));
   constexpr int kAttempts = 100;
-  fileops::ErrorCode error = 0;
+  platform::TErrorCode error = 0;
   for (int attempt = 0; attempt < kAttempts; ++attempt) {
     char name[32];
     std::snprintf(name, sizeof name, "~oh2b%08lx.tmp",
                   static_cast<unsigned long>(random() & 0xFFFFFFFFu));
     error = file.CreateNew(name);
     if (error == 0) return name;
-    if (!fileops::NameTaken(error)) break;
+    if (!platform::NameTaken(error)) break;
   }
   ThrowCreateError(imagePath, error);
 }
 
 // The image file behind a write buffer. The buffer holds a contiguous range of the
 // image starting at bufStart_; writes go to pos_, which never lies beyond the end.
-class ImageWriter {
+class TImageWriter {
  public:
-  ImageWriter(fileops::OutputFile& file, std::string path, const CancelPoll& poll)
+  TImageWriter(platform::TFile& file, std::string path, const TCancelPoll& poll)
       : file_(file), path_(std::move(path)), poll_(poll), block_(kCapacity) {}
 
   std::uint64_t End() const { return end_; }
@@ -222,14 +180,14 @@ class ImageWriter {
     bufLen_ = std::max(bufLen_, static_cast<std::size_t>(pos_ - bufStart_));
     end_ = std::max(end_, pos_);
   }
-  void Check(fileops::ErrorCode error) {
+  void Check(platform::TErrorCode error) {
     if (error != 0) ThrowWriteError(path_, error);
   }
 
-  fileops::OutputFile& file_;
+  platform::TFile& file_;
   std::string path_;
-  const CancelPoll& poll_;
-  fileops::MemoryBlock block_;
+  const TCancelPoll& poll_;
+  platform::TMemoryBlock block_;
   std::uint64_t bufStart_ = 0;  // image offset of the buffer's first byte
   std::size_t bufLen_ = 0;      // bytes of the buffer that hold image data
   std::uint64_t pos_ = 0;       // where the next byte goes
@@ -240,13 +198,13 @@ class ImageWriter {
 // A record with no data: mark, byte count, address, type and checksum.
 constexpr std::size_t kEmptyRecordLength = 11;
 
-class Converter {
+class TConverter {
  public:
-  Converter(const std::string& hexPath, ImageWriter& image, const CancelPoll& poll,
-            bool checkRecords)
+  TConverter(const std::string& hexPath, TImageWriter& image, const TCancelPoll& poll,
+             bool checkRecords)
       : hexPath_(hexPath), image_(image), poll_(poll), checkRecords_(checkRecords) {}
 
-  // text holds no NUL: ReadText ends it at the first.
+  // text holds no NUL: the whole-file read ends it at the first.
   void HandleText(std::string_view text) {
     const char* p = text.data();
     const char* const end = p + text.size();
@@ -400,8 +358,8 @@ class Converter {
   }
 
   const std::string& hexPath_;
-  ImageWriter& image_;
-  const CancelPoll& poll_;
+  TImageWriter& image_;
+  const TCancelPoll& poll_;
   const bool checkRecords_;
   std::uint32_t baseAddress_ = 0;
   unsigned long lineNumber_ = 0;
@@ -414,47 +372,50 @@ std::string HexToBin(const std::string& hexPath, const std::function<bool()>& ca
 }
 
 std::string HexToBin(const std::string& hexPath, const THexOptions& options) {
-  const CancelPoll poll(options.cancelled);
-  switch (fileops::KindOf(hexPath)) {
-    case fileops::FileKind::kMissing:
+  const TCancelPoll poll(options.cancelled);
+  switch (platform::KindOf(hexPath)) {
+    case platform::TFileKind::kMissing:
       return {};
-    case fileops::FileKind::kDirectory:
-      ThrowOpenError(hexPath, fileops::kIsDirectory);
-    case fileops::FileKind::kOther:
-      ThrowOpenError(hexPath, fileops::kNotRegularFile);
-    case fileops::FileKind::kRegular:
+    case platform::TFileKind::kDirectory:
+      ThrowOpenError(hexPath, platform::kIsDirectory);
+    case platform::TFileKind::kOther:
+      ThrowOpenError(hexPath, platform::kNotRegularFile);
+    case platform::TFileKind::kRegular:
       break;
   }
 
   // The HEX file is read completely before the image is named or touched, so a HEX
   // file that bears the image's own name is safe.
-  fileops::MemoryBlock textBlock;
-  const std::string_view text = ReadText(hexPath, textBlock, poll);
+  platform::TWholeFile hex;
+  if (const platform::TErrorCode error = platform::ReadWholeFile(hexPath, hex, [&] { poll(); });
+      error != 0) {
+    ThrowOpenError(hexPath, error);
+  }
 
   const std::string imageName = ChangeExtension(FileNamePart(hexPath), ".BIN");
-  const std::string imagePath = fileops::PathInDirectory(fileops::CurrentDirectory(), imageName);
-  fileops::OutputFile file;
+  const std::string imagePath = platform::PathInDirectory(platform::CurrentDirectory(), imageName);
+  platform::TFile file;
   const std::string temporary = CreateTemporary(file, imagePath);
   try {
-    ImageWriter image(file, imagePath, poll);
-    Converter converter(hexPath, image, poll, options.checkRecords);
-    converter.HandleText(text);
-    fileops::MemoryBlock().Swap(textBlock);
+    TImageWriter image(file, imagePath, poll);
+    TConverter converter(hexPath, image, poll, options.checkRecords);
+    converter.HandleText(hex.text);
+    platform::TMemoryBlock().Swap(hex.block);
     image.Close();
     poll();  // the last moment at which stopping still leaves everything as it was
 
-    const fileops::FileKind earlier = fileops::KindOf(imageName);
-    if (earlier != fileops::FileKind::kMissing && earlier != fileops::FileKind::kDirectory) {
+    const platform::TFileKind earlier = platform::KindOf(imageName);
+    if (earlier != platform::TFileKind::kMissing && earlier != platform::TFileKind::kDirectory) {
       // Keeps an earlier image unless a backup exists already; then it is replaced.
-      fileops::RenameNoReplace(imageName, ChangeExtension(imageName, ".BAK"));
+      platform::RenameNoReplace(imageName, ChangeExtension(imageName, ".BAK"));
     }
-    if (const fileops::ErrorCode error = fileops::RenameReplacing(temporary, imageName);
+    if (const platform::TErrorCode error = platform::RenameReplacing(temporary, imageName);
         error != 0) {
       ThrowCreateError(imagePath, error);
     }
   } catch (...) {
     file.Close();
-    fileops::RemoveFile(temporary);
+    platform::RemoveFile(temporary);
     throw;
   }
   return imageName;

@@ -6,6 +6,8 @@
 #include <string>
 #include <utility>
 
+#include "platform/file_errors.h"
+
 namespace oh2b {
 
 // An error at one line of the HEX file. what() is the text the window shows; Line()
@@ -29,21 +31,13 @@ class EConvertError : public EHexLineError {
       : EHexLineError(message, line, message) {}
 };
 // The HEX file exists but cannot be read, or is no regular file:
-// "Cannot open file "%s". %s".
-class EFOpenError : public std::runtime_error {
- public:
-  using std::runtime_error::runtime_error;
-};
-// The image file cannot be created or put in place: "Cannot create file "%s". %s".
-class EFCreateError : public std::runtime_error {
- public:
-  using std::runtime_error::runtime_error;
-};
-// Writing the image failed: "Cannot write file "%s". %s".
-class EWriteError : public std::runtime_error {
- public:
-  using std::runtime_error::runtime_error;
-};
+// "Cannot open file "%s". %s". The image file cannot be created or put in place:
+// "Cannot create file "%s". %s". Writing the image failed: "Cannot write file "%s". %s".
+// The transfer engine raises the first for an image it cannot open.
+using platform::EFCreateError;
+using platform::EFOpenError;
+using platform::EWriteError;
+
 // A record line too short for the positions its handling reads:
 // "Line %d of "%s" is too short for its record" (line number, HEX file path).
 class ERecordError : public EHexLineError {

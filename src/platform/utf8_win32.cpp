@@ -4,7 +4,6 @@
 
 #include <climits>
 #include <cstddef>
-#include <memory>
 
 namespace platform {
 
@@ -35,19 +34,6 @@ std::string WideToUtf8(std::wstring_view text) {
                           nullptr);
   }
   return narrow;
-}
-
-std::string SystemErrorText(unsigned long code) {
-  wchar_t* buffer = nullptr;
-  const DWORD length = ::FormatMessageW(
-      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-      nullptr, code, 0, reinterpret_cast<LPWSTR>(&buffer), 0, nullptr);
-  const std::unique_ptr<wchar_t, decltype(&::LocalFree)> owned(buffer, &::LocalFree);
-  std::wstring text;
-  if (length != 0 && buffer != nullptr) text.assign(buffer, length);
-  while (!text.empty() && (text.back() <= L' ' || text.back() == L'.')) text.pop_back();
-  if (text.empty()) return "System error " + std::to_string(code);
-  return WideToUtf8(text);
 }
 
 }  // namespace platform

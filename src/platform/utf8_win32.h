@@ -12,8 +12,5 @@ namespace platform {
 std::wstring Utf8ToWide(std::string_view text);
 // UTF-16 to UTF-8; unpaired surrogates become U+FFFD.
 std::string WideToUtf8(std::wstring_view text);
-// The system's own text for an error code (GetLastError), in UTF-8, without the trailing
-// line break and full stop; "System error N" when the system has no text for it.
-std::string SystemErrorText(unsigned long code);
 
 }  // namespace platform

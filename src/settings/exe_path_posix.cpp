@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <system_error>
 
+#include "platform/file.h"
 #include "settings/platform.h"
 #include "settings/settings_types.h"
 
@@ -27,8 +28,7 @@ std::string UserConfigDir() {
 }
 
 bool PathExists(const std::string& path) {
-  std::error_code ec;
-  return std::filesystem::exists(path, ec);
+  return platform::KindOf(path) != platform::TFileKind::kMissing;
 }
 
 bool FolderWritable(const std::string& folder) {

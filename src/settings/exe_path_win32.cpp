@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "platform/file.h"
 #include "platform/utf8_win32.h"
 #include "settings/platform.h"
 #include "settings/settings_types.h"
@@ -29,7 +30,7 @@ std::string UserConfigDir() {
 }
 
 bool PathExists(const std::string& path) {
-  return GetFileAttributesW(platform::Utf8ToWide(path).c_str()) != INVALID_FILE_ATTRIBUTES;
+  return platform::KindOf(path) != platform::TFileKind::kMissing;
 }
 
 // Folder permissions on Windows are lists, not bits: the only sure test is to make a file.

@@ -13,6 +13,7 @@
 #include <optional>
 #include <string>
 
+#include "platform/file.h"
 #include "settings/ini_backends.h"
 #include "settings/ini_text.h"
 
@@ -20,14 +21,14 @@ namespace settings {
 
 namespace {
 
-class Fd {
+class TFd {
  public:
-  explicit Fd(int fd) : fd_(fd) {}
-  ~Fd() {
+  explicit TFd(int fd) : fd_(fd) {}
+  ~TFd() {
     if (fd_ >= 0) ::close(fd_);
   }
-  Fd(const Fd&) = delete;
-  Fd& operator=(const Fd&) = delete;
+  TFd(const TFd&) = delete;
+  TFd& operator=(const TFd&) = delete;
   int get() const { return fd_; }
   void Close() { ::close(Release()); }
   int Release() {
@@ -42,14 +43,11 @@ class Fd {
 
 // What the store makes of the file behind its name.
 struct TFileText {
-  enum Kind { kText, kMissing, kNotAFile, kUnreadable } kind = kText;
-  std::string text;       // up to the first NUL byte
-  bool cutAtNul = false;  // the file went on past a NUL byte
+  enum Kind { kText, kMissing, kUnreadable } kind = kText;
+  platform::TWholeFile whole;  // text up to the first NUL byte
 
   // What a read sees: whatever is not a readable settings file reads like a missing one.
-  std::string_view Text() const {
-    return kind == kText ? std::string_view(text) : std::string_view();
-  }
+  std::string_view Text() const { return kind == kText ? whole.text : std::string_view(); }
 };
 
 // Reads the settings file without ever blocking: only a regular file is read (a FIFO or a
@@ -57,47 +55,8 @@ struct TFileText {
 // when opened and its first NUL byte, so memory stays bounded by the file's own size.
 TFileText ReadWhole(const std::string& path) {
   TFileText result;
-  struct stat st {};
-  if (::stat(path.c_str(), &st) != 0) {
-    result.kind = errno == ENOENT ? TFileText::kMissing : TFileText::kUnreadable;
-    return result;
-  }
-  if (!S_ISREG(st.st_mode)) {
-    result.kind = TFileText::kNotAFile;
-    return result;
-  }
-  Fd fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
-  if (fd.get() < 0) {
-    result.kind = errno == ENOENT ? TFileText::kMissing : TFileText::kUnreadable;
-    return result;
-  }
-  // The name may have been switched to something else since the stat above.
-  if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) {
-    result.kind = TFileText::kNotAFile;
-    return result;
-  }
-  const auto size = static_cast<std::size_t>(st.st_size);
-  char buf[8192];
-  while (result.text.size() < size) {
-    const ssize_t n = ::read(fd.get(), buf, std::min(sizeof buf, size - result.text.size()));
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) {
-      result.kind = TFileText::kUnreadable;
-      return result;
-    }
-    if (n == 0) break;
-    const std::string_view chunk(buf, static_cast<std::size_t>(n));
-    const auto nul = chunk.find('\0');
-    if (nul != std::string_view::npos) {
-      result.text.append(chunk.substr(0, nul));
-      result.cutAtNul = true;
-      break;
-    }
-    // One allocation of the file's size rather than doubling (which briefly holds both the
-    // old and the new buffer), once the file is known not to end in a NUL right away (a
-    // sparse file full of them would otherwise reserve its whole size for nothing).
-    if (result.text.empty()) result.text.reserve(size);
-    result.text.append(chunk);
+  if (const platform::TErrorCode error = platform::ReadWholeFile(path, result.whole); error != 0) {
+    result.kind = error == platform::NotFoundError() ? TFileText::kMissing : TFileText::kUnreadable;
   }
   return result;
 }
@@ -137,7 +96,7 @@ int OpenTempFile(const std::string& tempName, mode_t mode) {
       if (raw < 0 && errno == ENOENT) continue;  // its writer has just finished
       if (raw < 0) return -1;
     }
-    Fd fd(raw);
+    TFd fd(raw);
     if (::flock(fd.get(), LOCK_EX | LOCK_NB) != 0) return -1;
     struct stat held {
     }, named{};
@@ -177,7 +136,7 @@ bool ReplaceFile(std::filesystem::path target, const std::string& data) {
       (dir / std::string(".").append(target.filename().string(), 0, kMaxTempStem).append(".tmp"))
           .string();
   // A new file gets the usual mode (0666 less the umask); a rewrite keeps the old one.
-  Fd fd(OpenTempFile(tempName, exists ? 0600 : 0666));
+  TFd fd(OpenTempFile(tempName, exists ? 0600 : 0666));
   if (fd.get() < 0) return false;
 
   bool ok = true;
@@ -196,7 +155,7 @@ bool ReplaceFile(std::filesystem::path target, const std::string& data) {
   }
   fd.Close();
   // Make the rename itself durable; not every file system can sync a folder.
-  Fd dirFd(::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  TFd dirFd(::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   if (dirFd.get() >= 0) ::fsync(dirFd.get());
   return true;
 }
@@ -216,8 +175,8 @@ void TIniFile::WriteText(const std::string& section, const std::string& key,
   // Neither is anything but a regular file (a FIFO, a device, a folder) under the name.
   const TFileText file = ReadWhole(FileName());
   std::optional<std::string> updated;
-  if (file.kind == TFileText::kText && !file.cutAtNul) {
-    updated = ini::WithValue(file.text, section, key, value);
+  if (file.kind == TFileText::kText && !file.whole.cutAtNul) {
+    updated = ini::WithValue(file.whole.text, section, key, value);
   } else if (file.kind == TFileText::kMissing) {
     updated = ini::WithValue("", section, key, value);
   }

@@ -27,15 +27,15 @@ bool SameName(std::string_view a, std::string_view b) {
 
 enum class LineKind { kOther, kSection, kKey };
 
-struct Line {
+struct TLine {
   std::string_view raw;  // without its line end
   LineKind kind = LineKind::kOther;
   std::string_view name;   // section or key name, trimmed
   std::string_view value;  // key value, trimmed, quotes removed
 };
 
-Line Classify(std::string_view raw) {
-  Line line;
+TLine Classify(std::string_view raw) {
+  TLine line;
   line.raw = raw;
   const std::string_view body = Trim(raw);
   if (body.empty() || body.front() == ';' || body.front() == '#') return line;
@@ -78,15 +78,15 @@ void ForEachLine(std::string_view text, Fn fn) {
 // Where the first section named `section` lies, and in it the first line of `key` and the
 // last key line of all; lines are counted as ForEachLine counts them, kNone if absent.
 constexpr std::size_t kNone = std::string_view::npos;
-struct Place {
+struct TPlace {
   std::size_t header = kNone, key = kNone, lastKey = kNone;
 };
 
-Place Locate(std::string_view text, std::string_view section, std::string_view key) {
+TPlace Locate(std::string_view text, std::string_view section, std::string_view key) {
   const std::string_view wantedSection = Trim(section);
   const std::string_view wantedKey = Trim(key);
-  Place place;
-  ForEachLine(text, [&](const Line& l, std::size_t i) {
+  TPlace place;
+  ForEachLine(text, [&](const TLine& l, std::size_t i) {
     if (l.kind == LineKind::kSection) {
       if (place.header != kNone) return false;  // only the first section of that name counts
       if (SameName(l.name, wantedSection)) place.header = i;
@@ -126,7 +126,7 @@ std::string ReadText(std::string_view text, std::string_view section, std::strin
   const std::string_view wantedKey = Trim(key);
   std::string_view result = fallback;
   bool inSection = false;
-  ForEachLine(text, [&](const Line& l, std::size_t) {
+  ForEachLine(text, [&](const TLine& l, std::size_t) {
     if (l.kind == LineKind::kSection) {
       if (inSection) return false;  // only the first section of that name counts
       inSection = SameName(l.name, wantedSection);
@@ -143,7 +143,7 @@ std::vector<std::string> KeyNames(std::string_view text, std::string_view sectio
   const std::string_view wantedSection = Trim(section);
   std::vector<std::string> names;
   bool inSection = false;
-  ForEachLine(text, [&](const Line& l, std::size_t) {
+  ForEachLine(text, [&](const TLine& l, std::size_t) {
     if (l.kind == LineKind::kSection) {
       if (inSection) return false;
       inSection = SameName(l.name, wantedSection);
@@ -168,7 +168,7 @@ std::optional<std::string> WithValue(std::string_view text, std::string_view sec
     return std::nullopt;
   }
 
-  const Place place = Locate(text, section, key);
+  const TPlace place = Locate(text, section, key);
   const std::string keyLine = std::string(keyName) + "=" + EncodeValue(value);
   // A new key goes right after the section's last key, or after its header if it has none.
   const std::size_t insertAfter =
@@ -176,7 +176,7 @@ std::optional<std::string> WithValue(std::string_view text, std::string_view sec
 
   std::string result = text.starts_with(kUtf8Bom) ? std::string(kUtf8Bom) : std::string();
   result.reserve(text.size() + keyLine.size() + sectionName.size() + 8);
-  ForEachLine(text, [&](const Line& l, std::size_t i) {
+  ForEachLine(text, [&](const TLine& l, std::size_t i) {
     result += i == place.key ? std::string_view(keyLine) : l.raw;
     result += "\r\n";
     if (i == insertAfter) result += keyLine + "\r\n";

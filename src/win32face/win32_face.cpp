@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <stdexcept>
 
+#include "platform/file.h"
 #include "platform/utf8_win32.h"
 #include "win32face/resource.h"
 #include "win32face/toolbar_images.h"

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <stdexcept>
 
+#include "platform/file.h"
 #include "platform/utf8_win32.h"
 
 namespace win32face {

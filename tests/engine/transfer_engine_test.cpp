@@ -7,8 +7,8 @@
 
 #include "engine/image_file.h"
 #include "engine_fakes.h"
-#include "oh2b/fileops.h"
 #include "oh2b/oh2b.h"
+#include "platform/file.h"
 #include "test_support.h"
 
 namespace {
@@ -24,7 +24,7 @@ using Log = std::vector<std::string>;
 
 const std::string kErrorMessage = "message Ошибка ответа";
 // The system's text for a missing file.
-const std::string kNotFoundText = oh2b::fileops::SystemErrorText(engine::ImageFile::NotFound());
+const std::string kNotFoundText = platform::SystemErrorText(engine::TImageFile::NotFound());
 
 // Each test converts HEX files in a fresh current directory of its own.
 class EngineTest : public ::testing::Test {
@@ -505,9 +505,8 @@ TEST_P(FailedStartTest, NoImageMeansNoWait) {
   } catch (const oh2b::EFOpenError& e) {
     EXPECT_FALSE(c.brokenHex);
     // The converter returns no name for a missing HEX file: the error names that file.
-    EXPECT_EQ(std::string(e.what()),
-              "Cannot open file \"" + hex + "\". " +
-                  oh2b::fileops::SystemErrorText(engine::ImageFile::NotFound()));
+    EXPECT_EQ(std::string(e.what()), "Cannot open file \"" + hex + "\". " +
+                                         platform::SystemErrorText(engine::TImageFile::NotFound()));
   }
 
   EXPECT_EQ(engine.TransferState(), engine::tsIdle);
@@ -606,7 +605,7 @@ TEST_F(EngineTest, ImageCutShortDuringTransferIsAReadError) {
     FAIL() << "no error";
   } catch (const engine::EImageReadError& e) {
     EXPECT_EQ(e.what(), "Cannot read file \"" + (dir_ / "fw.BIN").string() + "\". " +
-                            oh2b::fileops::SystemErrorText(oh2b::fileops::kSizeChanged));
+                            platform::SystemErrorText(platform::kSizeChanged));
   }
   EXPECT_EQ(line.packets.size(), 2u);  // handshake and page command; no block
   EXPECT_EQ(engine.TransferState(), engine::tsIdle);
@@ -656,11 +655,11 @@ class ImageFileTest : public EngineTest {};
 
 TEST_F(ImageFileTest, ReadsToTheEndThenComesUpShort) {
   std::ofstream("img.BIN", std::ios::binary) << std::string(200, '\x5A');
-  engine::ImageFile file;
+  engine::TImageFile file;
   ASSERT_EQ(file.Open("img.BIN"), 0u);
   EXPECT_EQ(file.Size(), 200u);
   Bytes buffer(128);
-  engine::ImageFile::ErrorCode error = 1;
+  engine::TImageFile::ErrorCode error = 1;
   EXPECT_EQ(file.Read(buffer.data(), 128, error), 128u);
   EXPECT_EQ(error, 0u);
   EXPECT_EQ(file.Read(buffer.data(), 128, error), 72u);
@@ -673,11 +672,11 @@ TEST_F(ImageFileTest, ReadsToTheEndThenComesUpShort) {
 // A read that fails is told apart from the end of the image, so a transfer cannot
 // finish on a block of zeros that stand for unreadable data.
 TEST_F(ImageFileTest, ReadErrorIsReportedNotTakenForTheEnd) {
-  engine::ImageFile file;
+  engine::TImageFile file;
   // The process's own memory opens as a file, but reading its address 0 fails.
   if (file.Open("/proc/self/mem") != 0) GTEST_SKIP() << "no /proc/self/mem";
   Bytes buffer(128);
-  engine::ImageFile::ErrorCode error = 0;
+  engine::TImageFile::ErrorCode error = 0;
   EXPECT_EQ(file.Read(buffer.data(), 128, error), 0u);
   EXPECT_NE(error, 0u);
 }
@@ -692,30 +691,30 @@ TEST_F(ImageFileTest, SizeChangedAfterOpenIsAnError) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     testsupport::WriteFile("img.BIN", std::string(200, '\x5A'));
-    engine::ImageFile file;
+    engine::TImageFile file;
     ASSERT_EQ(file.Open("img.BIN"), 0u);
     std::error_code ec;
     fs::resize_file("img.BIN", c.newSize, ec);
     if (ec) GTEST_SKIP() << "the image is held unshared: " << ec.message();
     EXPECT_EQ(file.Size(), 200u);
     Bytes buffer(128);
-    engine::ImageFile::ErrorCode error = 0;
+    engine::TImageFile::ErrorCode error = 0;
     const std::size_t first = file.Read(buffer.data(), 128, error);
     if (c.newSize < 128) {
       EXPECT_EQ(first, c.newSize);
-      EXPECT_EQ(error, oh2b::fileops::kSizeChanged);
+      EXPECT_EQ(error, platform::kSizeChanged);
       continue;
     }
     EXPECT_EQ(first, 128u);
     EXPECT_EQ(error, 0u);
     EXPECT_EQ(file.Read(buffer.data(), 128, error), c.secondRead);
-    EXPECT_EQ(error, oh2b::fileops::kSizeChanged);
+    EXPECT_EQ(error, platform::kSizeChanged);
   }
 }
 
 TEST_F(ImageFileTest, MissingFilesAndFoldersDoNotOpen) {
-  engine::ImageFile file;
-  EXPECT_EQ(file.Open("missing.BIN"), engine::ImageFile::NotFound());
+  engine::TImageFile file;
+  EXPECT_EQ(file.Open("missing.BIN"), engine::TImageFile::NotFound());
   fs::create_directory("folder.BIN");
   EXPECT_NE(file.Open("folder.BIN"), 0u);
 }

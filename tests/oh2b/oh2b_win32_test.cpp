@@ -3,8 +3,8 @@
 #include <windows.h>
 
 #include "hex_fixture.h"
-#include "oh2b/fileops.h"
 #include "oh2b/oh2b.h"
+#include "platform/file.h"
 
 namespace oh2b::test {
 namespace {
@@ -23,8 +23,8 @@ TEST_F(HexToBinWin32, ImageHeldUnsharedIsNotReplaced) {
   } catch (const EFCreateError& e) {
     const std::string prefix = "Cannot create file \"" + (dir_ / "app.BIN").string() + "\". ";
     const std::string what = e.what();
-    EXPECT_TRUE(what == prefix + fileops::SystemErrorText(ERROR_SHARING_VIOLATION) ||
-                what == prefix + fileops::SystemErrorText(ERROR_ACCESS_DENIED))
+    EXPECT_TRUE(what == prefix + platform::SystemErrorText(ERROR_SHARING_VIOLATION) ||
+                what == prefix + platform::SystemErrorText(ERROR_ACCESS_DENIED))
         << what;
   }
   ::CloseHandle(held);

@@ -1,14 +1,15 @@
-// Windows file layer of the converter: paths are UTF-8 and go to the wide API.
+// Windows file layer: paths are UTF-8 and go to the wide API.
 #include <windows.h>
 
 #include <cstring>
+#include <memory>
 #include <new>
 #include <string>
 
-#include "oh2b/fileops.h"
+#include "platform/file.h"
 #include "platform/utf8_win32.h"
 
-namespace oh2b::fileops {
+namespace platform {
 
 namespace {
 
@@ -16,21 +17,21 @@ HANDLE Handle(std::intptr_t handle) {
   return reinterpret_cast<HANDLE>(handle);
 }
 
-ErrorCode LastError() {
-  return static_cast<ErrorCode>(::GetLastError());
+TErrorCode LastError() {
+  return static_cast<TErrorCode>(::GetLastError());
 }
 
 std::wstring W(const std::string& path) {
-  return platform::Utf8ToWide(path);
+  return Utf8ToWide(path);
 }
 
 }  // namespace
 
-FileKind KindOf(const std::string& path) {
+TFileKind KindOf(const std::string& path) {
   const DWORD attributes = ::GetFileAttributesW(W(path).c_str());
-  if (attributes == INVALID_FILE_ATTRIBUTES) return FileKind::kMissing;
-  if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) return FileKind::kDirectory;
-  return (attributes & FILE_ATTRIBUTE_DEVICE) != 0 ? FileKind::kOther : FileKind::kRegular;
+  if (attributes == INVALID_FILE_ATTRIBUTES) return TFileKind::kMissing;
+  if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) return TFileKind::kDirectory;
+  return (attributes & FILE_ATTRIBUTE_DEVICE) != 0 ? TFileKind::kOther : TFileKind::kRegular;
 }
 
 bool RenameNoReplace(const std::string& from, const std::string& to) {
@@ -38,7 +39,7 @@ bool RenameNoReplace(const std::string& from, const std::string& to) {
   return ::MoveFileW(W(from).c_str(), W(to).c_str()) != 0;
 }
 
-ErrorCode RenameReplacing(const std::string& from, const std::string& to) {
+TErrorCode RenameReplacing(const std::string& from, const std::string& to) {
   // Fails, with a sharing violation or access denied, while anyone holds the file of
   // the name to without sharing it for deletion: the transfer engine does so while it
   // sends that image.
@@ -50,13 +51,26 @@ bool RemoveFile(const std::string& path) {
   return ::DeleteFileW(W(path).c_str()) != 0;
 }
 
-bool NameTaken(ErrorCode code) {
+bool NameTaken(TErrorCode code) {
   return code == ERROR_FILE_EXISTS || code == ERROR_ALREADY_EXISTS;
 }
 
-std::string SystemErrorText(ErrorCode code) {
+std::string SystemErrorText(TErrorCode code) {
   if (const char* own = OwnErrorText(code)) return own;
-  return platform::SystemErrorText(static_cast<unsigned long>(code));
+  wchar_t* buffer = nullptr;
+  const DWORD length = ::FormatMessageW(
+      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+      nullptr, code, 0, reinterpret_cast<LPWSTR>(&buffer), 0, nullptr);
+  const std::unique_ptr<wchar_t, decltype(&::LocalFree)> owned(buffer, &::LocalFree);
+  std::wstring text;
+  if (length != 0 && buffer != nullptr) text.assign(buffer, length);
+  while (!text.empty() && (text.back() <= L' ' || text.back() == L'.')) text.pop_back();
+  if (text.empty()) return "System error " + std::to_string(code);
+  return WideToUtf8(text);
+}
+
+TErrorCode NotFoundError() {
+  return ERROR_FILE_NOT_FOUND;
 }
 
 std::string CurrentDirectory() {
@@ -67,7 +81,7 @@ std::string CurrentDirectory() {
     if (length == 0) break;
     if (length < size) {
       dir.resize(length);
-      return platform::WideToUtf8(dir);
+      return WideToUtf8(dir);
     }
     size = length;  // the directory changed meanwhile and grew; try again
   }
@@ -80,7 +94,7 @@ std::string PathInDirectory(const std::string& dir, const std::string& name) {
   return dir + '\\' + name;
 }
 
-MemoryBlock::MemoryBlock(std::size_t size) {
+TMemoryBlock::TMemoryBlock(std::size_t size) {
   if (size == 0) return;
   void* data = ::VirtualAlloc(nullptr, size, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE);
   if (data == nullptr) throw std::bad_alloc();
@@ -88,23 +102,25 @@ MemoryBlock::MemoryBlock(std::size_t size) {
   size_ = size;
 }
 
-MemoryBlock::~MemoryBlock() {
+TMemoryBlock::~TMemoryBlock() {
   if (data_ != nullptr) ::VirtualFree(data_, 0, MEM_RELEASE);
 }
 
-InputFile::~InputFile() {
-  if (handle_ != kNoHandle) ::CloseHandle(Handle(handle_));
+TFile::~TFile() {
+  if (IsOpen()) ::CloseHandle(Handle(handle_));
 }
 
-ErrorCode InputFile::Open(const std::string& path) {
+TErrorCode TFile::OpenToRead(const std::string& path, TShare share) {
+  Close();
   // CreateFileW refuses a directory with "Access is denied"; say what it is instead.
-  if (KindOf(path) == FileKind::kDirectory) return kIsDirectory;
-  const HANDLE file = ::CreateFileW(W(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (KindOf(path) == TFileKind::kDirectory) return kIsDirectory;
+  const HANDLE file = ::CreateFileW(
+      W(path).c_str(), GENERIC_READ, share == TShare::kReaders ? FILE_SHARE_READ : 0, nullptr,
+      OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
   if (file == INVALID_HANDLE_VALUE) return LastError();
   // Pipes, consoles and devices such as NUL or COM1 open as files too.
   LARGE_INTEGER size;
-  ErrorCode error = 0;
+  TErrorCode error = 0;
   if (::GetFileType(file) != FILE_TYPE_DISK) {
     error = kNotRegularFile;
   } else if (!::GetFileSizeEx(file, &size)) {
@@ -119,7 +135,7 @@ ErrorCode InputFile::Open(const std::string& path) {
   return 0;
 }
 
-ErrorCode InputFile::Read(void* data, std::size_t size, std::size_t& got) {
+TErrorCode TFile::Read(void* data, std::size_t size, std::size_t& got) {
   const DWORD want = size > 0x40000000u ? 0x40000000u : static_cast<DWORD>(size);
   DWORD done = 0;
   got = 0;
@@ -128,19 +144,17 @@ ErrorCode InputFile::Read(void* data, std::size_t size, std::size_t& got) {
   return 0;
 }
 
-OutputFile::~OutputFile() {
-  if (IsOpen()) ::CloseHandle(Handle(handle_));
-}
-
-ErrorCode OutputFile::CreateNew(const std::string& path) {
+TErrorCode TFile::CreateNew(const std::string& path) {
+  Close();
   const HANDLE file = ::CreateFileW(W(path).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
                                     CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) return LastError();
   handle_ = reinterpret_cast<std::intptr_t>(file);
+  size_ = 0;
   return 0;
 }
 
-ErrorCode OutputFile::Write(const void* data, std::size_t size) {
+TErrorCode TFile::Write(const void* data, std::size_t size) {
   const char* p = static_cast<const char*>(data);
   while (size > 0) {
     const DWORD chunk = size > 0x40000000u ? 0x40000000u : static_cast<DWORD>(size);
@@ -153,14 +167,14 @@ ErrorCode OutputFile::Write(const void* data, std::size_t size) {
   return 0;
 }
 
-ErrorCode OutputFile::Seek(std::uint64_t offset) {
+TErrorCode TFile::Seek(std::uint64_t offset) {
   LARGE_INTEGER distance;
   distance.QuadPart = static_cast<LONGLONG>(offset);
   if (!::SetFilePointerEx(Handle(handle_), distance, nullptr, FILE_BEGIN)) return LastError();
   return 0;
 }
 
-ErrorCode OutputFile::Close() {
+TErrorCode TFile::Close() {
   if (!IsOpen()) return 0;
   const HANDLE file = Handle(handle_);
   handle_ = kNoHandle;
@@ -168,4 +182,4 @@ ErrorCode OutputFile::Close() {
   return 0;
 }
 
-}  // namespace oh2b::fileops
+}  // namespace platform

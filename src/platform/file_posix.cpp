@@ -1,4 +1,4 @@
-// POSIX file layer of the converter.
+// POSIX file layer.
 #include <fcntl.h>
 #include <limits.h>
 #include <sys/mman.h>
@@ -12,9 +12,9 @@
 #include <system_error>
 #include <vector>
 
-#include "oh2b/fileops.h"
+#include "platform/file.h"
 
-namespace oh2b::fileops {
+namespace platform {
 
 namespace {
 
@@ -22,8 +22,8 @@ int Fd(std::intptr_t handle) {
   return static_cast<int>(handle);
 }
 
-ErrorCode LastError() {
-  return static_cast<ErrorCode>(errno);
+TErrorCode LastError() {
+  return static_cast<TErrorCode>(errno);
 }
 
 bool IsSpace(char c) {
@@ -50,11 +50,11 @@ bool LinkAndUnlink(const std::string& from, const std::string& to) {
 
 }  // namespace
 
-FileKind KindOf(const std::string& path) {
+TFileKind KindOf(const std::string& path) {
   struct stat st;
-  if (::stat(path.c_str(), &st) != 0) return FileKind::kMissing;
-  if (S_ISREG(st.st_mode)) return FileKind::kRegular;
-  return S_ISDIR(st.st_mode) ? FileKind::kDirectory : FileKind::kOther;
+  if (::stat(path.c_str(), &st) != 0) return TFileKind::kMissing;
+  if (S_ISREG(st.st_mode)) return TFileKind::kRegular;
+  return S_ISDIR(st.st_mode) ? TFileKind::kDirectory : TFileKind::kOther;
 }
 
 bool RenameNoReplace(const std::string& from, const std::string& to) {
@@ -67,7 +67,7 @@ bool RenameNoReplace(const std::string& from, const std::string& to) {
   return LinkAndUnlink(from, to);
 }
 
-ErrorCode RenameReplacing(const std::string& from, const std::string& to) {
+TErrorCode RenameReplacing(const std::string& from, const std::string& to) {
   // rename() replaces the name to itself, a symbolic link included, in one step.
   if (std::rename(from.c_str(), to.c_str()) != 0) return LastError();
   return 0;
@@ -77,11 +77,15 @@ bool RemoveFile(const std::string& path) {
   return ::unlink(path.c_str()) == 0;
 }
 
-bool NameTaken(ErrorCode code) {
+TErrorCode NotFoundError() {
+  return ENOENT;
+}
+
+bool NameTaken(TErrorCode code) {
   return code == EEXIST;
 }
 
-std::string SystemErrorText(ErrorCode code) {
+std::string SystemErrorText(TErrorCode code) {
   if (const char* own = OwnErrorText(code)) return own;
   std::string text = std::system_category().message(static_cast<int>(code));
   while (!text.empty() && (IsSpace(text.back()) || text.back() == '.')) text.pop_back();
@@ -103,7 +107,7 @@ std::string PathInDirectory(const std::string& dir, const std::string& name) {
   return dir + '/' + name;
 }
 
-MemoryBlock::MemoryBlock(std::size_t size) {
+TMemoryBlock::TMemoryBlock(std::size_t size) {
   if (size == 0) return;
   // Whole large pages, so that the kernel can back the block with them.
   constexpr std::size_t kLargePage = std::size_t{2} << 20;
@@ -117,21 +121,27 @@ MemoryBlock::MemoryBlock(std::size_t size) {
   size_ = size;
 }
 
-MemoryBlock::~MemoryBlock() {
+TMemoryBlock::~TMemoryBlock() {
   if (data_ != nullptr) ::munmap(data_, size_);
 }
 
-InputFile::~InputFile() {
-  if (handle_ != kNoHandle) ::close(Fd(handle_));
+TFile::~TFile() {
+  if (IsOpen()) ::close(Fd(handle_));
 }
 
-ErrorCode InputFile::Open(const std::string& path) {
-  // Without O_NONBLOCK opening a FIFO waits for a writer, possibly for ever.
-  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) return LastError();
-  // The name may have been given to something else since the caller looked at it.
+TErrorCode TFile::OpenToRead(const std::string& path, TShare) {
+  Close();
+  // A device is refused before it is opened: opening one can act on what it drives (a
+  // serial port raises its control lines).
   struct stat st;
-  ErrorCode error = 0;
+  if (::stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
+    return S_ISDIR(st.st_mode) ? kIsDirectory : kNotRegularFile;
+  }
+  // Without O_NONBLOCK opening a FIFO waits for a writer, possibly for ever.
+  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  if (fd < 0) return LastError();
+  // The name may have been given to something else since it was looked at.
+  TErrorCode error = 0;
   if (::fstat(fd, &st) != 0) {
     error = LastError();
   } else if (S_ISDIR(st.st_mode)) {
@@ -148,7 +158,7 @@ ErrorCode InputFile::Open(const std::string& path) {
   return 0;
 }
 
-ErrorCode InputFile::Read(void* data, std::size_t size, std::size_t& got) {
+TErrorCode TFile::Read(void* data, std::size_t size, std::size_t& got) {
   got = 0;
   for (;;) {
     const ssize_t done = ::read(Fd(handle_), data, size);
@@ -160,18 +170,16 @@ ErrorCode InputFile::Read(void* data, std::size_t size, std::size_t& got) {
   }
 }
 
-OutputFile::~OutputFile() {
-  if (IsOpen()) ::close(Fd(handle_));
-}
-
-ErrorCode OutputFile::CreateNew(const std::string& path) {
+TErrorCode TFile::CreateNew(const std::string& path) {
+  Close();
   const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
   if (fd < 0) return LastError();
   handle_ = fd;
+  size_ = 0;
   return 0;
 }
 
-ErrorCode OutputFile::Write(const void* data, std::size_t size) {
+TErrorCode TFile::Write(const void* data, std::size_t size) {
   const char* p = static_cast<const char*>(data);
   while (size > 0) {
     const ssize_t done = ::write(Fd(handle_), p, size);
@@ -186,12 +194,12 @@ ErrorCode OutputFile::Write(const void* data, std::size_t size) {
   return 0;
 }
 
-ErrorCode OutputFile::Seek(std::uint64_t offset) {
+TErrorCode TFile::Seek(std::uint64_t offset) {
   if (::lseek(Fd(handle_), static_cast<off_t>(offset), SEEK_SET) < 0) return LastError();
   return 0;
 }
 
-ErrorCode OutputFile::Close() {
+TErrorCode TFile::Close() {
   if (!IsOpen()) return 0;
   const int fd = Fd(handle_);
   handle_ = kNoHandle;
@@ -200,4 +208,4 @@ ErrorCode OutputFile::Close() {
   return 0;
 }
 
-}  // namespace oh2b::fileops
+}  // namespace platform

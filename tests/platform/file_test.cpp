@@ -1,0 +1,66 @@
+#include "platform/file.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <stdexcept>
+#include <string>
+
+#include "test_support.h"
+
+namespace {
+
+using platform::ReadWholeFile;
+using platform::TWholeFile;
+
+// The text ends at the first NUL byte, also when that lies past the first piece read.
+TEST(ReadWholeFile, TextEndsAtFirstNul) {
+  const std::size_t piece = std::size_t{1} << 20;
+  struct {
+    const char* name;
+    std::string bytes;
+    std::size_t textLength;
+    bool cutAtNul;
+  } const cases[] = {
+      {"Empty", "", 0, false},
+      {"NoNul", "[a]\r\nk=v\r\n", 10, false},
+      {"NulFirst", std::string(3, '\0'), 0, true},
+      {"NulInside", std::string("k=v\0rest", 8), 3, true},
+      {"NulInSecondPiece", std::string(piece, 'x') + '\0' + "y", piece, true},
+  };
+  testsupport::TTempDir dir;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    testsupport::WriteFile(dir.File(c.name), c.bytes);
+    TWholeFile whole;
+    ASSERT_EQ(ReadWholeFile(dir.File(c.name), whole), 0u);
+    EXPECT_EQ(whole.text, std::string_view(c.bytes).substr(0, c.textLength));
+    EXPECT_EQ(whole.cutAtNul, c.cutAtNul);
+  }
+}
+
+TEST(ReadWholeFile, NoRegularFileIsRefused) {
+  testsupport::TTempDir dir;
+  std::filesystem::create_directory(dir.Path() / "folder");
+  TWholeFile whole;
+  EXPECT_EQ(ReadWholeFile(dir.File("missing"), whole), platform::NotFoundError());
+  EXPECT_EQ(ReadWholeFile(dir.File("folder"), whole), platform::kIsDirectory);
+  EXPECT_EQ(platform::SystemErrorText(platform::kIsDirectory), "Is a directory");
+}
+
+// What is appended while the file is read lies beyond its size at open; the hook before
+// each piece can also end the read.
+TEST(ReadWholeFile, ReadsTheSizeAtOpenAndStopsWhenTheHookThrows) {
+  testsupport::TTempDir dir;
+  const std::string path = dir.File("growing");
+  testsupport::WriteFile(path, "k=v");
+  TWholeFile whole;
+  const auto append = [&] { std::ofstream(path, std::ios::app) << "more"; };
+  ASSERT_EQ(ReadWholeFile(path, whole, append), 0u);
+  EXPECT_EQ(whole.text, "k=v");
+  EXPECT_THROW(ReadWholeFile(path, whole, [] { throw std::runtime_error("stop"); }),
+               std::runtime_error);
+}
+
+}  // namespace
