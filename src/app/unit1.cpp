@@ -11,7 +11,6 @@
 #include <QLabel>
 #include <QMenu>
 #include <QMessageBox>
-#include <QMouseEvent>
 #include <QScreen>
 #include <QShortcut>
 #include <QStatusBar>
@@ -21,6 +20,7 @@
 #include "app/image_list.h"
 #include "app/unit2.h"
 #include "controls/ui_progress_bar.h"
+#include "controls/ui_tool_button.h"
 
 namespace app {
 
@@ -52,36 +52,6 @@ QString MenuCaption(const std::string& portName) {
 }
 
 }  // namespace
-
-// ---- the port button ---------------------------------------------------------------------------
-
-void TUiToolButton::mousePressEvent(QMouseEvent* event) {
-  // The menu drops for a press of the left button alone, and only when it has items.
-  const bool plainLeft =
-      event->button() == Qt::LeftButton &&
-      (event->modifiers() & (Qt::ShiftModifier | Qt::ControlModifier | Qt::AltModifier)) == 0;
-  if (plainLeft && OnBeforeDrop) OnBeforeDrop();
-  if (popupMode() == InstantPopup && menu() != nullptr && (!plainLeft || menu()->isEmpty())) {
-    event->accept();
-    return;
-  }
-  QToolButton::mousePressEvent(event);
-}
-
-void TUiToolButton::mouseDoubleClickEvent(QMouseEvent* event) {
-  // The second press of a double click does not drop the menu again.
-  if (popupMode() == InstantPopup && menu() != nullptr) {
-    event->accept();
-    return;
-  }
-  QToolButton::mouseDoubleClickEvent(event);
-}
-
-void TUiToolButton::DropMenu() {
-  if (!isEnabled()) return;
-  if (OnBeforeDrop) OnBeforeDrop();
-  if (menu() != nullptr && !menu()->isEmpty()) showMenu();
-}
 
 // ---- the clock ---------------------------------------------------------------------------------
 
@@ -183,7 +153,7 @@ void TForm1::CreateToolbar() {
   addToolBar(Qt::TopToolBarArea, UiToolbar1);
 
   UiToolbar1->addAction(ASelectFile);
-  UiToolButton2 = new TUiToolButton(UiToolbar1);
+  UiToolButton2 = new controls::TUiToolButton(UiToolbar1);
   UiToolButton2->setObjectName("UiToolButton2");
   UiToolButton2->setText(Text("Порт"));
   UiToolButton2->setToolTip(Text("Выбрать последовательный порт"));

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "app/qt_synchronizer.h"
+#include "controls/ui_tool_button.h"
 #include "session/timer.h"
 #include "window/main_window.h"
 #include "window/window_face.h"
@@ -46,21 +47,6 @@ struct TForm1Options {
   std::function<std::vector<std::string>()> enumeratePorts;
 };
 
-// A drop-down tool button whose menu drops only for a plain left press (no Shift, Ctrl
-// or Alt, not the second press of a double click) and not while it has no items. The menu
-// is filled anew just before it drops.
-class TUiToolButton : public QToolButton {
- public:
-  using QToolButton::QToolButton;
-  std::function<void()> OnBeforeDrop;
-  // Drops the menu as a plain left press does (the keyboard's way to it).
-  void DropMenu();
-
- protected:
-  void mousePressEvent(QMouseEvent* event) override;
-  void mouseDoubleClickEvent(QMouseEvent* event) override;
-};
-
 // The toolkit's single-shot timer as the transfer session's clock.
 class TQtTimer : public session::ITimer {
  public:
@@ -86,7 +72,7 @@ class TForm1 : public QMainWindow, private window::IWindowFace {
   // Components, named as the program names them.
   QToolBar* UiToolbar1;
   QToolButton* UiToolButton1;
-  TUiToolButton* UiToolButton2;
+  controls::TUiToolButton* UiToolButton2;
   QToolButton* UiToolButton3;
   QToolButton* UiToolButton4;
   QMenu* PortMenu = nullptr;

@@ -184,9 +184,17 @@ void TWin32Face::CreateMainWindow() {
     throw std::runtime_error("Cannot create the main window. " +
                              platform::SystemErrorText(::GetLastError()));
   }
+  // Fonts and pictures come in the monitor's scale before any control uses them.
   dpi_ = ::GetDpiForWindow(main_);
   CreateDpiResources();
+  CreateToolbar();
+  CreateStatusBar();
+  portMenu_ = ::CreatePopupMenu();
+  Layout();
+  PlaceMainWindow();
+}
 
+void TWin32Face::CreateToolbar() {
   toolbar_ = ::CreateWindowExW(
       0, TOOLBARCLASSNAMEW, nullptr,
       WS_CHILD | WS_VISIBLE | WS_TABSTOP | TBSTYLE_FLAT | TBSTYLE_TOOLTIPS | CCS_TOP, 0, 0, 0, 0,
@@ -210,9 +218,12 @@ void TWin32Face::CreateMainWindow() {
   ::SendMessageW(toolbar_, TB_ADDBUTTONSW, buttons.size(),
                  reinterpret_cast<LPARAM>(buttons.data()));
   ::SetWindowSubclass(toolbar_, &TWin32Face::ToolbarKeys, 1, reinterpret_cast<DWORD_PTR>(this));
+}
 
+void TWin32Face::CreateStatusBar() {
   statusBar_ = ::CreateWindowExW(0, STATUSCLASSNAMEW, nullptr, WS_CHILD | WS_VISIBLE, 0, 0, 0, 0,
                                  main_, nullptr, instance_, nullptr);
+  // One hint per part: the port pane's and the status text's (UpdateStatusTips).
   statusTips_ = ::CreateWindowExW(WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr, WS_POPUP | TTS_NOPREFIX,
                                   CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, main_,
                                   nullptr, instance_, nullptr);
@@ -225,10 +236,8 @@ void TWin32Face::CreateMainWindow() {
     tool.lpszText = const_cast<wchar_t*>(L"");
     ::SendMessageW(statusTips_, TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&tool));
   }
-  portMenu_ = ::CreatePopupMenu();
-  Layout();
-  PlaceMainWindow();
-  // The percentage shows at once, not at the window's next paint cycle.
+  // The progress bar is the second part, drawn by its owner. The percentage shows at
+  // once, not at the window's next paint cycle.
   progress_.SetRepaint([this] {
     if (!progressVisible_) return;
     RECT part{};

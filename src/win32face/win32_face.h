@@ -59,7 +59,10 @@ class TWin32Face : public window::IWindowFace {
   bool ToolbarKey(WPARAM key);
 
   void RegisterClasses();
+  // The main window in steps: its frame, then the tool bar and the status bar in it.
   void CreateMainWindow();
+  void CreateToolbar();
+  void CreateStatusBar();
   void CreatePrompt();
   void PlaceMainWindow();
   void CreateDpiResources();

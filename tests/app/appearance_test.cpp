@@ -1,25 +1,20 @@
-// The program's look: hint timing and colours, and the tool bar's pictures.
+// The program's look: its hints, the tool bar's pictures and the program's icon.
 #include <gtest/gtest.h>
 
 #include <QApplication>
-#include <QElapsedTimer>
-#include <QHelpEvent>
 #include <QImage>
 #include <QStyle>
 #include <QToolTip>
 
 #include "app/image_list.h"
-#include "app/loader_application.h"
-#include "window_test_support.h"
 
 namespace {
 
-TEST(BalloonHints, FirstHintAfterHalfASecondInInfoColour) {
-  QStyle* style = QApplication::style();
-  EXPECT_EQ(style->styleHint(QStyle::SH_ToolTip_WakeUpDelay), 500);
-  EXPECT_GT(style->styleHint(QStyle::SH_ToolTip_FallAsleepDelay), 0);
+// The application object gives every window the program's hints (their timing and colours
+// are the hint control's own tests).
+TEST(ProgramLook, ApplicationShowsBalloonHints) {
+  EXPECT_EQ(QApplication::style()->styleHint(QStyle::SH_ToolTip_WakeUpDelay), 500);
   EXPECT_EQ(QToolTip::palette().color(QPalette::ToolTipBase), QColor(0xFF, 0xFF, 0xE1));
-  EXPECT_EQ(QToolTip::palette().color(QPalette::ToolTipText), QColor(Qt::black));
 }
 
 TEST(ImageList, FourDistinctSixteenPixelPictures) {
@@ -55,40 +50,6 @@ TEST(ImageList, DrawnAnewForHighDensityScreens) {
   const QIcon program = app::ProgramIcon();
   for (int size : {16, 32, 48, 256})
     EXPECT_EQ(program.pixmap(QSize(size, size)).size(), QSize(size, size));
-}
-
-}  // namespace
-
-namespace {
-
-// While a hint shows, the next control's hint is held back until 50 ms have passed
-// since the toolkit asked for it (20 ms after the pointer arrived).
-TEST(BalloonHints, NextControlsHintFollowsAfterFiftyMilliseconds) {
-  QWidget window;
-  QWidget first(&window);
-  QWidget second(&window);
-  first.setGeometry(0, 0, 40, 20);
-  second.setGeometry(50, 0, 40, 20);
-  first.setToolTip("first");
-  second.setToolTip("second");
-  window.show();
-  QApplication::processEvents();
-
-  QHelpEvent firstHelp(QEvent::ToolTip, QPoint(5, 5), first.mapToGlobal(QPoint(5, 5)));
-  QApplication::sendEvent(&first, &firstHelp);  // nothing showing: shown at once
-  ASSERT_TRUE(QToolTip::isVisible());
-  EXPECT_EQ(QToolTip::text(), "first");
-
-  QElapsedTimer clock;
-  clock.start();
-  QHelpEvent secondHelp(QEvent::ToolTip, QPoint(5, 5), second.mapToGlobal(QPoint(5, 5)));
-  QApplication::sendEvent(&second, &secondHelp);
-  EXPECT_EQ(QToolTip::text(), "first");  // held back
-  ASSERT_TRUE(apptest::WaitFor([] { return QToolTip::text() == "second"; },
-                               std::chrono::milliseconds(2000)));
-  EXPECT_GE(clock.elapsed(),
-            app::THintFollowUp::kFollowUpMs - app::THintFollowUp::kToolkitFollowUpMs);
-  QToolTip::hideText();
 }
 
 }  // namespace
