@@ -3,7 +3,7 @@
 
 # Until every module the window builds on exists, leave the window out rather than
 # break everyone's build.
-foreach(dep windowlogic engine serial settings comports progressbar oh2b)
+foreach(dep windowlogic engine serial settings progressbar oh2b)
   if(NOT TARGET ${dep})
     message(STATUS "loader window: skipped until library ${dep} exists")
     return()
@@ -19,7 +19,7 @@ add_library(loaderwindow STATIC
   ${CMAKE_CURRENT_LIST_DIR}/unit2.cpp)
 set_target_properties(loaderwindow PROPERTIES AUTOMOC ON AUTORCC ON)
 target_include_directories(loaderwindow PUBLIC ${PROJECT_SOURCE_DIR}/src)
-target_link_libraries(loaderwindow PUBLIC windowlogic engine serial settings comports progressbar oh2b
+target_link_libraries(loaderwindow PUBLIC windowlogic engine serial settings progressbar oh2b
                                            Qt6::Widgets Threads::Threads)
 
 add_executable(loader ${CMAKE_CURRENT_LIST_DIR}/main.cpp)

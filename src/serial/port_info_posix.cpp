@@ -12,10 +12,10 @@
 #include <string>
 #include <system_error>
 
-#include "app/comports.h"
+#include "serial/port_info.h"
 #include "serial/port_names.h"
 
-namespace app {
+namespace serial {
 
 namespace fs = std::filesystem;
 
@@ -171,4 +171,4 @@ std::vector<std::string> EnumerateComPorts() {
   return PortNamesOf(EnumerateComPortInfo());
 }
 
-}  // namespace app
+}  // namespace serial

@@ -15,11 +15,11 @@
 #include <string>
 #include <vector>
 
-#include "app/comports.h"
+#include "serial/port_info.h"
 #include "serial/port_names.h"
 #include "test_support.h"
 
-namespace app {
+namespace serial {
 namespace {
 
 namespace fs = std::filesystem;
@@ -346,4 +346,4 @@ TEST_F(FakeSystem, PublishedNameCountsOnlyWhileItsSimulatorRuns) {
 }
 
 }  // namespace
-}  // namespace app
+}  // namespace serial
