@@ -413,14 +413,11 @@ void TSerCustomComm::ShowError(const std::exception& e) const {
   std::fprintf(stderr, "%s\n", e.what());
 }
 
-void TSerCustomComm::RunEventDispatch(std::uint32_t mask) {
+void TSerCustomComm::RunGuarded(const std::function<void()>& report) {
+  // A report runs on behalf of a background thread: whatever its handlers throw is shown
+  // here, so that the thread goes on watching the line.
   try {
-    if (display_) display_(*this, mask);
-    if (mask & SerEv::RxChar) {
-      HandleRxChar();
-      mask &= ~SerEv::RxChar;
-    }
-    if (mask != 0) HandleCommEvents(mask);
+    report();
   } catch (const std::exception& e) {
     ShowError(e);
   } catch (...) {
@@ -428,14 +425,16 @@ void TSerCustomComm::RunEventDispatch(std::uint32_t mask) {
   }
 }
 
+void TSerCustomComm::RunEventDispatch(std::uint32_t mask) {
+  RunGuarded([this, mask] {
+    if (display_) display_(*this, mask);
+    if (mask & SerEv::RxChar) HandleRxChar();
+    if (const std::uint32_t rest = mask & ~SerEv::RxChar; rest != 0) HandleCommEvents(rest);
+  });
+}
+
 void TSerCustomComm::RunWriteReport(std::uint32_t mask) {
-  try {
-    HandleCommEvents(mask);
-  } catch (const std::exception& e) {
-    ShowError(e);
-  } catch (...) {
-    ShowError(std::runtime_error("Unknown error in a serial port event handler"));
-  }
+  RunGuarded([this, mask] { HandleCommEvents(mask); });
 }
 
 void TSerCustomComm::HandleRxChar() {

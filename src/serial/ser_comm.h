@@ -193,6 +193,8 @@ class TSerCustomComm {
 
   void BuffersChanged();
   void LineSettingsChanged();
+  // Runs a background thread's report, showing whatever it throws (ShowError).
+  void RunGuarded(const std::function<void()>& report);
   void RunEventDispatch(std::uint32_t mask);
   void RunWriteReport(std::uint32_t mask);
   bool HasListeners() const { return listenersEnabled_ && !listeners_.empty(); }
