@@ -1,12 +1,13 @@
 #include "serial/ser_comm.h"
 
+#include <algorithm>
 #include <array>
 #include <chrono>
 #include <cstdio>
 #include <thread>
-#include <typeinfo>
 
 #include "serial/port_names.h"
+#include "serial/ser_text.h"
 #include "serial/ser_threads.h"
 
 namespace serial {
@@ -16,168 +17,7 @@ namespace {
 constexpr const char* kPortOpen = "Can't perform this operation while port is open";
 constexpr const char* kBufferFull = "Output buffer is full. Please check comm status.";
 
-TSerIntW NonNegative(TSerIntW v) {
-  return v < 0 ? 0 : v;
-}
-
-// Puts `value` for the first "%d" and `text` for the first "%s" of a fixed message pattern.
-std::string FormatMessage(const char* pattern, int value, const std::string& text) {
-  std::string out(pattern);
-  if (auto pos = out.find("%d"); pos != std::string::npos)
-    out.replace(pos, 2, std::to_string(value));
-  if (auto pos = out.find("%s"); pos != std::string::npos) out.replace(pos, 2, text);
-  return out;
-}
-
 }  // namespace
-
-std::uint32_t SerBaudrateValue(TSerBaudrate rate) {
-  static constexpr std::array<std::uint32_t, 16> kRates = {
-      0,     110,   300,   600,   1200,  2400,   4800,   9600,
-      14400, 19200, 38400, 56000, 57600, 115200, 128000, 256000};
-  return rate < kRates.size() ? kRates[rate] : 0;
-}
-
-int SerThreadPriorityValue(TThreadPriority priority) {
-  static constexpr std::array<int, 7> kValues = {-15, -2, -1, 0, 1, 2, 15};
-  return priority < kValues.size() ? kValues[priority] : 0;
-}
-
-// ---- TSerPersistent and the settings sub-objects -------------------------------------------
-
-void TSerPersistent::EndUpdate() {
-  if (updateCount_ > 0) --updateCount_;
-  Changed();
-}
-
-void TSerPersistent::Changed() {
-  if (updateCount_ == 0 && onChange_) onChange_(*this);
-}
-
-void TSerPersistent::Assign(const TSerPersistent& source) {
-  throw std::invalid_argument(std::string("Cannot assign a ") + source.ClassName() + " to a " +
-                              ClassName());
-}
-
-namespace {
-template <typename T>
-void SetNotify(TSerPersistent& self, T& field, T value) {
-  if (field != value) {
-    field = value;
-    self.Changed();
-  }
-}
-}  // namespace
-
-void TSerBuffers::SetReadSize(TSerIntW v) {
-  SetNotify(*this, readSize_, NonNegative(v));
-}
-void TSerBuffers::SetWriteSize(TSerIntW v) {
-  SetNotify(*this, writeSize_, NonNegative(v));
-}
-void TSerBuffers::SetReadTimeout(TSerIntW v) {
-  readTimeout_ = NonNegative(v);
-}
-void TSerBuffers::SetWriteTimeout(TSerIntW v) {
-  writeTimeout_ = NonNegative(v);
-}
-void TSerBuffers::SetXonLimit(TSerIntW v) {
-  SetNotify(*this, xonLimit_, NonNegative(v));
-}
-void TSerBuffers::SetXoffLimit(TSerIntW v) {
-  SetNotify(*this, xoffLimit_, NonNegative(v));
-}
-
-void TSerBuffers::Assign(const TSerPersistent& source) {
-  const auto* other = dynamic_cast<const TSerBuffers*>(&source);
-  if (!other) return TSerPersistent::Assign(source);
-  BeginUpdate();
-  readSize_ = other->readSize_;
-  writeSize_ = other->writeSize_;
-  readTimeout_ = other->readTimeout_;
-  writeTimeout_ = other->writeTimeout_;
-  xonLimit_ = other->xonLimit_;
-  xoffLimit_ = other->xoffLimit_;
-  EndUpdate();
-}
-
-void TSerFlowControl::SetOutCtsFlow(bool v) {
-  SetNotify(*this, outCtsFlow_, v);
-}
-void TSerFlowControl::SetOutDsrFlow(bool v) {
-  SetNotify(*this, outDsrFlow_, v);
-}
-void TSerFlowControl::SetControlDtr(TSerControlDtr v) {
-  SetNotify(*this, controlDtr_, v);
-}
-void TSerFlowControl::SetControlRts(TSerControlRts v) {
-  SetNotify(*this, controlRts_, v);
-}
-void TSerFlowControl::SetXonXoffOut(bool v) {
-  SetNotify(*this, xonXoffOut_, v);
-}
-void TSerFlowControl::SetXonXoffIn(bool v) {
-  SetNotify(*this, xonXoffIn_, v);
-}
-void TSerFlowControl::SetDsrSensitivity(bool v) {
-  SetNotify(*this, dsrSensitivity_, v);
-}
-void TSerFlowControl::SetTxContinueOnXoff(bool v) {
-  SetNotify(*this, txContinueOnXoff_, v);
-}
-
-void TSerFlowControl::Assign(const TSerPersistent& source) {
-  const auto* other = dynamic_cast<const TSerFlowControl*>(&source);
-  if (!other) return TSerPersistent::Assign(source);
-  BeginUpdate();
-  try {
-    SetOutCtsFlow(other->outCtsFlow_);
-    SetOutDsrFlow(other->outDsrFlow_);
-    SetControlDtr(other->controlDtr_);
-    SetControlRts(other->controlRts_);
-    SetXonXoffOut(other->xonXoffOut_);
-    SetXonXoffIn(other->xonXoffIn_);
-    SetDsrSensitivity(other->dsrSensitivity_);
-    SetTxContinueOnXoff(other->txContinueOnXoff_);
-  } catch (...) {
-    EndUpdate();
-    throw;
-  }
-  EndUpdate();
-}
-
-void TSerEventChars::SetXonChar(std::uint8_t v) {
-  xonChar_ = v;
-  Changed();
-}
-void TSerEventChars::SetXoffChar(std::uint8_t v) {
-  xoffChar_ = v;
-  Changed();
-}
-void TSerEventChars::SetErrorChar(std::uint8_t v) {
-  errorChar_ = v;
-  Changed();
-}
-void TSerEventChars::SetEventChar(std::uint8_t v) {
-  eventChar_ = v;
-  Changed();
-}
-void TSerEventChars::SetEofChar(std::uint8_t v) {
-  eofChar_ = v;
-  Changed();
-}
-
-void TSerEventChars::Assign(const TSerPersistent& source) {
-  const auto* other = dynamic_cast<const TSerEventChars*>(&source);
-  if (!other) return TSerPersistent::Assign(source);
-  BeginUpdate();
-  SetXonChar(other->xonChar_);
-  SetXoffChar(other->xoffChar_);
-  SetErrorChar(other->errorChar_);
-  SetEventChar(other->eventChar_);
-  SetEofChar(other->eofChar_);
-  EndUpdate();
-}
 
 // ---- TSerCustomComm: life --------------------------------------------------------------------
 
@@ -252,7 +92,7 @@ void TSerCustomComm::SetOptions(TSerCommOptions v) {
 
 void TSerCustomComm::SetPortNum(TSerPortInt v) {
   CheckClosed();
-  portNum_ = NonNegative(v);
+  portNum_ = std::max<TSerPortInt>(v, 0);
 }
 
 void TSerCustomComm::SetDeviceName(std::string v) {
@@ -333,41 +173,7 @@ void TSerCustomComm::LineSettingsChanged() {
 // ---- derived values --------------------------------------------------------------------------
 
 std::string TSerCustomComm::FormatDeviceName() const {
-  // The pattern comes from saved settings, so it is never handed to printf: only integer
-  // directives take PortNum ("%%" is a percent sign); anything else stays as written.
-  std::string out;
-  const std::string& p = deviceName_;
-  bool used = false;
-  for (std::size_t i = 0; i < p.size(); ++i) {
-    if (p[i] != '%') {
-      out += p[i];
-      continue;
-    }
-    if (i + 1 < p.size() && p[i + 1] == '%') {
-      out += '%';
-      ++i;
-      continue;
-    }
-    std::size_t j = i + 1;
-    while (j < p.size() && std::string_view("-+ 0#").find(p[j]) != std::string_view::npos) ++j;
-    while (j < p.size() && p[j] >= '0' && p[j] <= '9') ++j;
-    if (j < p.size() && p[j] == '.') {
-      ++j;
-      while (j < p.size() && p[j] >= '0' && p[j] <= '9') ++j;
-    }
-    if (!used && j < p.size() && j - i <= 8 &&
-        (p[j] == 'd' || p[j] == 'i' || p[j] == 'u' || p[j] == 'x' || p[j] == 'X')) {
-      const std::string directive = p.substr(i, j - i + 1);
-      char buf[64];
-      std::snprintf(buf, sizeof buf, directive.c_str(), portNum_);
-      out += buf;
-      used = true;
-      i = j;
-      continue;
-    }
-    out += '%';
-  }
-  return out;
+  return SerFormatDeviceName(deviceName_, portNum_);
 }
 
 TSerDcb TSerCustomComm::BuildDcb() const {
@@ -419,7 +225,7 @@ std::uint32_t TSerCustomComm::ComputeEventMask() const {
 // ---- device steps ----------------------------------------------------------------------------
 
 void TSerCustomComm::RaiseCommError(const char* pattern, int code) {
-  std::string text = FormatMessage(pattern, code, SerSystemErrorText(code));
+  std::string text = SerFormatError(pattern, code, SerSystemErrorText(code));
   if (SerIsDeviceGone(code)) throw ESerPortLost(std::move(text));
   throw ESerCommError(std::move(text));
 }
@@ -607,14 +413,11 @@ void TSerCustomComm::ShowError(const std::exception& e) const {
   std::fprintf(stderr, "%s\n", e.what());
 }
 
-void TSerCustomComm::RunEventDispatch(std::uint32_t mask) {
+void TSerCustomComm::RunGuarded(const std::function<void()>& report) {
+  // A report runs on behalf of a background thread: whatever its handlers throw is shown
+  // here, so that the thread goes on watching the line.
   try {
-    if (display_) display_(*this, mask);
-    if (mask & SerEv::RxChar) {
-      HandleRxChar();
-      mask &= ~SerEv::RxChar;
-    }
-    if (mask != 0) HandleCommEvents(mask);
+    report();
   } catch (const std::exception& e) {
     ShowError(e);
   } catch (...) {
@@ -622,14 +425,16 @@ void TSerCustomComm::RunEventDispatch(std::uint32_t mask) {
   }
 }
 
+void TSerCustomComm::RunEventDispatch(std::uint32_t mask) {
+  RunGuarded([this, mask] {
+    if (display_) display_(*this, mask);
+    if (mask & SerEv::RxChar) HandleRxChar();
+    if (const std::uint32_t rest = mask & ~SerEv::RxChar; rest != 0) HandleCommEvents(rest);
+  });
+}
+
 void TSerCustomComm::RunWriteReport(std::uint32_t mask) {
-  try {
-    HandleCommEvents(mask);
-  } catch (const std::exception& e) {
-    ShowError(e);
-  } catch (...) {
-    ShowError(std::runtime_error("Unknown error in a serial port event handler"));
-  }
+  RunGuarded([this, mask] { HandleCommEvents(mask); });
 }
 
 void TSerCustomComm::HandleRxChar() {

@@ -30,18 +30,18 @@ namespace serial {
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
+using TClock = std::chrono::steady_clock;
 
-int RemainingMs(Clock::time_point deadline) {
+int RemainingMs(TClock::time_point deadline) {
   // Rounded up, so that a wait never ends before its deadline.
-  const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
+  const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - TClock::now()).count();
   return left < 0 ? 0 : static_cast<int>(left > 0x7FFFFFFF ? 0x7FFFFFFF : left);
 }
 
 // Waits for `fds` with a time-out in milliseconds (< 0: none); EINTR restarts the wait with
 // what is left. Returns ppoll's result.
 int PollFor(pollfd* fds, nfds_t count, int timeoutMs) {
-  const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs < 0 ? 0 : timeoutMs);
+  const auto deadline = TClock::now() + std::chrono::milliseconds(timeoutMs < 0 ? 0 : timeoutMs);
   for (;;) {
     timespec ts{};
     timespec* tsp = nullptr;
@@ -95,19 +95,19 @@ class TPosixDevice final : public TSerDevice {
   }
 
   int ApplyDcb(const TSerDcb& dcb) override {
-    Op op(*this);
+    TOp op(*this);
     if (!op) return kSerCancelled;
     return SetLine(dcb);
   }
 
   // The Linux tty layer has queues of its own, fixed size.
   int SetupQueues(std::uint32_t, std::uint32_t) override {
-    Op op(*this);
+    TOp op(*this);
     return op ? 0 : kSerCancelled;
   }
 
   int SetTimeouts(std::uint32_t readIntervalMs) override {
-    Op op(*this);
+    TOp op(*this);
     if (!op) return kSerCancelled;
     interval_ = readIntervalMs;
     return 0;
@@ -116,7 +116,7 @@ class TPosixDevice final : public TSerDevice {
   // Only received data and line trouble (errors, hang-up) are reported here; modem-line
   // changes are not watched.
   int SetEventMask(std::uint32_t mask) override {
-    Op op(*this);
+    TOp op(*this);
     if (!op) return kSerCancelled;
     mask_ = mask;
     return 0;
@@ -124,7 +124,7 @@ class TPosixDevice final : public TSerDevice {
 
   int WaitEvent(std::uint32_t& occurred) override {
     occurred = 0;
-    Op op(*this);
+    TOp op(*this);
     if (!op) return kSerCancelled;
     if (hungUp_) return WaitWhileHungUp();
     epoll_event events[4];
@@ -166,7 +166,7 @@ class TPosixDevice final : public TSerDevice {
 
   int ReadStatus(TSerStatus& status) override {
     status = {};
-    Op op(*this);
+    TOp op(*this);
     if (!op) return kSerCancelled;
     int waiting = 0;
     if (ioctl(fd_, FIONREAD, &waiting) != 0) return errno;
@@ -177,10 +177,10 @@ class TPosixDevice final : public TSerDevice {
 
   int Read(void* p, std::int32_t n, std::uint32_t timeoutMs, std::int32_t& got) override {
     got = 0;
-    Op op(*this);
+    TOp op(*this);
     if (!op) return kSerCancelled;
     auto* bytes = static_cast<std::uint8_t*>(p);
-    const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    const auto deadline = TClock::now() + std::chrono::milliseconds(timeoutMs);
     while (got < n) {
       const ssize_t r = ::read(fd_, bytes + got, static_cast<std::size_t>(n - got));
       if (r > 0) {
@@ -206,10 +206,10 @@ class TPosixDevice final : public TSerDevice {
 
   int Write(const void* p, std::int32_t n, std::int32_t timeoutMs, std::int32_t& put) override {
     put = 0;
-    Op op(*this);
+    TOp op(*this);
     if (!op) return kSerCancelled;
     if (n <= 0) return 0;
-    const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs < 0 ? 0 : timeoutMs);
+    const auto deadline = TClock::now() + std::chrono::milliseconds(timeoutMs < 0 ? 0 : timeoutMs);
     for (;;) {
       const ssize_t r = ::write(fd_, p, static_cast<std::size_t>(n));
       if (r >= 0) {
@@ -234,14 +234,14 @@ class TPosixDevice final : public TSerDevice {
  private:
   // Counts the device calls in progress, so that Close releases the descriptor only after
   // they have left.
-  class Op {
+  class TOp {
    public:
-    explicit Op(TPosixDevice& d) : d_(d) {
+    explicit TOp(TPosixDevice& d) : d_(d) {
       std::lock_guard lock(d_.mutex_);
       ok_ = !d_.closed_ && d_.fd_ >= 0;
       if (ok_) ++d_.active_;
     }
-    ~Op() {
+    ~TOp() {
       if (!ok_) return;
       std::lock_guard lock(d_.mutex_);
       if (--d_.active_ == 0) d_.idle_.notify_all();

@@ -71,7 +71,7 @@ void TSerPumpSynchronizer::Shutdown() {
   done_.notify_all();
 }
 
-bool TSerPumpSynchronizer::IsShutdown() const {
+bool TSerPumpSynchronizer::IsShutDown() const {
   std::lock_guard lock(mutex_);
   return shutdown_;
 }

@@ -35,7 +35,7 @@ class TSerPumpSynchronizer : public ISerSynchronizer {
 
   // Releases every blocked caller without running its call; later callers return at once.
   void Shutdown();
-  bool IsShutdown() const;
+  bool IsShutDown() const;
 
  private:
   struct TItem {

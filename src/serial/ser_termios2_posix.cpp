@@ -5,12 +5,12 @@
 #if defined(__linux__)
 #include <asm/termbits.h>
 #include <sys/ioctl.h>
-using Termios = struct termios2;
+using TTermios = struct termios2;
 #define LOADER_GET_LINE(fd, t) ioctl(fd, TCGETS2, t)
 #define LOADER_SET_LINE(fd, t) ioctl(fd, TCSETS2, t)
 #else
 #include <termios.h>
-using Termios = struct termios;
+using TTermios = struct termios;
 #define LOADER_GET_LINE(fd, t) tcgetattr(fd, t)
 #define LOADER_SET_LINE(fd, t) tcsetattr(fd, TCSANOW, t)
 #endif
@@ -19,7 +19,7 @@ namespace serial::posix {
 
 namespace {
 
-int SetRate(Termios& tio, std::uint32_t rate) {
+int SetRate(TTermios& tio, std::uint32_t rate) {
 #if defined(__linux__)
   // BOTHER takes the rate as a number, so 10400 works like any other.
   tio.c_cflag &= ~static_cast<tcflag_t>(CBAUD | (CBAUD << IBSHIFT));
@@ -32,7 +32,7 @@ int SetRate(Termios& tio, std::uint32_t rate) {
 #endif
 }
 
-std::uint32_t RateOf(const Termios& tio) {
+std::uint32_t RateOf(const TTermios& tio) {
 #if defined(__linux__)
   return tio.c_ospeed;
 #else
@@ -44,7 +44,7 @@ std::uint32_t RateOf(const Termios& tio) {
 
 int SetLine(int fd, const TSerDcb& dcb) {
   using namespace SerDcbFlag;
-  Termios tio{};
+  TTermios tio{};
   if (LOADER_GET_LINE(fd, &tio) != 0) return errno;
   // Raw bytes both ways.
   tio.c_iflag &= ~static_cast<tcflag_t>(IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR | ICRNL |
@@ -111,7 +111,7 @@ int SetLine(int fd, const TSerDcb& dcb) {
   if (int err = SetRate(tio, dcb.BaudRate); err != 0) return err;
   if (LOADER_SET_LINE(fd, &tio) != 0) return errno;
 
-  Termios back{};
+  TTermios back{};
   if (LOADER_GET_LINE(fd, &back) != 0) return errno;
   // Drivers pick the nearest rate their clock allows; far off means not supported.
   const double wanted = dcb.BaudRate;

@@ -5,8 +5,8 @@
 #include <stdexcept>
 #include <system_error>
 
-#include "app/comports.h"
 #include "app/error_text.h"
+#include "serial/port_info.h"
 #include "window/status_text.h"
 
 namespace window {
@@ -83,12 +83,12 @@ std::vector<TPortInfo> TMainWindow::ListPorts() const {
   if (options_.enumeratePorts) {
     ports = options_.enumeratePorts();
   } else {
-    for (app::TComPortInfo& port : app::EnumerateComPortInfo())
+    for (serial::TComPortInfo& port : serial::EnumerateComPortInfo())
       ports.push_back({std::move(port.name), std::move(port.description)});
   }
   // Case-insensitive order, so COM10 comes before COM2; equal names keep their order.
   std::stable_sort(ports.begin(), ports.end(), [](const TPortInfo& a, const TPortInfo& b) {
-    return app::PortNameLess(a.name, b.name);
+    return serial::PortNameLess(a.name, b.name);
   });
   return ports;
 }

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <functional>
 #include <memory>
 #include <string>
 #include <thread>
@@ -694,6 +695,35 @@ TEST(SerCommEvents, HandlerExceptionsAreShownAndTheThreadsGoOn) {
   r.dev->Event(SerEv::RxChar, "c");
   ASSERT_TRUE(r.PumpUntil([&] { return r.shown.size() == 5; }));
   EXPECT_EQ(r.shown.back(), "Error retrieving statistics (5), " + SerSystemErrorText(5));
+}
+
+// Handlers may throw anything; what is no std::exception is shown all the same, whichever
+// thread's report ran them.
+TEST(SerCommEvents, NonStandardThrowsAreShownAsUnknownErrors) {
+  const struct {
+    const char* report;
+    std::function<void(Rig&)> provoke;
+  } cases[] = {
+      {"event thread",
+       [](Rig& r) {
+         r.comm->SetOnRxChar([](TSerCustomComm&, std::int32_t) { throw 1; });
+         r.comm->Open();
+         r.dev->Event(SerEv::RxChar, "a");
+       }},
+      {"write thread",
+       [](Rig& r) {
+         r.comm->SetOnTxEmpty([](TSerCustomComm&) { throw 1; });
+         r.comm->Open();
+         r.comm->WriteData("x", 1);
+       }},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.report);
+    Rig r;
+    c.provoke(r);
+    ASSERT_TRUE(r.PumpUntil([&] { return !r.shown.empty(); }));
+    EXPECT_EQ(r.shown, std::vector<std::string>{"Unknown error in a serial port event handler"});
+  }
 }
 
 TEST(SerCommEvents, WriteFailureIsReportedOnceAndRetried) {

@@ -63,7 +63,7 @@ TEST(SerPump, ShutdownReleasesBlockedAndLaterCallers) {
   t.join();
   sync.Synchronize([&] { ++ran; });
   EXPECT_EQ(ran, 0);
-  EXPECT_TRUE(sync.IsShutdown());
+  EXPECT_TRUE(sync.IsShutDown());
   EXPECT_FALSE(sync.Pump(5ms));
 }
 

@@ -7,9 +7,9 @@
 #include <memory>
 #include <string>
 
-#include "app/comports.h"
+#include "serial/port_info.h"
 
-namespace app {
+namespace serial {
 
 namespace {
 
@@ -105,4 +105,4 @@ std::vector<TComPortInfo> EnumerateComPortInfo() {
   return ports;
 }
 
-}  // namespace app
+}  // namespace serial

@@ -1,5 +1,6 @@
-// Port discovery on Windows. Under Wine the prefix maps COM1 by default; the script maps
-// more ports and names them in LOADER_WINE_COM_PORTS (comma-separated) for this test.
+// Port discovery on Windows. Under Wine the prefix maps COM1 by default and registers it in
+// the SERIALCOMM map, as a serial driver does; the script maps more ports and names them in
+// LOADER_WINE_COM_PORTS (comma-separated) for this test.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -8,9 +9,9 @@
 #include <string>
 #include <vector>
 
-#include "app/comports.h"
+#include "serial/port_info.h"
 
-namespace app {
+namespace serial {
 namespace {
 
 TEST(ComPortsWin32, ListsOnlyNamesLongerThanComThatStartWithIt) {
@@ -36,5 +37,15 @@ TEST(ComPortsWin32, ListsTheMappedPorts) {
   }
 }
 
+TEST(ComPortInfoWin32, SamePortsEachByDevicePathAndDriverDevice) {
+  const std::vector<TComPortInfo> ports = EnumerateComPortInfo();
+  EXPECT_EQ(PortNamesOf(ports), EnumerateComPorts());
+  for (const TComPortInfo& p : ports) {
+    const std::string path = "\\\\.\\" + p.name;
+    EXPECT_TRUE(p.description == path || p.description.starts_with(path + " — \\Device\\"))
+        << p.description;
+  }
+}
+
 }  // namespace
-}  // namespace app
+}  // namespace serial

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-namespace app {
+namespace serial {
 
 // The serial ports present, in the order found (the caller sorts). Never fails: whatever
 // the system does not answer simply leaves names out.
@@ -72,4 +72,4 @@ std::vector<TComPortInfo> EnumerateComPortInfoIn(const std::string& sysClassTty,
 // and asks the driver for the port's UART type; an unknown type means no port.
 bool ProbeUart(const std::string& devicePath);
 
-}  // namespace app
+}  // namespace serial

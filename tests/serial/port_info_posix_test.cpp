@@ -15,11 +15,11 @@
 #include <string>
 #include <vector>
 
-#include "app/comports.h"
+#include "serial/port_info.h"
 #include "serial/port_names.h"
 #include "test_support.h"
 
-namespace app {
+namespace serial {
 namespace {
 
 namespace fs = std::filesystem;
@@ -47,7 +47,7 @@ class FakeSystem : public ::testing::Test {
     Link(rel, target);
     const fs::path dir = Path(rel).parent_path();
     fs::permissions(dir, fs::perms::owner_all, fs::perm_options::replace);
-    const std::string lock = serial::PublishedLockPath(dir.string(), Path(rel).filename().string());
+    const std::string lock = PublishedLockPath(dir.string(), Path(rel).filename().string());
     const int fd = open(lock.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
     ASSERT_GE(fd, 0) << lock;
     locks_.push_back(fd);
@@ -314,7 +314,7 @@ TEST_P(PublishedFolderTest, IsTrustedOnlyWhenPrivate) {
       c.trusted ? std::vector<std::string>{"bootsim0"} : std::vector<std::string>{};
   EXPECT_EQ(Scan(nullptr), expected);
   TPortsDirEnv env(Path("run/loader-ports"));
-  EXPECT_EQ(serial::ResolveDevicePath("bootsim0"),
+  EXPECT_EQ(ResolveDevicePath("bootsim0"),
             c.trusted ? Path("run/loader-ports/bootsim0").string() : "/dev/bootsim0");
 }
 
@@ -340,10 +340,10 @@ TEST_F(FakeSystem, PublishedNameCountsOnlyWhileItsSimulatorRuns) {
   fs::remove(Path("run/loader-ports/bootsim2.lock"));  // published without a lock file
   EXPECT_EQ(Scan(nullptr), std::vector<std::string>{"bootsim0"});
   TPortsDirEnv env(Path("run/loader-ports"));
-  EXPECT_EQ(serial::ResolveDevicePath("bootsim0"), Path("run/loader-ports/bootsim0").string());
-  EXPECT_EQ(serial::ResolveDevicePath("bootsim1"), "/dev/bootsim1");
-  EXPECT_EQ(serial::ResolveDevicePath("bootsim2"), "/dev/bootsim2");
+  EXPECT_EQ(ResolveDevicePath("bootsim0"), Path("run/loader-ports/bootsim0").string());
+  EXPECT_EQ(ResolveDevicePath("bootsim1"), "/dev/bootsim1");
+  EXPECT_EQ(ResolveDevicePath("bootsim2"), "/dev/bootsim2");
 }
 
 }  // namespace
-}  // namespace app
+}  // namespace serial

@@ -5,9 +5,9 @@
 #include <string>
 #include <vector>
 
-#include "app/comports.h"
+#include "serial/port_info.h"
 
-namespace app {
+namespace serial {
 namespace {
 
 struct SortCase {
@@ -45,4 +45,4 @@ INSTANTIATE_TEST_SUITE_P(
     [](const ::testing::TestParamInfo<SortCase>& info) { return info.param.label; });
 
 }  // namespace
-}  // namespace app
+}  // namespace serial

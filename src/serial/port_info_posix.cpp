@@ -12,10 +12,10 @@
 #include <string>
 #include <system_error>
 
-#include "app/comports.h"
+#include "serial/port_info.h"
 #include "serial/port_names.h"
 
-namespace app {
+namespace serial {
 
 namespace fs = std::filesystem;
 
@@ -105,7 +105,7 @@ void AddSysfsPorts(const fs::path& sysClassTty, const fs::path& devDir, const TU
 void AddPublishedPorts(const std::string& publishedDir, const fs::path& devDir,
                        std::vector<TComPortInfo>& ports) {
   // Names in a folder that someone else could write lead wherever they want.
-  if (!serial::IsPrivateFolder(publishedDir)) return;
+  if (!IsPrivateFolder(publishedDir)) return;
   std::error_code ec;
   fs::directory_iterator it(publishedDir, ec);
   for (; !ec && it != fs::directory_iterator(); it.increment(ec)) {
@@ -115,7 +115,7 @@ void AddPublishedPorts(const std::string& publishedDir, const fs::path& devDir,
     if (!fs::is_symlink(it->symlink_status(e)) || e) continue;
     // A simulator killed without withdrawing leaves its link, which may by now lead to
     // another program's terminal.
-    if (!serial::IsPublishedPortLive(publishedDir, name)) continue;
+    if (!IsPublishedPortLive(publishedDir, name)) continue;
     if (!fs::exists(it->path(), e)) continue;
     // A device node of the same name wins when the port is opened; do not list it twice.
     if (fs::exists(fs::symlink_status(devDir / name, e))) continue;
@@ -161,7 +161,7 @@ bool ProbeUart(const std::string& devicePath) {
 std::vector<TComPortInfo> EnumerateComPortInfo() {
   std::string published;
   try {
-    published = serial::PublishedPortsDir();
+    published = PublishedPortsDir();
   } catch (const std::exception&) {
   }
   return EnumerateComPortInfoIn("/sys/class/tty", "/dev", published, ProbeUart);
@@ -171,4 +171,4 @@ std::vector<std::string> EnumerateComPorts() {
   return PortNamesOf(EnumerateComPortInfo());
 }
 
-}  // namespace app
+}  // namespace serial
