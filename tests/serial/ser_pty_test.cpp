@@ -3,7 +3,6 @@
 #include <fcntl.h>
 #include <grp.h>
 #include <gtest/gtest.h>
-#include <poll.h>
 #include <stdlib.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -21,6 +20,7 @@
 #include "serial/port_names.h"
 #include "serial/ser_comm.h"
 #include "serial/ser_pump.h"
+#include "test_pty.h"
 #include "test_support.h"
 
 namespace serial {
@@ -29,45 +29,10 @@ namespace {
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 
-// A pseudo-terminal pair; the slave path is what the component opens.
-struct Pty {
-  int master = -1;
-  std::string slave;
-  Pty() {
-    master = posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK);
-    if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0) return;
-    slave = ptsname(master);
-    // Raw master side, so bytes pass unchanged.
-    termios tio{};
-    tcgetattr(master, &tio);
-    cfmakeraw(&tio);
-    tcsetattr(master, TCSANOW, &tio);
-  }
-  ~Pty() { CloseMaster(); }
-  void CloseMaster() {
-    if (master >= 0) ::close(master);
-    master = -1;
-  }
-  void Send(const std::string& s) const {
-    ASSERT_EQ(::write(master, s.data(), s.size()), static_cast<ssize_t>(s.size()));
-  }
-  // Reads what the component sent until `n` bytes have come or two seconds passed.
-  std::string Receive(std::size_t n) const {
-    std::string out;
-    const auto deadline = Clock::now() + 2s;
-    while (out.size() < n && Clock::now() < deadline) {
-      pollfd p{master, POLLIN, 0};
-      if (poll(&p, 1, 20) <= 0) continue;
-      char buf[256];
-      const ssize_t r = ::read(master, buf, sizeof buf);
-      if (r > 0) out.append(buf, static_cast<std::size_t>(r));
-    }
-    return out;
-  }
-};
+using testsupport::TTestPty;
 
 struct Rig {
-  Pty pty;
+  TTestPty pty;
   TSerPumpSynchronizer sync;
   TSerComm comm;
   std::vector<std::string> shown;
@@ -75,7 +40,7 @@ struct Rig {
     comm.SetSynchronizer(&sync);
     comm.SetErrorDisplay([this](const std::exception& e) { shown.push_back(e.what()); });
     ApplyLoaderSettings(comm);
-    comm.SetDeviceName(pty.slave);
+    comm.SetDeviceName(pty.SlavePath());
     comm.Buffers().SetReadTimeout(200);
     comm.Buffers().SetWriteTimeout(200);
   }
@@ -98,7 +63,7 @@ double ProcessCpuSeconds() {
 
 TEST(SerPty, BytesBothWaysAndCounts) {
   Rig r;
-  ASSERT_FALSE(r.pty.slave.empty());
+  ASSERT_FALSE(r.pty.SlavePath().empty());
   std::string got;
   std::vector<std::int32_t> counts;
   r.comm.SetOnRxChar([&](TSerCustomComm& s, std::int32_t n) {
@@ -293,14 +258,14 @@ TEST(SerPty, SecondOpenerIsTurnedAway) {
   Rig r;
   r.comm.Open();
   TSerComm second;
-  second.SetDeviceName(r.pty.slave);
+  second.SetDeviceName(r.pty.SlavePath());
   try {
     second.Open();
     FAIL() << "second open succeeded";
   } catch (const ESerCommError& e) {
-    EXPECT_EQ(
-        std::string(e.what()).rfind("Can't open specified device " + r.pty.slave + " (Error ", 0),
-        0u)
+    EXPECT_EQ(std::string(e.what()).rfind(
+                  "Can't open specified device " + r.pty.SlavePath() + " (Error ", 0),
+              0u)
         << e.what();
   }
   EXPECT_FALSE(second.IsOpen());
@@ -311,15 +276,15 @@ TEST(SerPty, SecondOpenerIsTurnedAway) {
 }
 
 TEST(SerPty, LineSettingsReachTheTerminal) {
-  Pty pty;
+  TTestPty pty;
   // A descriptor of our own, opened before the component takes the port, to look at it.
-  const int look = ::open(pty.slave.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+  const int look = ::open(pty.SlavePath().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
   ASSERT_GE(look, 0);
   TSerPumpSynchronizer sync;
   TSerComm comm;
   comm.SetSynchronizer(&sync);
   ApplyLoaderSettings(comm);
-  comm.SetDeviceName(pty.slave);
+  comm.SetDeviceName(pty.SlavePath());
   comm.Open();  // 10400 bit/s is set and read back, or Open raises
   termios tio{};
   ASSERT_EQ(tcgetattr(look, &tio), 0);
@@ -432,8 +397,8 @@ TEST(SerAccessHint, NamesTheGroupThatWouldGiveAccess) {
   }
   EXPECT_EQ(SerAccessHint(EACCES, dir.File("nonexistent")), "");
   // A pseudo-terminal's group (tty) may at most write to it: joining it would not help.
-  Pty pty;
-  EXPECT_EQ(SerAccessHint(EACCES, pty.slave), "");
+  TTestPty pty;
+  EXPECT_EQ(SerAccessHint(EACCES, pty.SlavePath()), "");
 }
 
 TEST(SerAccessHint, RefusedOpenSaysHowToGetAccess) {
@@ -515,8 +480,8 @@ TEST_F(PortNames, Resolution) {
 
 TEST_F(PortNames, PublishedPortOpensByName) {
   setenv("LOADER_PORTS_DIR", dir_.c_str(), 1);
-  Pty pty;
-  std::filesystem::create_symlink(pty.slave, dir_ + "/bootsim0");
+  TTestPty pty;
+  std::filesystem::create_symlink(pty.SlavePath(), dir_ + "/bootsim0");
   HoldLock("bootsim0");
   TSerPumpSynchronizer sync;
   TSerComm comm;

@@ -1,41 +1,21 @@
 // Choosing a port from the port menu, with a pseudo-terminal standing in for a real port.
-#include <fcntl.h>
-#include <stdlib.h>
-#include <unistd.h>
-
 #include <filesystem>
-#include <stdexcept>
 
 #include "recording_face.h"
+#include "test_pty.h"
 
 namespace {
 
 using windowtest::WindowLogicTest;
 using Log = std::vector<std::string>;
 
-// A pseudo-terminal whose slave end stands in for a serial port.
-class TPty {
- public:
-  TPty() : master_(posix_openpt(O_RDWR | O_NOCTTY)) {
-    const bool ok = master_ >= 0 && grantpt(master_) == 0 && unlockpt(master_) == 0;
-    if (!ok || ptsname(master_) == nullptr) throw std::runtime_error("no pseudo-terminal");
-    slavePath_ = ptsname(master_);
-  }
-  ~TPty() { close(master_); }
-  TPty(const TPty&) = delete;
-  TPty& operator=(const TPty&) = delete;
-  const std::string& SlavePath() const { return slavePath_; }
-
- private:
-  int master_;
-  std::string slavePath_;
-};
+using testsupport::TTestPty;
 
 constexpr const char* kBroken = "/nonexistent-dir/ttyNope";
 
 class PortChoiceTest : public WindowLogicTest {
  protected:
-  TPty pty;
+  TTestPty pty;
   int opened = 0;
   int closed = 0;
 
