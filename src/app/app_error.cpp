@@ -9,7 +9,7 @@ namespace app {
 void ShowException(const std::exception& error) {
   if (dynamic_cast<const EAbort*>(&error) != nullptr) return;
   QMessageBox box(QMessageBox::Critical, QString::fromUtf8(kAppTitle),
-                  QString::fromUtf8(ErrorBoxText(error.what())), QMessageBox::Ok,
+                  QString::fromUtf8(session::ErrorBoxText(error.what())), QMessageBox::Ok,
                   QApplication::activeWindow());
   box.exec();
 }

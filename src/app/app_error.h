@@ -6,7 +6,7 @@
 #include <functional>
 #include <string>
 
-#include "app/error_text.h"
+#include "session/error_text.h"
 #include "window/main_window.h"
 
 class QApplication;

@@ -96,7 +96,7 @@ class TForm1 : public QMainWindow, private window::IWindowFace {
   window::TMainWindow& Logic() { return logic_; }
   const std::string& HexFileName() const { return logic_.HexFileName(); }
   const std::string& PendingMessage() const { return logic_.PendingMessage(); }
-  engine::TransferEngine& Engine() { return logic_.Engine(); }
+  engine::TTransferEngine& Engine() { return logic_.Engine(); }
   TQtSynchronizer& Synchronizer() { return synchronizer_; }
 
   // Handlers.

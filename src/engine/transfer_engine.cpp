@@ -24,12 +24,12 @@ constexpr int kCommandLength = 3;
 
 }  // namespace
 
-TransferEngine::TransferEngine(ITransport& transport, IControls& controls)
+TTransferEngine::TTransferEngine(ITransport& transport, IControls& controls)
     : transport_(transport), controls_(controls) {}
 
-TransferEngine::~TransferEngine() = default;
+TTransferEngine::~TTransferEngine() = default;
 
-void TransferEngine::Start(const std::string& hexFileName) {
+void TTransferEngine::Start(const std::string& hexFileName) {
   if (!transport_.PortChosen()) return;
   outcome_ = TOutcome::None;
 
@@ -65,23 +65,23 @@ void TransferEngine::Start(const std::string& hexFileName) {
   controls_.SetPromptVisible(true);
 }
 
-void TransferEngine::RxChar(int count) {
+void TTransferEngine::RxChar(int count) {
   if (count <= 0) return;
   std::array<std::uint8_t, kTxBufferSize> rxBuffer{};
   const int got = transport_.ReadData(rxBuffer.data(), std::min(count, kTxBufferSize));
   for (int i = 0; i < std::min(got, kTxBufferSize); ++i) ByteStep(rxBuffer[i]);
 }
 
-void TransferEngine::ReleaseImage() {
+void TTransferEngine::ReleaseImage() {
   CloseImage();
   transferState_ = tsIdle;
 }
 
-void TransferEngine::Reset() {
+void TTransferEngine::Reset() {
   transferState_ = tsIdle;
 }
 
-void TransferEngine::ByteStep(std::uint8_t b) {
+void TTransferEngine::ByteStep(std::uint8_t b) {
   // Saturates instead of overflowing on a line that chatters for weeks while idle.
   if (rxCount_ < std::numeric_limits<std::int32_t>::max()) ++rxCount_;
   if (rxCount_ <= txLength_) return;  // our own packet coming back
@@ -114,7 +114,7 @@ void TransferEngine::ByteStep(std::uint8_t b) {
   Send();
 }
 
-void TransferEngine::NextStep() {
+void TTransferEngine::NextStep() {
   if (endReached_) {
     Finish();
   } else if (blockCount_ % kBlocksPerPage == 0) {
@@ -126,11 +126,11 @@ void TransferEngine::NextStep() {
   }
 }
 
-void TransferEngine::ClearTxBuffer() {
+void TTransferEngine::ClearTxBuffer() {
   txBuffer_.fill(0);
 }
 
-void TransferEngine::BuildHandshake() {
+void TTransferEngine::BuildHandshake() {
   ClearTxBuffer();
   txBuffer_[0] = 0x55;
   txBuffer_[1] = 0x33;
@@ -139,7 +139,7 @@ void TransferEngine::BuildHandshake() {
   expectedReply_ = kAck;
 }
 
-void TransferEngine::BuildPageCommand() {
+void TTransferEngine::BuildPageCommand() {
   ClearTxBuffer();
   txBuffer_[0] = kPageCommand;
   txBuffer_[1] = static_cast<std::uint8_t>(blockAddress_ >> 8);
@@ -148,7 +148,7 @@ void TransferEngine::BuildPageCommand() {
   expectedReply_ = kAck;
 }
 
-void TransferEngine::BuildDataBlock() {
+void TTransferEngine::BuildDataBlock() {
   ClearTxBuffer();
   std::uint8_t* const data = txBuffer_.data() + kCommandLength;
   // A short read at the end of the image makes this the last block; the zeroed rest
@@ -174,7 +174,7 @@ void TransferEngine::BuildDataBlock() {
   expectedReply_ = blockSum_;
 }
 
-void TransferEngine::Finish() {
+void TTransferEngine::Finish() {
   outcome_ = TOutcome::Finished;
   controls_.SetProgressVisible(false);
   controls_.SetControlsEnabled(true);
@@ -186,18 +186,18 @@ void TransferEngine::Finish() {
   CloseImage();
 }
 
-void TransferEngine::ErrorStop(std::uint8_t received) {
+void TTransferEngine::ErrorStop(std::uint8_t received) {
   NoteStop(true, received);
   StopTransfer(kReplyErrorText, TOutcome::ErrorStop);
 }
 
-void TransferEngine::NoReply() {
+void TTransferEngine::NoReply() {
   if (!Transferring()) return;
   NoteStop(false, 0);
   StopTransfer(kNoReplyText, TOutcome::NoReply);
 }
 
-void TransferEngine::NoteStop(bool received, std::uint8_t byte) {
+void TTransferEngine::NoteStop(bool received, std::uint8_t byte) {
   lastStop_ = TStopDetail{};
   lastStop_.state = transferState_;
   lastStop_.expected = expectedReply_;
@@ -212,7 +212,7 @@ void TransferEngine::NoteStop(bool received, std::uint8_t byte) {
   }
 }
 
-void TransferEngine::Abandon() {
+void TTransferEngine::Abandon() {
   if (transferState_ == tsIdle) {
     CloseImage();
     return;
@@ -220,7 +220,7 @@ void TransferEngine::Abandon() {
   StopTransfer(nullptr, TOutcome::Abandoned);
 }
 
-void TransferEngine::StopTransfer(const char* message, TOutcome outcome) {
+void TTransferEngine::StopTransfer(const char* message, TOutcome outcome) {
   controls_.SetPartsComplete(0);
   blockAddress_ = 0;
   blockCount_ = 0;
@@ -234,12 +234,12 @@ void TransferEngine::StopTransfer(const char* message, TOutcome outcome) {
   CloseImage();
 }
 
-void TransferEngine::Send() {
+void TTransferEngine::Send() {
   rxCount_ = 0;
   transport_.WriteData(txBuffer_.data(), txLength_);
 }
 
-void TransferEngine::OpenImage(const std::string& imageName, const std::string& hexFileName) {
+void TTransferEngine::OpenImage(const std::string& imageName, const std::string& hexFileName) {
   auto image = std::make_unique<TImageFile>();
   // The converter names no image when the HEX file does not exist: say which file is
   // missing rather than naming the current directory.
@@ -253,7 +253,7 @@ void TransferEngine::OpenImage(const std::string& imageName, const std::string& 
   imagePath_ = path;
 }
 
-void TransferEngine::AbandonOnReadError(unsigned long error) {
+void TTransferEngine::AbandonOnReadError(unsigned long error) {
   const std::string text = "Cannot read file \"" + imagePath_ + "\". " +
                            platform::SystemErrorText(static_cast<platform::TErrorCode>(error));
   // Nothing is sent: the device keeps waiting for a block and the controls return to
@@ -262,7 +262,7 @@ void TransferEngine::AbandonOnReadError(unsigned long error) {
   throw EImageReadError(text);
 }
 
-void TransferEngine::CloseImage() {
+void TTransferEngine::CloseImage() {
   imageStream_.reset();
 }
 

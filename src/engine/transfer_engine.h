@@ -76,7 +76,7 @@ class EImageReadError : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
-class TransferEngine {
+class TTransferEngine {
  public:
   static constexpr int kTxBufferSize = 1024;
   static constexpr int kBlockSize = 128;
@@ -91,10 +91,10 @@ class TransferEngine {
     return (BlocksFor(imageSize) + kBlocksPerPage - 1) / kBlocksPerPage;
   }
 
-  TransferEngine(ITransport& transport, IControls& controls);
-  ~TransferEngine();
-  TransferEngine(const TransferEngine&) = delete;
-  TransferEngine& operator=(const TransferEngine&) = delete;
+  TTransferEngine(ITransport& transport, IControls& controls);
+  ~TTransferEngine();
+  TTransferEngine(const TTransferEngine&) = delete;
+  TTransferEngine& operator=(const TTransferEngine&) = delete;
 
   // The start action: converts hexFileName, opens the image, sets up the progress
   // bar, waits for the device. Does nothing when no port is chosen. Conversion,

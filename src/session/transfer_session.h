@@ -58,10 +58,10 @@ class TTransferSession : private engine::ITransport {
   TTransferSession(const TTransferSession&) = delete;
   TTransferSession& operator=(const TTransferSession&) = delete;
 
-  engine::TransferEngine& Engine() { return engine_; }
-  const engine::TransferEngine& Engine() const { return engine_; }
+  engine::TTransferEngine& Engine() { return engine_; }
+  const engine::TTransferEngine& Engine() const { return engine_; }
 
-  // The start action (see TransferEngine::Start); errors propagate.
+  // The start action (see TTransferEngine::Start); errors propagate.
   void Start(const std::string& hexFileName);
   // Window destruction: the image is released and the clock stopped.
   void Release();
@@ -90,7 +90,7 @@ class TTransferSession : private engine::ITransport {
   serial::TSerComm& comm_;
   ITimer& timer_;
   TErrorDisplay display_;
-  engine::TransferEngine engine_;
+  engine::TTransferEngine engine_;
   std::int64_t writes_ = 0;
   std::int64_t readSinceWrite_ = 0;
   std::int64_t lastWriteLength_ = 0;  // the first this many bytes read after it are echo

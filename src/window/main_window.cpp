@@ -5,8 +5,8 @@
 #include <stdexcept>
 #include <system_error>
 
-#include "app/error_text.h"
 #include "serial/port_info.h"
+#include "session/error_text.h"
 #include "window/status_text.h"
 
 namespace window {
@@ -183,7 +183,7 @@ void TMainWindow::ShowException(const std::exception& error) {
   if (dynamic_cast<const session::EPortLost*>(&error) != nullptr ||
       dynamic_cast<const engine::EImageReadError*>(&error) != nullptr)
     face_.SetStatusText(FirstLine(error.what()), error.what());
-  face_.ShowBox(app::ErrorBoxText(error.what()), TBoxIcon::Error);
+  face_.ShowBox(session::ErrorBoxText(error.what()), TBoxIcon::Error);
 }
 
 void TMainWindow::RunHandler(const std::function<void()>& fn) {
@@ -228,7 +228,7 @@ void TMainWindow::SetProgressVisible(bool visible) {
   face_.SetProgressVisible(visible);
   if (visible) return;
   // The transfer has ended: what it came to stays in the status line until the next start.
-  const engine::TransferEngine& engine = Engine();
+  const engine::TTransferEngine& engine = Engine();
   switch (engine.Outcome()) {
     case engine::TOutcome::Finished: {
       const std::chrono::duration<double> took = std::chrono::steady_clock::now() - transferBegan_;

@@ -84,7 +84,7 @@ class TMainWindow : private engine::IControls {
   const std::vector<TPortInfo>& Ports() const { return ports_; }
   serial::TSerComm& SerComm1() { return serComm1_; }
   settings::TUiRegIniFile& UiRegIniFile1() { return uiRegIniFile1_; }
-  engine::TransferEngine& Engine() { return session_->Engine(); }
+  engine::TTransferEngine& Engine() { return session_->Engine(); }
 
   // PortStatusPane's width for a name that measures textWidth pixels in the pane's font:
   // the original 47 pixels as long as the name fits, wider when it does not.

@@ -147,7 +147,7 @@ class FakeLine : public engine::ITransport {
 
   // Moves the wire's bytes into the input queue, `chunk` at a time (0 = all at
   // once), notifying the engine after each move with everything waiting.
-  void Deliver(engine::TransferEngine& engine, std::size_t chunk = 0) {
+  void Deliver(engine::TTransferEngine& engine, std::size_t chunk = 0) {
     while (!pending.empty()) {
       const std::size_t n = chunk == 0 ? pending.size() : std::min(chunk, pending.size());
       waiting.insert(waiting.end(), pending.begin(),

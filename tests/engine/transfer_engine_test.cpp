@@ -15,7 +15,7 @@ namespace {
 
 namespace fs = std::filesystem;
 using engine::TOutcome;
-using engine::TransferEngine;
+using engine::TTransferEngine;
 using engine::TTransferState;
 using enginetest::Bytes;
 using enginetest::ExpectedPackets;
@@ -64,7 +64,7 @@ class EngineTest : public ::testing::Test {
   Log log;
   enginetest::FakeControls controls{log};
   enginetest::FakeLine line{log};
-  TransferEngine engine{line, controls};
+  TTransferEngine engine{line, controls};
 };
 
 TEST_F(EngineTest, Exchange600BytesByteForByte) {
@@ -147,8 +147,8 @@ TEST_P(TransferTest, SendsEveryBlockAndFinishes) {
     return static_cast<std::uint64_t>(std::count_if(
         line.packets.begin(), line.packets.end(), [kind](const Bytes& p) { return p[0] == kind; }));
   };
-  EXPECT_EQ(sent(0x22), TransferEngine::BlocksFor(size));
-  EXPECT_EQ(sent(0x11), TransferEngine::PageCommandsFor(size));
+  EXPECT_EQ(sent(0x22), TTransferEngine::BlocksFor(size));
+  EXPECT_EQ(sent(0x11), TTransferEngine::PageCommandsFor(size));
 
   // Progress: the total, 0, then one step per block; the last block one above the total.
   const std::size_t total = size / 128;

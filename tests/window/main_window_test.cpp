@@ -3,8 +3,8 @@
 #include <filesystem>
 #include <stdexcept>
 
-#include "app/error_text.h"
 #include "recording_face.h"
+#include "session/error_text.h"
 
 namespace {
 
@@ -160,7 +160,7 @@ TEST_F(WindowLogicTest, StartWithNoPortDoesNothing) {
 class ErrorBoxTextTest : public ::testing::TestWithParam<std::pair<const char*, const char*>> {};
 
 TEST_P(ErrorBoxTextTest, AppendsFullStopByLastByte) {
-  EXPECT_EQ(app::ErrorBoxText(GetParam().first), GetParam().second);
+  EXPECT_EQ(session::ErrorBoxText(GetParam().first), GetParam().second);
 }
 
 INSTANTIATE_TEST_SUITE_P(

@@ -4,9 +4,9 @@
 #include <filesystem>
 #include <system_error>
 
-#include "app/error_text.h"
 #include "cli_commands.h"
 #include "oh2b/oh2b.h"
+#include "session/error_text.h"
 
 namespace cli {
 
@@ -213,7 +213,7 @@ TCommand ParseCommandLine(const std::vector<std::string>& args) {
 }
 
 std::string ErrorText(const std::string& message) {
-  return app::ErrorBoxText(message);
+  return session::ErrorBoxText(message);
 }
 
 std::string ConversionErrorText(const std::string& file, const std::exception& error) {

@@ -103,7 +103,7 @@ std::string Hex(unsigned value, int digits) {
 }
 
 // What the engine is waiting for, in words.
-std::string AwaitedReply(const engine::TransferEngine& e) {
+std::string AwaitedReply(const engine::TTransferEngine& e) {
   switch (e.TransferState()) {
     case engine::tsAwaitDevice:
       return "the device's announcement 0x55 (is the device switched on?)";
@@ -114,7 +114,7 @@ std::string AwaitedReply(const engine::TransferEngine& e) {
     case engine::tsAwaitBlockSum: {
       const int block = e.BlockCount() - 1;
       const auto address =
-          static_cast<unsigned>(block * engine::TransferEngine::kBlockSize) & 0xFFFFu;
+          static_cast<unsigned>(block * engine::TTransferEngine::kBlockSize) & 0xFFFFu;
       return "the sum " + Hex(e.ExpectedReply(), 2) + " of block " + std::to_string(block) +
              " (address " + Hex(address, 4) + ")";
     }
@@ -156,17 +156,17 @@ int DryRun(const TCommand& command, std::ostream& out, std::ostream& err) {
     return kExitFailure;
   }
   image = std::filesystem::path(image).filename().string();
-  using engine::TransferEngine;
-  const std::uint64_t blocks = TransferEngine::BlocksFor(size);
+  using engine::TTransferEngine;
+  const std::uint64_t blocks = TTransferEngine::BlocksFor(size);
   out << "dry run: no port opened, nothing sent\n"
       << "port" << (command.ports.size() == 1 ? ": " : "s:") << "         " << Joined(command.ports)
       << '\n'
       << "image:         " << image << ", " << size << " byte" << (size == 1 ? "" : "s") << '\n'
-      << "data blocks:   " << blocks << " of " << TransferEngine::kBlockSize
+      << "data blocks:   " << blocks << " of " << TTransferEngine::kBlockSize
       << " bytes, the last one short or empty\n"
-      << "page commands: " << TransferEngine::PageCommandsFor(size) << '\n';
+      << "page commands: " << TTransferEngine::PageCommandsFor(size) << '\n';
   // The device's addresses are 16 bits wide.
-  if (blocks * TransferEngine::kBlockSize > 0x10000) {
+  if (blocks * TTransferEngine::kBlockSize > 0x10000) {
     out << "note: block addresses pass 0xFFFF and wrap to 0x0000\n";
   }
   return kExitOk;
@@ -267,14 +267,14 @@ class TPortFlash {
 
   bool Done() const { return done_; }
   void ReleasePrompt() { controls_.ReleasePrompt(); }
-  const engine::TransferEngine& Engine() const { return transfer_.Engine(); }
+  const engine::TTransferEngine& Engine() const { return transfer_.Engine(); }
   // One per device flashed (with --repeat, board after board).
   const std::vector<TFlashResult>& Results() const { return results_; }
 
   // Looks at what the last pump brought and ends the transfer when it is over.
   void Step(Clock::time_point now) {
     if (done_) return;
-    const engine::TransferEngine& engine = transfer_.Engine();
+    const engine::TTransferEngine& engine = transfer_.Engine();
     if (portLost_) {
       return End(
           kExitFailure, "failed",
@@ -554,7 +554,7 @@ int RunFlash(const TCommand& command, std::ostream& out, std::ostream& err, bool
   }
   if (command.verbosity != TCommand::TVerbosity::Quiet) {
     const std::uint64_t size = ports.front()->Engine().ImageSize();
-    const std::uint64_t blocks = engine::TransferEngine::BlocksFor(size);
+    const std::uint64_t blocks = engine::TTransferEngine::BlocksFor(size);
     err << "loader-cli: flashing " << command.file << " (" << size << " byte"
         << (size == 1 ? "" : "s") << ", " << blocks << " block" << (blocks == 1 ? "" : "s")
         << ") on " << Joined(command.ports) << std::endl;

@@ -3,7 +3,7 @@
 
 #include <string>
 
-namespace app {
+namespace session {
 
 // A full stop is appended unless the text is empty or its last byte sorts at or below
 // '.' (so "...", "!" or ")" endings stay as they are).
@@ -12,4 +12,4 @@ inline std::string ErrorBoxText(const std::string& message) {
   return message + '.';
 }
 
-}  // namespace app
+}  // namespace session
