@@ -379,7 +379,7 @@ class TPortFlash {
   }
 
   // Records how this board ended; with --repeat the next one is awaited at once. The port
-  // stays open until every port is over (see RunFlash).
+  // stays open until every port is over (see TFlashRun::Close).
   void End(int status, const char* outcome, const std::string& message) {
     // Another board may follow unless the line or the port itself failed.
     const bool again = command_.repeat && status != kExitFailure && status != kExitInterrupted;
@@ -445,6 +445,181 @@ void PrintSummary(std::ostream& err, const std::vector<std::unique_ptr<TPortFlas
   err.flush();
 }
 
+// One flash run over every port of the command, in named steps. Each step that can fail
+// returns the run's status (kExitOk to go on); whatever the status, the run ends through
+// Finish, or through the destructor should an exception leave early.
+class TFlashRun {
+ public:
+  TFlashRun(const TCommand& command, std::ostream& out, std::ostream& err, bool errIsTerminal)
+      : command_(command), out_(out), err_(err), errIsTerminal_(errIsTerminal), interrupts_([this] {
+          OnInterrupt();
+        }) {
+    if (command.ports.size() > 1 && errIsTerminal) board_.emplace(err, command.ports.size());
+  }
+  ~TFlashRun() { Close(); }
+  TFlashRun(const TFlashRun&) = delete;
+  TFlashRun& operator=(const TFlashRun&) = delete;
+
+  // A failure before any transfer began is every port's; returns `status`.
+  int FailAll(int status, const char* outcome, const std::string& text) {
+    if (board_) board_->Clear();
+    err_ << text << std::endl;
+    if (!command_.json) return status;
+    for (const std::string& port : command_.ports) {
+      TFlashResult r;
+      r.port = port;
+      r.file = command_.file;
+      r.outcome = outcome;
+      r.error = text;
+      r.status = status;
+      out_ << JsonResult(r) << '\n';
+    }
+    out_.flush();
+    return status;
+  }
+
+  // The trace file and the scratch folder, which the ports' transfers need.
+  int Open() {
+    if (!command_.trace.empty()) {
+      try {
+        trace_.emplace(command_.trace);
+      } catch (const ETraceFileError& e) {
+        return FailAll(kExitFailure, "failed", e.what());
+      }
+    }
+    try {
+      scratch_.emplace();
+      hexPath_ = std::filesystem::absolute(command_.file).string();
+    } catch (const std::exception& e) {
+      return FailAll(kExitFailure, "failed", ErrorText(e.what()));
+    }
+    return kExitOk;
+  }
+
+  // One transfer per port: each converts the file and opens its port.
+  int StartPorts() {
+    // With --json standard output carries the results alone.
+    std::ostream& human = command_.json ? err_ : out_;
+    for (std::size_t i = 0; i < command_.ports.size(); ++i) {
+      ports_.push_back(std::make_unique<TPortFlash>(
+          command_, command_.ports[i], sync_, human, command_.json ? &out_ : nullptr, err_,
+          errIsTerminal_, board_ ? &*board_ : nullptr, i, interruptRequested_,
+          trace_ ? &*trace_ : nullptr));
+      try {
+        ports_.back()->Start(hexPath_, scratch_->NewSubfolder());
+      } catch (const oh2b::EConvertCancelled&) {
+        return FailAll(kExitInterrupted, "interrupted", "loader-cli: interrupted; nothing sent");
+      } catch (const std::exception& e) {
+        return FailAll(kExitFailure, "failed", ConversionErrorText(command_.file, e));
+      }
+    }
+    if (ports_.front()->Engine().ImageSize() == 0 && !command_.allowEmpty) {
+      return FailAll(kExitFailure, "failed", EmptyImageText(command_.file));
+    }
+    return kExitOk;
+  }
+
+  // The opening line, then each port's prompt.
+  void Announce() {
+    if (command_.verbosity != TCommand::TVerbosity::Quiet) {
+      const std::uint64_t size = ports_.front()->Engine().ImageSize();
+      const std::uint64_t blocks = engine::TTransferEngine::BlocksFor(size);
+      err_ << "loader-cli: flashing " << command_.file << " (" << size << " byte"
+           << (size == 1 ? "" : "s") << ", " << blocks << " block" << (blocks == 1 ? "" : "s")
+           << ") on " << Joined(command_.ports) << std::endl;
+    }
+    for (auto& p : ports_) p->ReleasePrompt();
+  }
+
+  // One pass of the loop that serves every port: each pass serves the hand-offs that have
+  // come in, in order, then lets each transfer look at its state. False once all are over.
+  bool Step() {
+    const auto now = Clock::now();
+    auto until = now + kLongWait;
+    bool running = false;
+    for (auto& p : ports_) {
+      if (interrupted_) p->Interrupt();
+      p->Step(now);
+      if (p->Done()) continue;
+      running = true;
+      until = std::min(until, p->WakeAt(now));
+    }
+    if (!running) return false;
+    try {
+      sync_.Pump(std::chrono::duration_cast<std::chrono::milliseconds>(until - now) +
+                 std::chrono::milliseconds(1));
+    } catch (const std::exception& e) {
+      // Only the interrupt's own call runs unwrapped, and it does not throw.
+      err_ << ErrorText(e.what()) << std::endl;
+    }
+    return true;
+  }
+
+  // The table of every board (when there is more than one) and the worst status.
+  int Summary() {
+    int status = kExitOk;
+    for (const auto& p : ports_) {
+      for (const TFlashResult& r : p->Results()) status = std::max(status, r.status);
+    }
+    if (command_.ports.size() > 1 || command_.repeat) PrintSummary(err_, ports_);
+    return status;
+  }
+
+  // The one way a run ends, whatever its status: the ports and the threads go, then the
+  // trace is written out. Returns the run's exit status.
+  int Finish(int status) {
+    Close();
+    if (trace_) {
+      try {
+        trace_->Finish();
+      } catch (const ETraceFileError& e) {
+        err_ << "loader-cli: " << e.what() << std::endl;
+        status = std::max(status, kExitFailure);
+      }
+    }
+    return status;
+  }
+
+ private:
+  // Closes the ports before the synchronizer lets go of the interrupt watch. A port's close
+  // waits 300 ms for the line to settle, and would hold up the other transfers for that
+  // long: the ports are closed here, once all are over, side by side (nothing else uses
+  // them by now, and each is its own component). Does nothing the second time.
+  void Close() {
+    {
+      std::vector<std::jthread> closers;
+      for (auto& p : ports_) closers.emplace_back([&p] { p->Close(); });
+    }
+    ports_.clear();
+    sync_.Shutdown();
+    interrupts_.Stop();
+  }
+
+  // On the watch's thread.
+  void OnInterrupt() {
+    interruptRequested_ = true;
+    sync_.Synchronize([this] { interrupted_ = true; });
+  }
+
+  const TCommand& command_;
+  std::ostream& out_;
+  std::ostream& err_;
+  bool errIsTerminal_;
+  // Before everything that may hand calls to it, so destroyed after all of them.
+  serial::TSerPumpSynchronizer sync_;
+  bool interrupted_ = false;
+  // Seen at once by a conversion in progress (this thread is busy then, not pumping).
+  std::atomic<bool> interruptRequested_{false};
+  // Before the serial threads exist, so that they inherit the blocked signals.
+  TInterruptWatch interrupts_;
+  std::optional<TProgressBoard> board_;
+  std::optional<TByteTrace> trace_;
+  // Before the ports, so that it outlives their open images.
+  std::optional<TScratchFolder> scratch_;
+  std::string hexPath_;
+  std::vector<std::unique_ptr<TPortFlash>> ports_;
+};
+
 }  // namespace
 
 int RunFlash(const TCommand& command, std::ostream& out, std::ostream& err, bool errIsTerminal) {
@@ -455,150 +630,17 @@ int RunFlash(const TCommand& command, std::ostream& out, std::ostream& err, bool
     err << MissingFileText(command.file) << '\n';
     return kExitFailure;
   }
-
-  // Declared first, destroyed last: everything below may hand calls to it.
-  serial::TSerPumpSynchronizer sync;
-  bool interrupted = false;
-  // Seen at once by a conversion in progress (this thread is busy then, not pumping).
-  std::atomic<bool> interruptRequested{false};
-  // Before the serial threads exist, so that they inherit the blocked signals.
-  TInterruptWatch interrupts([&sync, &interrupted, &interruptRequested] {
-    interruptRequested = true;
-    sync.Synchronize([&interrupted] { interrupted = true; });
-  });
-
-  const bool several = command.ports.size() > 1;
-  std::optional<TProgressBoard> board;
-  if (several && errIsTerminal) board.emplace(err, command.ports.size());
-  // With --json standard output carries the results alone.
-  std::ostream& human = command.json ? err : out;
-  // A failure before any transfer began is every port's.
-  auto failAll = [&](int status, const char* outcome, const std::string& text) {
-    if (board) board->Clear();
-    err << text << std::endl;
-    if (!command.json) return;
-    for (const std::string& port : command.ports) {
-      TFlashResult r;
-      r.port = port;
-      r.file = command.file;
-      r.outcome = outcome;
-      r.error = text;
-      r.status = status;
-      out << JsonResult(r) << '\n';
+  TFlashRun run(command, out, err, errIsTerminal);
+  int status =
+      missing ? run.FailAll(kExitFailure, "failed", MissingFileText(command.file)) : run.Open();
+  if (status == kExitOk) status = run.StartPorts();
+  if (status == kExitOk) {
+    run.Announce();
+    while (run.Step()) {
     }
-    out.flush();
-  };
-  if (missing) {
-    failAll(kExitFailure, "failed", MissingFileText(command.file));
-    sync.Shutdown();
-    interrupts.Stop();
-    return kExitFailure;
+    status = run.Summary();
   }
-  std::optional<TByteTrace> trace;
-  if (!command.trace.empty()) {
-    try {
-      trace.emplace(command.trace);
-    } catch (const ETraceFileError& e) {
-      failAll(kExitFailure, "failed", e.what());
-      sync.Shutdown();
-      interrupts.Stop();
-      return kExitFailure;
-    }
-  }
-  // Before the ports, so that it outlives their open images.
-  std::optional<TScratchFolder> scratch;
-  std::string hexPath;
-  try {
-    scratch.emplace();
-    hexPath = std::filesystem::absolute(command.file).string();
-  } catch (const std::exception& e) {
-    failAll(kExitFailure, "failed", ErrorText(e.what()));
-    sync.Shutdown();
-    interrupts.Stop();
-    return kExitFailure;
-  }
-  std::vector<std::unique_ptr<TPortFlash>> ports;
-  // Closes the ports before the synchronizer lets go of the interrupt watch. A port's close
-  // waits 300 ms for the line to settle, and would hold up the other transfers for that
-  // long: the ports are closed here, once all are over, side by side (nothing else uses
-  // them by now, and each is its own component).
-  auto finish = [&](int status) {
-    {
-      std::vector<std::jthread> closers;
-      for (auto& p : ports) closers.emplace_back([&p] { p->Close(); });
-    }
-    ports.clear();
-    sync.Shutdown();
-    interrupts.Stop();
-    return status;
-  };
-
-  for (std::size_t i = 0; i < command.ports.size(); ++i) {
-    ports.push_back(std::make_unique<TPortFlash>(
-        command, command.ports[i], sync, human, command.json ? &out : nullptr, err, errIsTerminal,
-        board ? &*board : nullptr, i, interruptRequested, trace ? &*trace : nullptr));
-    try {
-      ports.back()->Start(hexPath, scratch->NewSubfolder());
-    } catch (const oh2b::EConvertCancelled&) {
-      failAll(kExitInterrupted, "interrupted", "loader-cli: interrupted; nothing sent");
-      return finish(kExitInterrupted);
-    } catch (const std::exception& e) {
-      failAll(kExitFailure, "failed", ConversionErrorText(command.file, e));
-      return finish(kExitFailure);
-    }
-  }
-
-  if (ports.front()->Engine().ImageSize() == 0 && !command.allowEmpty) {
-    failAll(kExitFailure, "failed", EmptyImageText(command.file));
-    return finish(kExitFailure);
-  }
-  if (command.verbosity != TCommand::TVerbosity::Quiet) {
-    const std::uint64_t size = ports.front()->Engine().ImageSize();
-    const std::uint64_t blocks = engine::TTransferEngine::BlocksFor(size);
-    err << "loader-cli: flashing " << command.file << " (" << size << " byte"
-        << (size == 1 ? "" : "s") << ", " << blocks << " block" << (blocks == 1 ? "" : "s")
-        << ") on " << Joined(command.ports) << std::endl;
-  }
-  for (auto& p : ports) p->ReleasePrompt();
-
-  // One loop for every port: each pass serves the hand-offs that have come in, in order,
-  // then lets each transfer look at its state.
-  for (;;) {
-    const auto now = Clock::now();
-    auto until = now + kLongWait;
-    bool running = false;
-    for (auto& p : ports) {
-      if (interrupted) p->Interrupt();
-      p->Step(now);
-      if (p->Done()) continue;
-      running = true;
-      until = std::min(until, p->WakeAt(now));
-    }
-    if (!running) break;
-    try {
-      sync.Pump(std::chrono::duration_cast<std::chrono::milliseconds>(until - now) +
-                std::chrono::milliseconds(1));
-    } catch (const std::exception& e) {
-      // Only the interrupt's own call runs unwrapped, and it does not throw.
-      err << ErrorText(e.what()) << std::endl;
-    }
-  }
-
-  int status = kExitOk;
-  for (const auto& p : ports) {
-    for (const TFlashResult& r : p->Results()) status = std::max(status, r.status);
-  }
-  if (several || command.repeat) PrintSummary(err, ports);
-  status = finish(status);
-  if (trace) {
-    try {
-      trace->Finish();
-    } catch (const ETraceFileError& e) {
-      err << "loader-cli: " << e.what() << std::endl;
-      status = std::max(status, kExitFailure);
-    }
-  }
-  return status;
+  return run.Finish(status);
 }
 
 }  // namespace cli
