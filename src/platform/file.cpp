@@ -15,6 +15,13 @@ constexpr std::size_t kReadPiece = std::size_t{1} << 20;
 
 }  // namespace
 
+std::string SystemErrorText(TErrorCode code) {
+  if (const char* own = OwnErrorText(code)) return own;
+  std::string text = SystemMessage(code);
+  if (text.empty()) return "System error " + std::to_string(code);
+  return text;
+}
+
 TErrorCode ReadWholeFile(const std::string& path, TWholeFile& whole,
                          const std::function<void()>& beforePiece) {
   whole = TWholeFile();

@@ -37,8 +37,14 @@ inline const char* OwnErrorText(TErrorCode code) {
   }
 }
 
-// The text for an error: the layer's own, or the system's without trailing blanks, line
-// ends or full stops (on Windows "System error N" when the system has none).
+// The system's own text for an error code (errno, GetLastError), cut to at most maxChars
+// characters (never inside a character), without trailing blanks, control characters or
+// full stops; "" when the system has none. The serial component shows it cut to 256.
+inline constexpr std::size_t kWholeText = static_cast<std::size_t>(-1);
+std::string SystemMessage(TErrorCode code, std::size_t maxChars = kWholeText);
+
+// The text for an error: the layer's own, or the system's (SystemMessage), or "System
+// error N" when the system has none.
 std::string SystemErrorText(TErrorCode code);
 
 // The system's code for "no such file", and whether a code says that a file of the name

@@ -85,9 +85,14 @@ bool NameTaken(TErrorCode code) {
   return code == EEXIST;
 }
 
-std::string SystemErrorText(TErrorCode code) {
-  if (const char* own = OwnErrorText(code)) return own;
+std::string SystemMessage(TErrorCode code, std::size_t maxChars) {
+  // In the user's language once a program has set its locale: UTF-8, cut between characters.
   std::string text = std::system_category().message(static_cast<int>(code));
+  if (text.size() > maxChars) {
+    std::size_t cut = maxChars;
+    while (cut > 0 && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80) --cut;
+    text.resize(cut);
+  }
   while (!text.empty() && (IsSpace(text.back()) || text.back() == '.')) text.pop_back();
   return text;
 }

@@ -55,8 +55,8 @@ bool NameTaken(TErrorCode code) {
   return code == ERROR_FILE_EXISTS || code == ERROR_ALREADY_EXISTS;
 }
 
-std::string SystemErrorText(TErrorCode code) {
-  if (const char* own = OwnErrorText(code)) return own;
+std::string SystemMessage(TErrorCode code, std::size_t maxChars) {
+  // The wide call: the narrow one answers in the ANSI code page, not in UTF-8.
   wchar_t* buffer = nullptr;
   const DWORD length = ::FormatMessageW(
       FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
@@ -64,8 +64,12 @@ std::string SystemErrorText(TErrorCode code) {
   const std::unique_ptr<wchar_t, decltype(&::LocalFree)> owned(buffer, &::LocalFree);
   std::wstring text;
   if (length != 0 && buffer != nullptr) text.assign(buffer, length);
+  if (text.size() > maxChars) {
+    std::size_t cut = maxChars;
+    if (cut > 0 && IS_HIGH_SURROGATE(text[cut - 1])) --cut;  // not half a character
+    text.resize(cut);
+  }
   while (!text.empty() && (text.back() <= L' ' || text.back() == L'.')) text.pop_back();
-  if (text.empty()) return "System error " + std::to_string(code);
   return WideToUtf8(text);
 }
 

@@ -158,7 +158,8 @@ bool SerIsDeviceGone(int code);
 std::string SerAccessHint(int code, const std::string& devicePath);
 
 // The system's text for an error code: at most 256 characters, without trailing blanks,
-// control characters and full stops.
+// control characters and full stops. The same on every platform (ser_text.cpp, on the
+// platform layer's SystemMessage).
 std::string SerSystemErrorText(int code);
 
 // Gives the calling thread an operating-system priority in the Windows scale (-15, -2, -1,

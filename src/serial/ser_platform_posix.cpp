@@ -19,7 +19,6 @@
 #include <cstdlib>
 #include <mutex>
 #include <string>
-#include <system_error>
 #include <vector>
 
 #include "serial/port_names.h"
@@ -409,14 +408,6 @@ std::string SerAccessHint(int code, const std::string& devicePath) {
     name = found->gr_name;
   return "Add your user to the group '" + name + "' (sudo usermod -aG " + name +
          " $USER) and log in again.";
-}
-
-std::string SerSystemErrorText(int code) {
-  std::string text = std::system_category().message(code);
-  if (text.size() > 256) text.resize(256);
-  while (!text.empty() && (static_cast<unsigned char>(text.back()) <= ' ' || text.back() == '.'))
-    text.pop_back();
-  return text;
 }
 
 void SerSetCurrentThreadPriority(int osPriority) {

@@ -289,17 +289,6 @@ std::string SerAccessHint(int, const std::string&) {
   return "";
 }
 
-std::string SerSystemErrorText(int code) {
-  // The wide call: the narrow one answers in the ANSI code page, not in UTF-8.
-  wchar_t buf[256];
-  DWORD len = FormatMessageW(
-      FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS | FORMAT_MESSAGE_ARGUMENT_ARRAY,
-      nullptr, static_cast<DWORD>(code), 0, buf, sizeof buf / sizeof buf[0], nullptr);
-  std::wstring text(buf, len < sizeof buf / sizeof buf[0] ? len : 0);
-  while (!text.empty() && (text.back() <= L' ' || text.back() == L'.')) text.pop_back();
-  return platform::WideToUtf8(text);
-}
-
 void SerSetCurrentThreadPriority(int osPriority) {
   SetThreadPriority(GetCurrentThread(), osPriority);
 }

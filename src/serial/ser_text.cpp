@@ -3,7 +3,14 @@
 #include <cstdio>
 #include <string_view>
 
+#include "platform/file.h"
+#include "serial/ser_platform.h"
+
 namespace serial {
+
+std::string SerSystemErrorText(int code) {
+  return platform::SystemMessage(static_cast<platform::TErrorCode>(code), 256);
+}
 
 std::string SerFormatError(const char* pattern, int value, const std::string& text) {
   std::string out(pattern);

@@ -63,4 +63,21 @@ TEST(ReadWholeFile, ReadsTheSizeAtOpenAndStopsWhenTheHookThrows) {
                std::runtime_error);
 }
 
+// The system's message cut to a length is a prefix of the whole one and never ends in a
+// blank or a full stop, wherever the cut falls.
+TEST(SystemMessage, CutToAtMostTheLengthAndTrimmed) {
+  const std::string whole = platform::SystemMessage(platform::NotFoundError());
+  ASSERT_FALSE(whole.empty());
+  EXPECT_NE(whole.back(), '.');
+  for (const std::size_t max : {std::size_t{0}, std::size_t{1}, std::size_t{6}, std::size_t{7},
+                                std::size_t{8}, whole.size(), std::size_t{256}}) {
+    SCOPED_TRACE(max);
+    const std::string cut = platform::SystemMessage(platform::NotFoundError(), max);
+    EXPECT_LE(cut.size(), max);
+    EXPECT_EQ(whole.compare(0, cut.size(), cut), 0);
+    EXPECT_TRUE(cut.empty() || (cut.back() != ' ' && cut.back() != '.'));
+  }
+  EXPECT_EQ(platform::SystemErrorText(platform::NotFoundError()), whole);
+}
+
 }  // namespace
