@@ -260,6 +260,17 @@ gui_stop() {
   wait "$gui_pid" 2>/dev/null || true
 }
 ini_line() { printf '%s\r\n' "$@"; }
+# The INI text of a window that chose the port and the HEX file before.
+saved_settings() { # port, HEX file
+  ini_line '[PortName]' "Name=$1" '[FileName]'
+  ini_line "Name=$(winepath -w "$2" | tr -d '\r')"
+}
+# A program folder with its own copy of the HEX file, saved as chosen with the port.
+gui_folder() { # folder, port
+  mkdir -p "$1"
+  cp "$work/image.hex" "$1/image.hex"
+  saved_settings "$2" "$1/image.hex" >"$1/loader.ini"
+}
 # Powers the device on once the window has opened the port (as for loader-cli above), and
 # ends a simulator that is still waiting two minutes later, so the run cannot hang.
 gui_power() { # bootsim's pid
@@ -284,12 +295,7 @@ fi
 gui_stop
 
 say "window (b): saved port and file restored, F5 flashes to bootsim"
-mkdir -p "$work/gui-b"
-cp "$work/image.hex" "$work/gui-b/image.hex"
-{
-  ini_line '[PortName]' 'Name=COM7' '[FileName]'
-  ini_line "Name=$(winepath -w "$work/gui-b/image.hex" | tr -d '\r')"
-} >"$work/gui-b/loader.ini"
+gui_folder "$work/gui-b" COM7
 gui_start "$work/gui-b"
 if main=$(gui_window '^image\.hex$') && [ -n "$main" ]; then
   echo "the main window is captioned with the file's name"
@@ -315,12 +321,7 @@ fi
 gui_stop
 
 say "window (b): a wrong sum gives «Ошибка ответа» and the window stays usable"
-mkdir -p "$work/gui-e"
-cp "$work/image.hex" "$work/gui-e/image.hex"
-{
-  ini_line '[PortName]' 'Name=COM8' '[FileName]'
-  ini_line "Name=$(winepath -w "$work/gui-e/image.hex" | tr -d '\r')"
-} >"$work/gui-e/loader.ini"
+gui_folder "$work/gui-e" COM8
 gui_start "$work/gui-e"
 if main=$(gui_window '^image\.hex$') && [ -n "$main" ]; then
   xdotool windowfocus --sync "$main" key F5
@@ -352,10 +353,7 @@ say "window (c): a Cyrillic folder from an INI file in the ANSI code page (Windo
 ru=$work/gui-c/прошивка
 mkdir -p "$ru"
 cp "$work/image.hex" "$ru/image.hex"
-{
-  ini_line '[PortName]' 'Name=COM9' '[FileName]'
-  ini_line "Name=$(winepath -w "$ru/image.hex" | tr -d '\r')"
-} | iconv -f UTF-8 -t CP1251 >"$work/gui-c/loader.ini"
+saved_settings COM9 "$ru/image.hex" | iconv -f UTF-8 -t CP1251 >"$work/gui-c/loader.ini"
 gui_start "$work/gui-c" LANG=ru_RU.UTF-8 LC_ALL=ru_RU.UTF-8
 if main=$(gui_window '^image\.hex$') && [ -n "$main" ]; then
   echo "the file in the Cyrillic folder was restored"
