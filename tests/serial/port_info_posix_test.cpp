@@ -41,10 +41,10 @@ class FakeSystem : public ::testing::Test {
     fs::create_symlink(target, Path(rel));
   }
 
-  // A port as a running simulator publishes it: the link in a private folder, and its lock
-  // file held locked for as long as the test runs.
+  // A port as a running simulator publishes it: the link to `target` (below the root) in a
+  // private folder, and its lock file held locked for as long as the test runs.
   void Publish(const std::string& rel, const std::string& target) {
-    Link(rel, target);
+    Link(rel, Path(target).string());
     const fs::path dir = Path(rel).parent_path();
     fs::permissions(dir, fs::perms::owner_all, fs::perm_options::replace);
     const std::string lock = PublishedLockPath(dir.string(), Path(rel).filename().string());
@@ -58,10 +58,16 @@ class FakeSystem : public ::testing::Test {
   }
 
   // A sysfs tty entry: a folder (as the kernel's symlinked class entry resolves to) with an
-  // optional device link.
-  void Tty(const std::string& name, const std::string& deviceTarget) {
+  // optional link to `device` (below the root).
+  void Tty(const std::string& name, const std::string& device = "") {
     Dir("sys/class/tty/" + name);
-    if (!deviceTarget.empty()) Link("sys/class/tty/" + name + "/device", deviceTarget);
+    if (!device.empty()) Link("sys/class/tty/" + name + "/device", Path(device).string());
+  }
+  // A port with its /dev node, whose tty entry leads to the device folder `device`.
+  void Node(const std::string& name, const std::string& device) {
+    Dir(device);
+    Tty(name, device);
+    File("dev/" + name);
   }
 
   std::vector<std::string> Scan(const TUartProbe& probe) {
@@ -83,19 +89,14 @@ class FakeSystem : public ::testing::Test {
     Link("sys/devices/pnp0/00:05/driver", "../../../bus/pnp/drivers/serial");
     Dir("sys/devices/usb1/1-2:1.0");
 
-    Tty("ttyUSB0", Path("sys/devices/usb1/1-1:1.0").string());
-    Tty("tty1", "");
-    Tty("ptmx", "");
-    for (int i = 0; i < 4; ++i)
-      Tty("ttyS" + std::to_string(i), Path("sys/devices/platform/serial8250").string());
-    Tty("ttyS4", Path("sys/devices/pnp0/00:05").string());
-    Tty("ttyACM0", Path("sys/devices/usb1/1-2:1.0").string());  // no /dev node
-    Tty("ttyUSB1", Path("sys/devices/usb1/gone").string());     // dangling device link
-
-    for (const char* n :
-         {"ttyUSB0", "tty1", "ptmx", "ttyS0", "ttyS1", "ttyS2", "ttyS3", "ttyS4", "ttyUSB1"}) {
-      File(std::string("dev/") + n);
-    }
+    Node("ttyUSB0", "sys/devices/usb1/1-1:1.0");
+    Tty("tty1");
+    Tty("ptmx");
+    for (int i = 0; i < 4; ++i) Node("ttyS" + std::to_string(i), "sys/devices/platform/serial8250");
+    Node("ttyS4", "sys/devices/pnp0/00:05");
+    Tty("ttyACM0", "sys/devices/usb1/1-2:1.0");  // no /dev node
+    Tty("ttyUSB1", "sys/devices/usb1/gone");     // dangling device link
+    for (const char* n : {"tty1", "ptmx", "ttyUSB1"}) File(std::string("dev/") + n);
   }
 
   testsupport::TTempDir temp_{"comports"};
@@ -142,32 +143,24 @@ TEST_F(FakeSystem, Without8250ProbeNoSuchPortIsListed) {
 }
 
 TEST_F(FakeSystem, Platform8250DeviceWithoutDriverLinkIsStillProbed) {
-  Dir("sys/devices/platform/serial8250");
-  Tty("ttyS0", Path("sys/devices/platform/serial8250").string());
-  File("dev/ttyS0");
+  Node("ttyS0", "sys/devices/platform/serial8250");
   EXPECT_EQ(Scan([](const std::string&) { return false; }), std::vector<std::string>{});
   EXPECT_EQ(Scan([](const std::string&) { return true; }), std::vector<std::string>{"ttyS0"});
 }
 
 TEST_F(FakeSystem, PortDeviceBelowThe8250PlatformDeviceIsProbed) {
   // Newer kernels: tty -> serial8250:0.N port device, bound to the generic "port" driver.
-  Dir("sys/devices/platform/serial8250/serial8250:0/serial8250:0.0");
-  Dir("sys/devices/platform/serial8250/serial8250:0/serial8250:0.1");
   Dir("sys/bus/serial-base/drivers/port");
   for (const char* n : {"0", "1"}) {
-    Link(std::string("sys/devices/platform/serial8250/serial8250:0/serial8250:0.") + n + "/driver",
-         Path("sys/bus/serial-base/drivers/port").string());
-    Tty(std::string("ttyS") + n,
-        Path(std::string("sys/devices/platform/serial8250/serial8250:0/serial8250:0.") + n)
-            .string());
-    File(std::string("dev/ttyS") + n);
+    const std::string device =
+        "sys/devices/platform/serial8250/serial8250:0/serial8250:0." + std::string(n);
+    Node(std::string("ttyS") + n, device);
+    Link(device + "/driver", Path("sys/bus/serial-base/drivers/port").string());
   }
   // A firmware-declared port on the same generic driver needs no probe.
-  Dir("sys/devices/pnp0/00:00/00:00:0/00:00:0.0");
+  Node("ttyS4", "sys/devices/pnp0/00:00/00:00:0/00:00:0.0");
   Link("sys/devices/pnp0/00:00/00:00:0/00:00:0.0/driver",
        Path("sys/bus/serial-base/drivers/port").string());
-  Tty("ttyS4", Path("sys/devices/pnp0/00:00/00:00:0/00:00:0.0").string());
-  File("dev/ttyS4");
   const auto probe = [](const std::string& path) { return path.ends_with("ttyS1"); };
   EXPECT_EQ(Scan(probe), (std::vector<std::string>{"ttyS1", "ttyS4"}));
 }
@@ -176,11 +169,11 @@ TEST_F(FakeSystem, PublishedLinksWithLiveTargetsAreListed) {
   BuildMachine();
   File("pts/3");
   File("pts/4");
-  Publish("run/loader-ports/bootsim0", Path("pts/3").string());
-  Publish("run/loader-ports/bootsim1", Path("pts/9").string());  // terminal gone
-  Publish("run/loader-ports/bootsim2", Path("pts/4").string());
-  Publish("run/loader-ports/.bootsim3", Path("pts/4").string());  // being published
-  Publish("run/loader-ports/ttyUSB0", Path("pts/4").string());    // shadowed by /dev/ttyUSB0
+  Publish("run/loader-ports/bootsim0", "pts/3");
+  Publish("run/loader-ports/bootsim1", "pts/9");  // terminal gone
+  Publish("run/loader-ports/bootsim2", "pts/4");
+  Publish("run/loader-ports/.bootsim3", "pts/4");  // being published
+  Publish("run/loader-ports/ttyUSB0", "pts/4");    // shadowed by /dev/ttyUSB0
   File("run/loader-ports/notes");
   EXPECT_EQ(Scan(nullptr), (std::vector<std::string>{"bootsim0", "bootsim2", "ttyS4", "ttyUSB0"}));
 }
@@ -222,15 +215,11 @@ TEST_F(FakeSystem, DescribesEachPortByItsNodeAndItsUsbDevice) {
   for (const UsbCase& c : cases) {
     const std::string usb = "sys/devices/pci0/usb1/1-" + std::to_string(++n);
     for (const auto& [file, text] : c.attrs) Attr(usb + "/" + file, text);
-    Dir(usb + "/" + c.below);
-    Tty(c.tty, Path(usb + "/" + c.below).string());
-    File(std::string("dev/") + c.tty);
+    Node(c.tty, usb + "/" + c.below);
   }
-  Dir("sys/devices/pnp0/00:05");
-  Tty("ttyS4", Path("sys/devices/pnp0/00:05").string());
-  File("dev/ttyS4");
+  Node("ttyS4", "sys/devices/pnp0/00:05");
   File("pts/3");
-  Publish("run/loader-ports/bootsim0", Path("pts/3").string());
+  Publish("run/loader-ports/bootsim0", "pts/3");
 
   std::map<std::string, std::string> described;
   for (const TComPortInfo& p :
@@ -248,7 +237,7 @@ TEST_F(FakeSystem, DescribesEachPortByItsNodeAndItsUsbDevice) {
 TEST_F(FakeSystem, MissingFoldersGiveAShorterOrEmptyList) {
   EXPECT_EQ(Scan(nullptr), std::vector<std::string>{});
   File("pts/1");
-  Publish("run/loader-ports/bootsim0", Path("pts/1").string());
+  Publish("run/loader-ports/bootsim0", "pts/1");
   EXPECT_EQ(Scan(nullptr), std::vector<std::string>{"bootsim0"});
   EXPECT_EQ(EnumerateComPortsIn(Path("sys/class/tty").string(), Path("dev").string(), "", nullptr),
             std::vector<std::string>{});
@@ -269,7 +258,7 @@ TEST_F(FakeSystem, ProbeRejectsWhatIsNoSerialPort) {
 
 TEST_F(FakeSystem, EnumerateComPortsListsThePublicationFolderOfTheEnvironment) {
   File("pts/7");
-  Publish("ports/bootsim5", Path("pts/7").string());
+  Publish("ports/bootsim5", "pts/7");
   std::vector<std::string> names;
   {
     TPortsDirEnv env(Path("ports"));
@@ -302,7 +291,7 @@ class PublishedFolderTest : public FakeSystem, public ::testing::WithParamInterf
 TEST_P(PublishedFolderTest, IsTrustedOnlyWhenPrivate) {
   const FolderCase& c = GetParam();
   File("pts/2");
-  Publish("real-ports/bootsim0", Path("pts/2").string());
+  Publish("real-ports/bootsim0", "pts/2");
   fs::permissions(Path("real-ports"), c.perms, fs::perm_options::replace);
   if (c.viaLink) {
     Link("run/loader-ports", Path("real-ports").string());
@@ -332,9 +321,9 @@ INSTANTIATE_TEST_SUITE_P(
 // lock file is held by a running simulator is listed and opened.
 TEST_F(FakeSystem, PublishedNameCountsOnlyWhileItsSimulatorRuns) {
   File("pts/5");
-  Publish("run/loader-ports/bootsim0", Path("pts/5").string());
-  Publish("run/loader-ports/bootsim1", Path("pts/5").string());
-  Publish("run/loader-ports/bootsim2", Path("pts/5").string());
+  Publish("run/loader-ports/bootsim0", "pts/5");
+  Publish("run/loader-ports/bootsim1", "pts/5");
+  Publish("run/loader-ports/bootsim2", "pts/5");
   close(locks_[1]);  // bootsim1 killed: its lock file stays, unheld
   locks_.erase(locks_.begin() + 1);
   fs::remove(Path("run/loader-ports/bootsim2.lock"));  // published without a lock file
