@@ -34,6 +34,11 @@ TWin32Synchronizer::TWin32Synchronizer(TRunner runner)
 
 TWin32Synchronizer::~TWin32Synchronizer() {
   Shutdown();
+  {
+    // A released caller still has to leave Synchronize, which touches these members.
+    std::unique_lock lock(mutex_);
+    done_.wait(lock, [this] { return callers_ == 0; });
+  }
   ::DestroyWindow(window_);
 }
 
@@ -54,12 +59,7 @@ bool TWin32Synchronizer::IsShutDown() const {
 void TWin32Synchronizer::Synchronize(const std::function<void()>& call) {
   if (::GetCurrentThreadId() == threadId_) {
     // Already on the user-interface thread: blocking would wait for ourselves.
-    if (IsShutDown()) return;
-    if (runner_) {
-      runner_(call);
-    } else {
-      call();
-    }
+    if (!IsShutDown()) Run(call);
     return;
   }
   auto pending = std::make_shared<TPending>();
@@ -74,7 +74,19 @@ void TWin32Synchronizer::Synchronize(const std::function<void()>& call) {
     std::erase(queue_, pending);
     return;
   }
+  ++callers_;
   done_.wait(lock, [&] { return pending->finished || shutDown_; });
+  --callers_;
+  // The destructor may be waiting for the last caller to leave.
+  if (shutDown_) done_.notify_all();
+}
+
+void TWin32Synchronizer::Run(const std::function<void()>& call) {
+  if (runner_) {
+    runner_(call);
+  } else {
+    call();
+  }
 }
 
 void TWin32Synchronizer::RunQueued() {
@@ -87,11 +99,7 @@ void TWin32Synchronizer::RunQueued() {
       queue_.pop_front();
     }
     try {
-      if (runner_) {
-        runner_(pending->call);
-      } else {
-        pending->call();
-      }
+      Run(pending->call);
     } catch (...) {
       // Nothing may unwind through the system's frames; the runner shows what matters.
     }

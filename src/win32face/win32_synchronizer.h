@@ -47,6 +47,8 @@ class TWin32Synchronizer : public serial::ISerSynchronizer {
   static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
   // Runs every call queued so far, in order.
   void RunQueued();
+  // One call, through the runner when there is one.
+  void Run(const std::function<void()>& call);
 
   TRunner runner_;
   DWORD threadId_;
@@ -55,6 +57,7 @@ class TWin32Synchronizer : public serial::ISerSynchronizer {
   std::condition_variable done_;
   std::deque<std::shared_ptr<TPending>> queue_;
   bool shutDown_ = false;
+  int callers_ = 0;  // threads inside Synchronize, waiting for their call
 };
 
 }  // namespace win32face

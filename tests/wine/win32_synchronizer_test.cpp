@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <memory>
 #include <thread>
 #include <vector>
 
@@ -92,6 +93,21 @@ TEST(Win32Synchronizer, ShutdownReleasesBlockedAndLaterCallersWithoutRunning) {
   while (::PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) ::DispatchMessageW(&message);
   EXPECT_EQ(runs, 0);
   EXPECT_TRUE(sync.IsShutDown());
+}
+
+// The window goes while a serial thread still waits in a hand-off: the destructor releases
+// the thread and waits until it has left, rather than leaving it a freed mutex to wake on.
+TEST(Win32Synchronizer, DestroyedWhileACallerWaitsReleasesItFirst) {
+  auto sync = std::make_unique<TWin32Synchronizer>();
+  TWin32Synchronizer* const shared = sync.get();
+  std::atomic<int> runs = 0;
+  std::thread worker([shared, &runs] { shared->Synchronize([&runs] { ++runs; }); });
+  MSG message;
+  while (!::PeekMessageW(&message, nullptr, 0, 0, PM_NOREMOVE))
+    ::MsgWaitForMultipleObjects(0, nullptr, FALSE, INFINITE, QS_POSTMESSAGE);
+  sync.reset();
+  worker.join();
+  EXPECT_EQ(runs, 0);
 }
 
 TEST(Win32Synchronizer, CallFromUiThreadRunsDirectlyThroughTheRunner) {
