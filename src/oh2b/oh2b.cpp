@@ -373,22 +373,14 @@ std::string HexToBin(const std::string& hexPath, const std::function<bool()>& ca
 
 std::string HexToBin(const std::string& hexPath, const THexOptions& options) {
   const TCancelPoll poll(options.cancelled);
-  switch (platform::KindOf(hexPath)) {
-    case platform::TFileKind::kMissing:
-      return {};
-    case platform::TFileKind::kDirectory:
-      ThrowOpenError(hexPath, platform::kIsDirectory);
-    case platform::TFileKind::kOther:
-      ThrowOpenError(hexPath, platform::kNotRegularFile);
-    case platform::TFileKind::kRegular:
-      break;
-  }
-
   // The HEX file is read completely before the image is named or touched, so a HEX
-  // file that bears the image's own name is safe.
+  // file that bears the image's own name is safe. Only a path that names nothing means
+  // "no file"; one that cannot be reached (a link loop, a folder closed to us) is an error
+  // that says why, as are folders and anything else that is no regular file.
   platform::TWholeFile hex;
   if (const platform::TErrorCode error = platform::ReadWholeFile(hexPath, hex, [&] { poll(); });
       error != 0) {
+    if (platform::IsNotFound(error)) return {};
     ThrowOpenError(hexPath, error);
   }
 

@@ -45,7 +45,7 @@ class ERecordError : public EHexLineError {
   using EHexLineError::EHexLineError;
 };
 // A record that fails the checks of THexOptions::checkRecords, its detail one of
-// "record of %d characters, shorter than the 11 of an empty record",
+// "record too short: %d of at least 11 characters",
 // "byte count 0x%02X needs %d characters, the line has %d",
 // "checksum 0x%02X, the record sums to 0x%02X" (the checksum that the rest calls for);
 // what() is "Line %d of "%s": " (line number, HEX file path) and the detail.
@@ -71,7 +71,8 @@ struct THexOptions {
 };
 
 // Converts the HEX file at hexPath into "<name>.BIN" in the current directory and
-// returns that name (no directory), or "" when hexPath names nothing at all.
+// returns that name (no directory), or "" when hexPath names nothing at all (no such
+// file, or a folder on its way missing); a path that cannot be reached is EFOpenError.
 //
 // The image appears under its name only when it is complete: a reader that opened an
 // earlier image keeps reading the earlier bytes, and a failed conversion leaves the

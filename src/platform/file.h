@@ -47,9 +47,11 @@ std::string SystemMessage(TErrorCode code, std::size_t maxChars = kWholeText);
 // error N" when the system has none.
 std::string SystemErrorText(TErrorCode code);
 
-// The system's code for "no such file", and whether a code says that a file of the name
+// The system's code for "no such file"; whether a code says that a path names nothing (no
+// such file, or a folder on its way missing); and whether it says that a file of the name
 // exists already.
 TErrorCode NotFoundError();
+bool IsNotFound(TErrorCode code);
 bool NameTaken(TErrorCode code);
 
 // What a path names, following symbolic links.

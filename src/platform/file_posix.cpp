@@ -81,6 +81,10 @@ TErrorCode NotFoundError() {
   return ENOENT;
 }
 
+bool IsNotFound(TErrorCode code) {
+  return code == ENOENT || code == ENOTDIR;
+}
+
 bool NameTaken(TErrorCode code) {
   return code == EEXIST;
 }

@@ -77,6 +77,10 @@ TErrorCode NotFoundError() {
   return ERROR_FILE_NOT_FOUND;
 }
 
+bool IsNotFound(TErrorCode code) {
+  return code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND;
+}
+
 std::string CurrentDirectory() {
   DWORD size = ::GetCurrentDirectoryW(0, nullptr);
   while (size != 0) {
@@ -116,8 +120,17 @@ TFile::~TFile() {
 
 TErrorCode TFile::OpenToRead(const std::string& path, TShare share) {
   Close();
-  // CreateFileW refuses a directory with "Access is denied"; say what it is instead.
-  if (KindOf(path) == TFileKind::kDirectory) return kIsDirectory;
+  // CreateFileW refuses a directory with "Access is denied"; say what it is instead. A
+  // device is refused before it is opened: opening one can act on what it drives.
+  switch (KindOf(path)) {
+    case TFileKind::kDirectory:
+      return kIsDirectory;
+    case TFileKind::kOther:
+      return kNotRegularFile;
+    case TFileKind::kMissing:
+    case TFileKind::kRegular:
+      break;
+  }
   const HANDLE file = ::CreateFileW(
       W(path).c_str(), GENERIC_READ, share == TShare::kReaders ? FILE_SHARE_READ : 0, nullptr,
       OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);

@@ -63,6 +63,8 @@ class RefusedHexFile : public TempDirTest, public ::testing::WithParamInterface<
       EXPECT_EQ(::bind(socket_, reinterpret_cast<sockaddr*>(&address), sizeof(address)), 0);
     } else if (kind == "EndlessDevice") {
       fs::create_symlink("/dev/zero", path);
+    } else if (kind == "LinkLoop") {
+      fs::create_symlink(path.filename(), path);
     }
     return path.string();
   }
@@ -72,7 +74,8 @@ class RefusedHexFile : public TempDirTest, public ::testing::WithParamInterface<
   int socket_ = -1;
 };
 
-// Only regular files are read: a FIFO would block the open, a device could run for ever.
+// Only regular files are read: a FIFO would block the open, a device could run for ever;
+// a path that cannot be reached is no missing file either.
 TEST_P(RefusedHexFile, NamedWithWhatItIs) {
   const std::string path = Make(GetParam().name);
   WriteFile("app.BIN", "old image");
@@ -86,13 +89,14 @@ TEST_P(RefusedHexFile, NamedWithWhatItIs) {
   EXPECT_EQ(Entries(), (std::set<std::string>{"app.BIN", "in"}));
 }
 
-INSTANTIATE_TEST_SUITE_P(Kinds, RefusedHexFile,
-                         ::testing::Values(RefusedCase{"Directory", "Is a directory"},
-                                           RefusedCase{"FifoWithoutWriter",
-                                                       "Is not a regular file"},
-                                           RefusedCase{"Socket", "Is not a regular file"},
-                                           RefusedCase{"EndlessDevice", "Is not a regular file"}),
-                         [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(
+    Kinds, RefusedHexFile,
+    ::testing::Values(RefusedCase{"Directory", "Is a directory"},
+                      RefusedCase{"FifoWithoutWriter", "Is not a regular file"},
+                      RefusedCase{"Socket", "Is not a regular file"},
+                      RefusedCase{"EndlessDevice", "Is not a regular file"},
+                      RefusedCase{"LinkLoop", "Too many levels of symbolic links"}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(HexToBinPosix, HexFileThatCannotBeOpened) {
   // A sysctl file without read permission is refused even to root.
