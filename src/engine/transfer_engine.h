@@ -3,7 +3,8 @@
 //
 // It has no timer and no thread of its own. It advances only when the transport
 // reports received bytes (RxChar) and answers each accepted reply at once by
-// queueing the next packet. Everything runs on the caller's (user-interface) thread.
+// queueing the next packet; its owner ends it when no reply came in time (NoReply) or
+// the port has gone (Abandon). Everything runs on the caller's (user-interface) thread.
 #pragma once
 
 #include <array>
@@ -41,7 +42,8 @@ struct TStopDetail {
   std::uint8_t receivedByte = 0;
 };
 
-// The byte transport: in the window the serial port component, in tests a fake.
+// The byte transport: the transfer session over the serial port component (the window and
+// loader-cli), in tests a fake.
 class ITransport {
  public:
   virtual ~ITransport() = default;

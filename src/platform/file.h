@@ -38,8 +38,9 @@ inline const char* OwnErrorText(TErrorCode code) {
 }
 
 // The system's own text for an error code (errno, GetLastError), cut to at most maxChars
-// characters (never inside a character), without trailing blanks, control characters or
-// full stops; "" when the system has none. The serial component shows it cut to 256.
+// units (UTF-8 bytes on POSIX, UTF-16 units on Windows) but never inside a character,
+// without trailing blanks, control characters or full stops; "" when the system has none.
+// The serial component shows it cut to 256.
 inline constexpr std::size_t kWholeText = static_cast<std::size_t>(-1);
 std::string SystemMessage(TErrorCode code, std::size_t maxChars = kWholeText);
 

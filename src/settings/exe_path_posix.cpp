@@ -4,7 +4,6 @@
 #include <filesystem>
 #include <system_error>
 
-#include "platform/file.h"
 #include "settings/platform.h"
 #include "settings/settings_types.h"
 
@@ -25,10 +24,6 @@ std::string UserConfigDir() {
   if (const char* home = std::getenv("HOME"); home != nullptr && home[0] == '/')
     return std::string(home) + "/.config";
   return {};
-}
-
-bool PathExists(const std::string& path) {
-  return platform::KindOf(path) != platform::TFileKind::kMissing;
 }
 
 bool FolderWritable(const std::string& folder) {

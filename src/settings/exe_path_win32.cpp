@@ -2,7 +2,6 @@
 
 #include <string>
 
-#include "platform/file.h"
 #include "platform/utf8_win32.h"
 #include "settings/platform.h"
 #include "settings/settings_types.h"
@@ -27,10 +26,6 @@ std::string UserConfigDir() {
   const DWORD n = GetEnvironmentVariableW(L"APPDATA", buf, sizeof buf / sizeof buf[0]);
   if (n == 0 || n >= sizeof buf / sizeof buf[0]) return {};
   return platform::WideToUtf8(std::wstring_view(buf, n));
-}
-
-bool PathExists(const std::string& path) {
-  return platform::KindOf(path) != platform::TFileKind::kMissing;
 }
 
 // Folder permissions on Windows are lists, not bits: the only sure test is to make a file.

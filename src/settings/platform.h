@@ -14,8 +14,7 @@ std::string ExecutablePath();
 // when the system names none.
 std::string UserConfigDir();
 
-// Whether a file of this name exists, and whether new files can be made in a folder.
-bool PathExists(const std::string& path);
+// Whether new files can be made in a folder.
 bool FolderWritable(const std::string& folder);
 
 // Makes the folder that will hold `file`, with its parents; failures are left to the write.

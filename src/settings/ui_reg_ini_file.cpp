@@ -1,5 +1,6 @@
 #include "settings/ui_reg_ini_file.h"
 
+#include "platform/file.h"
 #include "settings/platform.h"
 #include "settings/store_rules.h"
 
@@ -66,8 +67,9 @@ std::string TUiRegIniFile::DefaultIniPath() {
   const TIniPlaces places = IniPlaces(ExecutablePath(), UserConfigDir(), PlatformPathDelimiters());
   const std::string besideFolder = places.beside.substr(
       0, places.beside.size() - ExtractFileName(places.beside, PlatformPathDelimiters()).size());
-  const std::string name = ChooseIniPath(places, PathExists(places.beside),
-                                         FolderWritable(besideFolder.empty() ? "." : besideFolder));
+  const std::string name =
+      ChooseIniPath(places, platform::KindOf(places.beside) != platform::TFileKind::kMissing,
+                    FolderWritable(besideFolder.empty() ? "." : besideFolder));
   if (name != places.beside) MakeFolderFor(name);
   return name;
 }

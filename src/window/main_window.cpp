@@ -5,6 +5,7 @@
 #include <stdexcept>
 #include <system_error>
 
+#include "platform/file.h"
 #include "serial/port_info.h"
 #include "session/error_text.h"
 #include "window/status_text.h"
@@ -20,11 +21,6 @@ constexpr int kPortPaneMargins = 8;
 // Paths are UTF-8; a plain std::string would be read in the ANSI code page on Windows.
 std::filesystem::path Utf8Path(const std::string& path) {
   return std::filesystem::path(std::u8string(path.begin(), path.end()));
-}
-
-bool FileExists(const std::string& path) {
-  std::error_code error;
-  return !path.empty() && std::filesystem::is_regular_file(Utf8Path(path), error);
 }
 
 std::string FileNamePart(const std::string& path) {
@@ -110,7 +106,7 @@ void TMainWindow::RestorePort() {
 void TMainWindow::RestoreFile() {
   if (uiRegIniFile1_.SectionHasKeys("FileName")) {
     const std::string name = uiRegIniFile1_.ReadText("FileName", "Name", "");
-    if (FileExists(name)) {
+    if (platform::KindOf(name) == platform::TFileKind::kRegular) {
       hexFileName_ = name;
       face_.SetBeginEnabled(true);
       return;
