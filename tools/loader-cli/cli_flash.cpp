@@ -96,7 +96,8 @@ void PrintSummary(std::ostream& err, const std::vector<std::unique_ptr<TPortFlas
 
 // One flash run over every port of the command, in named steps. Each step that can fail
 // returns the run's status (kExitOk to go on); whatever the status, the run ends through
-// Finish, or through the destructor should an exception leave early.
+// Finish. Should an exception leave early, the destructor still closes the ports and lets
+// go of the synchronizer and the interrupt watch (the trace is then not written out).
 class TFlashRun {
  public:
   TFlashRun(const TCommand& command, std::ostream& out, std::ostream& err, bool errIsTerminal)
