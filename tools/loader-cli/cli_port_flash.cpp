@@ -147,13 +147,18 @@ void TPortFlash::Start(const std::string& hexPath, const std::filesystem::path& 
   folder_ = folder;
   controls_.HoldPrompt();
   try {
-    TCurrentDirectory there(folder);
-    transfer_.Start(hexPath);
+    Begin();
   } catch (const std::exception& e) {
     if (!transfer_.Engine().HasImage()) throw;
     // Reported by the first Step, after the opening line.
     LineError(e.what());
-    return;
+  }
+}
+
+void TPortFlash::Begin() {
+  {
+    TCurrentDirectory there(folder_);
+    transfer_.Start(hexPath_);
   }
   writesSeen_ = transfer_.Writes();
   deadline_ = Clock::now() + command_.timeout;
@@ -246,13 +251,10 @@ void TPortFlash::NextBoard() {
   drainUntil_.reset();
   awaited_.clear();
   try {
-    TCurrentDirectory there(folder_);
-    transfer_.Start(hexPath_);
+    Begin();
   } catch (const std::exception& e) {
-    return End(kExitFailure, "failed", ErrorText(e.what()));
+    End(kExitFailure, "failed", ErrorText(e.what()));
   }
-  writesSeen_ = transfer_.Writes();
-  deadline_ = Clock::now() + command_.timeout;
 }
 
 void TPortFlash::End(int status, const char* outcome, const std::string& message) {

@@ -120,6 +120,9 @@ class TPortFlash {
   // which is the operator's.
   bool Timed() const;
 
+  // Starts the transfer of the converted image from its folder; the --timeout clock begins.
+  void Begin();
+
   // --repeat: the same image for the next device on this port.
   void NextBoard();
 
