@@ -233,6 +233,7 @@ void TSerCustomComm::RaiseCommError(const char* pattern, int code) {
 void TSerCustomComm::OpenDevice() {
   const std::string name = FormatDeviceName();
   auto device = deviceFactory_ ? deviceFactory_() : CreateSerDevice();
+  if (updateDcb_) device->SetOpenLine(BuildDcb());
   const int rc = device->Open(name);
   if (rc != kSerOk) {
     if (SerIsNotFound(rc)) throw ESerCommError("Specified device not found (" + name + ").");

@@ -104,6 +104,11 @@ class TSerDevice {
   // path) for exclusive read/write access. Returns 0 or the system error code; see
   // SerIsNotFound.
   virtual int Open(const std::string& name) = 0;
+  // The line settings to give the port straight after the system has opened it, before
+  // anything else: drivers raise DTR and RTS as they open a port, and many interfaces are
+  // powered or keyed by those lines. Set before Open; the caller still applies them with
+  // ApplyDcb, which reports failures. A layer whose open leaves the lines alone ignores it.
+  virtual void SetOpenLine(const TSerDcb& dcb) { (void)dcb; }
   // Ends pending calls and releases the device. Idempotent; never fails.
   virtual void Close() = 0;
 

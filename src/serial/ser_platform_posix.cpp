@@ -18,6 +18,7 @@
 #include <condition_variable>
 #include <cstdlib>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -70,6 +71,7 @@ class TPosixDevice final : public TSerDevice {
       ::close(fd);
       return err;
     }
+    RequestLowLatency(fd);
     fd_ = fd;
     closed_ = false;
     hungUp_ = false;
@@ -84,7 +86,9 @@ class TPosixDevice final : public TSerDevice {
     // Wakes every wait of ours; the counter stays readable, so later waits end at once too.
     [[maybe_unused]] auto n = ::write(cancelFd_, &one, sizeof one);
     idle_.wait(lock, [this] { return active_ == 0; });
-    // Leave the terminal open to others again (the flag outlives our descriptor).
+    // Leave the terminal open to others again (the flag outlives our descriptor), with the
+    // latency it had.
+    RestoreLatency();
     ioctl(fd_, TIOCNXCL);
     ::close(epollFd_);
     ::close(wakeFd_);
@@ -92,6 +96,8 @@ class TPosixDevice final : public TSerDevice {
     ::close(fd_);
     fd_ = epollFd_ = wakeFd_ = cancelFd_ = -1;
   }
+
+  void SetOpenLine(const TSerDcb& dcb) override { openLine_ = dcb; }
 
   int ApplyDcb(const TSerDcb& dcb) override {
     TOp op(*this);
@@ -267,6 +273,14 @@ class TPosixDevice final : public TSerDevice {
       ioctl(fd, TIOCNXCL);
       return err;
     }
+    // The driver raised DTR and RTS as it opened the port (and ftdi_sio programmed the chip
+    // from the terminal's last settings): once the port is surely ours, the line the caller
+    // wants comes before anything else, modem lines first, to keep that pulse short. Best
+    // effort: the caller applies the same settings again and reports what fails.
+    if (openLine_) {
+      SetModemLines(fd, *openLine_);
+      posix::SetLine(fd, *openLine_);
+    }
     cancelFd_ = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
     wakeFd_ = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
     epollFd_ = epoll_create1(EPOLL_CLOEXEC);
@@ -321,12 +335,15 @@ class TPosixDevice final : public TSerDevice {
   }
 
   int SetLine(const TSerDcb& dcb) {
-    using namespace SerDcbFlag;
     if (int err = posix::SetLine(fd_, dcb); err != 0) return err;
-    const std::uint32_t rts = (dcb.Flags & fRtsControlMask) >> fRtsControlShift;
+    return SetModemLines(fd_, dcb);
+  }
 
-    // DTR and RTS: on, off, or left to the driver's handshake. A terminal without modem
-    // lines (a pseudo-terminal) answers ENOTTY, which is no error.
+  // DTR and RTS: on, off, or left to the driver's handshake. A terminal without modem
+  // lines (a pseudo-terminal) answers ENOTTY, which is no error.
+  static int SetModemLines(int fd, const TSerDcb& dcb) {
+    using namespace SerDcbFlag;
+    const std::uint32_t rts = (dcb.Flags & fRtsControlMask) >> fRtsControlShift;
     const std::uint32_t dtr = (dcb.Flags & fDtrControlMask) >> fDtrControlShift;
     int set = 0, clear = 0;
     (dtr == 1 || dtr == 2 ? set : clear) |= TIOCM_DTR;
@@ -334,10 +351,32 @@ class TPosixDevice final : public TSerDevice {
       set |= TIOCM_RTS;
     else if (rts != 2)
       clear |= TIOCM_RTS;
-    if (set && ioctl(fd_, TIOCMBIS, &set) != 0 && errno != ENOTTY && errno != EINVAL) return errno;
-    if (clear && ioctl(fd_, TIOCMBIC, &clear) != 0 && errno != ENOTTY && errno != EINVAL)
+    if (set && ioctl(fd, TIOCMBIS, &set) != 0 && errno != ENOTTY && errno != EINVAL) return errno;
+    if (clear && ioctl(fd, TIOCMBIC, &clear) != 0 && errno != ENOTTY && errno != EINVAL)
       return errno;
     return 0;
+  }
+
+  // A USB adapter holds received bytes until its latency timer runs out (16 ms on an FT232
+  // unless lowered), and every reply of the protocol would wait for it: ask the driver for
+  // low latency (ftdi_sio then sets the timer to 1 ms). A driver that refuses (a
+  // pseudo-terminal, some adapters) is no error.
+  void RequestLowLatency(int fd) {
+    latencyRaised_ = false;
+    serial_struct info{};
+    if (ioctl(fd, TIOCGSERIAL, &info) != 0 || (info.flags & ASYNC_LOW_LATENCY)) return;
+    info.flags |= ASYNC_LOW_LATENCY;
+    latencyRaised_ = ioctl(fd, TIOCSSERIAL, &info) == 0;
+  }
+
+  // Gives the port back its earlier latency, changing nothing else in its flags.
+  void RestoreLatency() {
+    if (!latencyRaised_) return;
+    latencyRaised_ = false;
+    serial_struct info{};
+    if (ioctl(fd_, TIOCGSERIAL, &info) != 0) return;
+    info.flags &= ~ASYNC_LOW_LATENCY;
+    ioctl(fd_, TIOCSSERIAL, &info);
   }
 
   // Error flags since the last query, from the driver's counters where it keeps them.
@@ -371,6 +410,8 @@ class TPosixDevice final : public TSerDevice {
   bool hungUp_ = false;
   bool haveCounts_ = false;
   serial_icounter_struct counts_{};
+  std::optional<TSerDcb> openLine_;
+  bool latencyRaised_ = false;  // the port was not in low-latency mode before we opened it
 };
 
 }  // namespace
