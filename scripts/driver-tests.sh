@@ -14,7 +14,8 @@
 # Needs: scripts/install-deps.sh drivers (qemu-system-x86, busybox-static, cpio, kmod).
 # The kernel is Debian's linux-image-amd64, fetched with apt-get download and unpacked (not
 # installed) into LOADER_DRIVER_CACHE (default ~/.cache/loader-driver-bench).
-# Environment: LOADER_DRIVER_TIMEOUT, seconds one guest may run (default 50).
+# Environment: LOADER_DRIVER_TIMEOUT, seconds one guest may run (default 50);
+# LOADER_DRIVER_KEEP=1 keeps the work folder (traces, consoles) for a look afterwards.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -32,13 +33,14 @@ die() {
   exit 1
 }
 
+# depmod lives in sbin, which a user's PATH may lack.
+PATH=$PATH:/usr/sbin:/sbin
 for tool in qemu-system-x86_64 busybox cpio depmod dpkg-deb apt-get ldd timeout; do
   command -v "$tool" >/dev/null || die "$tool is missing (run scripts/install-deps.sh drivers)"
 done
 [ -x "$cli" ] && [ -x "$sim" ] || die "build loader-cli and bootsim in $build first"
 busybox_bin=$(command -v busybox)
-file "$busybox_bin" 2>/dev/null | grep -q 'statically linked' ||
-  ldd "$busybox_bin" 2>&1 | grep -q 'not a dynamic' || die "$busybox_bin is not static (busybox-static)"
+ldd "$busybox_bin" 2>&1 | grep -q 'not a dynamic' || die "$busybox_bin is not static (busybox-static)"
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/driver-tests.XXXXXX")
 sim_pid=

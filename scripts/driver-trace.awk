@@ -75,7 +75,7 @@ BEGIN { baud = 0; parity = "?"; data = 0; stop = 0; flow = 0; dtr = 0; rts = 0 }
       if (bit(v, 512)) rts = bit(v, 2)
       line_event = 2
     } else if (request == hex("4009") && inside) {
-      latency = latency sprintf("%s%d ms at +%.1f ms", latency ? ", " : "", v, (t - begin) * 1000)
+      latency = latency sprintf("%s%d ms (+%.1f ms)", latency ? ", then " : "", v, (t - begin) * 1000)
       if (v == 1) lowLatency = 1
     }
   }

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build needs, when they are missing and we may.
-# Usage: install-deps.sh [gui|wine|fuzz|zip|package|all]...   (the base set is always checked)
+# Usage: install-deps.sh [gui|wine|fuzz|zip|package|drivers|all]...   (the base set is always checked)
 set -euo pipefail
 
 base=(cmake g++ make ninja-build libgtest-dev pkg-config)
@@ -13,6 +13,9 @@ zip=(zip)
 # Manual pages, the checkers of the desktop entry and the AppStream metainfo, and what cpack
 # asks for the package's dependencies (dpkg-shlibdeps in dpkg-dev, file).
 package=(help2man desktop-file-utils appstream dpkg-dev file)
+# The driver bench (scripts/driver-tests.sh): the emulator, the guest's shell and the tools
+# that pack its initramfs and index the kernel's modules (depmod, in kmod).
+drivers=(qemu-system-x86 busybox-static cpio kmod gzip)
 
 want=("${base[@]}")
 for group in "$@"; do
@@ -22,7 +25,8 @@ for group in "$@"; do
     fuzz) want+=("${fuzz[@]}") ;;
     zip) want+=("${zip[@]}") ;;
     package) want+=("${package[@]}") ;;
-    all) want+=("${gui[@]}" "${wine[@]}" "${fuzz[@]}" "${package[@]}") ;;
+    drivers) want+=("${drivers[@]}") ;;
+    all) want+=("${gui[@]}" "${wine[@]}" "${fuzz[@]}" "${package[@]}" "${drivers[@]}") ;;
     *) echo "install-deps: unknown group '$group'" >&2; exit 2 ;;
   esac
 done
