@@ -26,6 +26,10 @@ class FakeDevice : public TSerDevice {
     closed = false;
     return 0;
   }
+  void SetOpenLine(const TSerDcb& dcb) override {
+    std::lock_guard lock(m);
+    openLines.push_back({dcb, closed});
+  }
   void Close() override {
     std::lock_guard lock(m);
     if (closed) return;
@@ -138,6 +142,11 @@ class FakeDevice : public TSerDevice {
   std::condition_variable cv;
   std::vector<std::string> calls;
   std::vector<TSerDcb> dcbs;
+  struct TOpenLine {
+    TSerDcb dcb;
+    bool givenWhileClosed;
+  };
+  std::vector<TOpenLine> openLines;
   std::deque<std::uint32_t> events;
   std::string input;
   std::uint32_t errors = 0;

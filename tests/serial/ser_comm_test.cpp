@@ -447,6 +447,23 @@ TEST(SerCommOpen, UpdateDcbFalseNeverHandsARecord) {
   EXPECT_TRUE(r.dev->Get(&FakeDevice::dcbs).empty());
 }
 
+// The line goes to the device before it opens, so that the platform layer can set it
+// straight after the system's open; without UpdateDCB the device keeps its own.
+TEST(SerCommOpen, LineIsGivenBeforeTheOpen) {
+  for (const bool update : {true, false}) {
+    SCOPED_TRACE(update);
+    Rig r;
+    ApplyLoaderSettings(*r.comm);
+    r.comm->SetUpdateDCB(update);
+    r.comm->Open();
+    const auto lines = r.dev->Get(&FakeDevice::openLines);
+    ASSERT_EQ(lines.size(), update ? 1u : 0u);
+    if (!update) continue;
+    EXPECT_TRUE(lines[0].givenWhileClosed);
+    EXPECT_EQ(lines[0].dcb, r.comm->BuildDcb());
+  }
+}
+
 TEST(SerCommOpen, FailingStepClosesTheHandleAgain) {
   struct Case {
     int FakeDevice::*rc;
