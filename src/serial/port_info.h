@@ -23,6 +23,17 @@ struct TComPortInfo {
 // The same ports as EnumerateComPorts, in the same order, each described.
 std::vector<TComPortInfo> EnumerateComPortInfo();
 
+// What a port's description adds about a USB adapter's latency timer of `ms` milliseconds
+// (the time an FTDI chip holds received bytes before it sends them on): "" up to 2 ms,
+// otherwise a note that says so and where to lower it. Every reply of the protocol waits
+// for that timer.
+inline std::string LatencyTimerNote(unsigned long ms) {
+  if (ms <= 2) return "";
+  return "latency timer " + std::to_string(ms) +
+         " ms, slows every reply: set 1 ms in Device Manager (the port's Properties, Port "
+         "Settings, Advanced, Latency Timer)";
+}
+
 // The names of described ports, in their order.
 inline std::vector<std::string> PortNamesOf(const std::vector<TComPortInfo>& ports) {
   std::vector<std::string> names;

@@ -1,5 +1,7 @@
 // Port discovery on Windows: the COM devices in the DOS device list on the NT family, the
 // open test on older systems; the driver's device name from the registry describes each.
+#include "serial/port_info_win32.h"
+
 #include <windows.h>
 
 #include <cstring>
@@ -72,7 +74,59 @@ std::map<std::string, std::string> DriverDeviceNames() {
   return devices;
 }
 
+// A value of `key` as a string, or "" when it is missing or no string.
+std::string StringValue(HKEY key, const char* name) {
+  char data[256];
+  DWORD size = sizeof data - 1;
+  DWORD type = 0;
+  if (RegQueryValueExA(key, name, nullptr, &type, reinterpret_cast<BYTE*>(data), &size) !=
+          ERROR_SUCCESS ||
+      type != REG_SZ)
+    return "";
+  data[size] = 0;  // the stored string need not end with a zero byte
+  return data;
+}
+
+// The names of the sub-keys of `key`.
+std::vector<std::string> SubKeys(HKEY key) {
+  std::vector<std::string> names;
+  for (DWORD index = 0;; ++index) {
+    char name[256];
+    DWORD len = sizeof name;
+    const LONG rc = RegEnumKeyExA(key, index, name, &len, nullptr, nullptr, nullptr, nullptr);
+    if (rc == ERROR_MORE_DATA) continue;  // longer than any device or instance id
+    if (rc != ERROR_SUCCESS) break;
+    names.emplace_back(name, len);
+  }
+  return names;
+}
+
 }  // namespace
+
+std::map<std::string, unsigned long> FtdiLatencyTimers(HKEY ftdiBus) {
+  std::map<std::string, unsigned long> timers;
+  for (const std::string& device : SubKeys(ftdiBus)) {
+    HKEY deviceKey = nullptr;
+    if (RegOpenKeyExA(ftdiBus, device.c_str(), 0, KEY_READ, &deviceKey) != ERROR_SUCCESS) continue;
+    for (const std::string& instance : SubKeys(deviceKey)) {
+      HKEY params = nullptr;
+      const std::string path = instance + "\\Device Parameters";
+      if (RegOpenKeyExA(deviceKey, path.c_str(), 0, KEY_READ, &params) != ERROR_SUCCESS) continue;
+      const std::string port = StringValue(params, "PortName");
+      DWORD latency = 0;
+      DWORD size = sizeof latency;
+      DWORD type = 0;
+      if (!port.empty() &&
+          RegQueryValueExA(params, "LatencyTimer", nullptr, &type,
+                           reinterpret_cast<BYTE*>(&latency), &size) == ERROR_SUCCESS &&
+          type == REG_DWORD && size == sizeof latency)
+        timers[port] = latency;
+      RegCloseKey(params);
+    }
+    RegCloseKey(deviceKey);
+  }
+  return timers;
+}
 
 std::vector<std::string> EnumerateComPorts() {
   std::vector<std::string> names;
@@ -95,11 +149,23 @@ std::vector<std::string> EnumerateComPorts() {
 
 std::vector<TComPortInfo> EnumerateComPortInfo() {
   const std::map<std::string, std::string> devices = DriverDeviceNames();
+  // The FTDI driver keeps each adapter's latency timer in its device parameters.
+  std::map<std::string, unsigned long> latencies;
+  HKEY ftdiBus = nullptr;
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SYSTEM\\CurrentControlSet\\Enum\\FTDIBUS", 0, KEY_READ,
+                    &ftdiBus) == ERROR_SUCCESS) {
+    latencies = FtdiLatencyTimers(ftdiBus);
+    RegCloseKey(ftdiBus);
+  }
   std::vector<TComPortInfo> ports;
   for (std::string& name : EnumerateComPorts()) {
     std::string description = "\\\\.\\" + name;
     if (const auto it = devices.find(name); it != devices.end() && !it->second.empty())
       description += " — " + it->second;
+    if (const auto it = latencies.find(name); it != latencies.end()) {
+      if (const std::string note = LatencyTimerNote(it->second); !note.empty())
+        description += "; " + note;
+    }
     ports.push_back({std::move(name), std::move(description)});
   }
   return ports;

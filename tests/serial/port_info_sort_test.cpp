@@ -44,5 +44,18 @@ INSTANTIATE_TEST_SUITE_P(
                                {"com1", "COM1", "Com1", "COM2"}}),
     [](const ::testing::TestParamInfo<SortCase>& info) { return info.param.label; });
 
+// Up to 2 ms the timer costs little; above it the description says so.
+TEST(LatencyTimerNote, SaysSoAboveTwoMilliseconds) {
+  const struct {
+    unsigned long ms;
+    const char* starts;
+  } cases[] = {{0, ""}, {1, ""}, {2, ""}, {3, "latency timer 3 ms,"}, {16, "latency timer 16 ms,"}};
+  for (const auto& c : cases) {
+    const std::string note = LatencyTimerNote(c.ms);
+    EXPECT_EQ(note.substr(0, std::string(c.starts).size()), c.starts) << c.ms;
+    EXPECT_EQ(note.empty(), *c.starts == '\0') << c.ms;
+  }
+}
+
 }  // namespace
 }  // namespace serial
