@@ -40,13 +40,20 @@ for tool in qemu-system-x86_64 busybox cpio depmod dpkg-deb apt-get ldd timeout;
 done
 [ -x "$cli" ] && [ -x "$sim" ] || die "build loader-cli and bootsim in $build first"
 busybox_bin=$(command -v busybox)
-ldd "$busybox_bin" 2>&1 | grep -q 'not a dynamic' || die "$busybox_bin is not static (busybox-static)"
+case "$(ldd "$busybox_bin" 2>&1 || true)" in
+  *"not a dynamic"* | *"statically linked"*) ;;
+  *) die "$busybox_bin is not static (busybox-static)" ;;
+esac
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/driver-tests.XXXXXX")
 sim_pid=
 cleanup() {
   if [ -n "$sim_pid" ]; then kill "$sim_pid" 2>/dev/null || true; fi
-  [ -n "${LOADER_DRIVER_KEEP:-}" ] || rm -rf "$work"
+  if [ -n "${LOADER_DRIVER_KEEP:-}" ]; then
+    echo "driver-tests: the work folder stays: $work"
+  else
+    rm -rf "$work"
+  fi
 }
 trap cleanup EXIT
 
@@ -177,7 +184,6 @@ run_driver() {
     -trace serial_update_parameters -trace serial_write -trace 'usb_serial_*' \
     </dev/null 2>"$dir/qemu.err" | stamp >"$dir/console" || rc=$?
   local seconds=$((SECONDS - t0))
-  [ "${PIPESTATUS[0]:-$rc}" = 124 ] && rc=124
   # bootsim ends by itself after the finish command; one that is still waiting has failed.
   local sim_rc=0 w=0
   while kill -0 "$sim_pid" 2>/dev/null && [ $w -lt 20 ]; do
@@ -192,7 +198,15 @@ run_driver() {
     wait "$sim_pid" || sim_rc=$?
   fi
   sim_pid=
-  if [ "$rc" = 124 ]; then fail "$driver" "the guest did not finish within ${limit}s"; fi
+  case "$rc" in
+    0) ;;
+    124 | 137) fail "$driver" "the guest did not finish within ${limit}s" ;;
+    *) fail "$driver" "qemu ended with status $rc" ;;
+  esac
+  if [ "$rc" != 0 ]; then
+    sed "s/^[0-9.]* /[$driver] guest: /" "$dir/console" | tail -n 20 >&2
+    return
+  fi
   [ -s "$dir/qemu.err" ] && sed "s/^/[$driver] qemu: /" "$dir/qemu.err" >&2
 
   local flash
