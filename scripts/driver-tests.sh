@@ -23,7 +23,7 @@ build=${1:-build}
 cli=$build/tools/loader-cli/loader-cli
 sim=$build/tools/bootsim/bootsim
 hex=examples/blink.hex
-cache=${LOADER_DRIVER_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/loader-driver-bench}
+cache=${LOADER_DRIVER_CACHE:-${XDG_CACHE_HOME:-${HOME:-/tmp}/.cache}/loader-driver-bench}
 limit=${LOADER_DRIVER_TIMEOUT:-50}
 started=$SECONDS
 
