@@ -1,74 +1,65 @@
-// loader-cli's handling of POSIX file-system refusals.
+// loader-cli against POSIX file-system refusals and published names.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/file.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <filesystem>
 #include <sstream>
 #include <system_error>
-#include <vector>
 
 #include "cli_commands.h"
 
 namespace cli {
 namespace {
 
+namespace fs = std::filesystem;
+
+struct TempFolder {
+  fs::path path = fs::temp_directory_path() / ("cli-posix-" + std::to_string(::getpid()));
+  TempFolder() { fs::create_directories(path); }
+  ~TempFolder() { fs::remove_all(path); }
+};
+
 // A HEX path that cannot be reached is no missing file: the system's own reason is given.
 TEST(Convert, UnreachableFileSaysWhy) {
-  namespace fs = std::filesystem;
-  const fs::path dir = fs::temp_directory_path() / ("cli-unit-" + std::to_string(::getpid()));
-  fs::create_directories(dir);
-  fs::create_symlink("loop.hex", dir / "loop.hex");
-  const struct {
-    fs::path file;
-    int error;
-  } cases[] = {{dir / "loop.hex", ELOOP},
-               {dir / "loop.hex" / "fw.hex", ELOOP},
-               {dir / (std::string(300, 'a') + ".hex"), ENAMETOOLONG}};
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.file);
+  TempFolder dir;
+  fs::create_symlink("loop.hex", dir.path / "loop.hex");
+  const std::pair<fs::path, int> cases[] = {
+      {dir.path / "loop.hex", ELOOP},
+      {dir.path / "loop.hex" / "fw.hex", ELOOP},
+      {dir.path / (std::string(300, 'a') + ".hex"), ENAMETOOLONG}};
+  for (const auto& [file, error] : cases) {
     TCommand command;
-    command.kind = TCommand::TKind::Convert;
-    command.file = c.file.string();
+    command.file = file.string();
     std::ostringstream out, err;
     EXPECT_EQ(RunConvert(command, out, err), kExitFailure);
-    EXPECT_NE(err.str().find(std::generic_category().message(c.error)), std::string::npos)
+    EXPECT_NE(err.str().find(std::generic_category().message(error)), std::string::npos)
         << err.str();
   }
-  fs::remove_all(dir);
 }
 
 // A published name holding a line end would read as two ports in a listing of one name a
 // line: it is left out there, and listed escaped with --json.
 TEST(Ports, NameWithALineEndDoesNotSplitTheListing) {
-  namespace fs = std::filesystem;
-  const fs::path dir = fs::temp_directory_path() / ("cli-ports-" + std::to_string(::getpid()));
-  fs::create_directories(dir);
-  fs::permissions(dir, fs::perms::owner_all);
-  std::vector<int> locks;
+  TempFolder dir;
+  fs::permissions(dir.path, fs::perms::owner_all);
   for (const std::string name : {"simgood", "simbad\nfake"}) {
-    fs::create_symlink("/dev/null", dir / name);
-    const int fd = ::open((dir / (name + ".lock")).c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-    ASSERT_GE(fd, 0);
-    ASSERT_EQ(::flock(fd, LOCK_EX), 0);  // held: the name is live
-    locks.push_back(fd);
+    fs::create_symlink("/dev/null", dir.path / name);
+    const int fd =
+        ::open((dir.path / (name + ".lock")).c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    ASSERT_EQ(::flock(fd, LOCK_EX), 0);  // held until the process ends: the name is live
   }
-  ::setenv("LOADER_PORTS_DIR", dir.c_str(), 1);
-  for (const bool longListing : {false, true}) {
-    std::ostringstream out;
-    ASSERT_EQ(RunPorts(out, longListing, false), kExitOk);
-    EXPECT_NE(out.str().find("simgood"), std::string::npos);
-    EXPECT_EQ(out.str().find("simbad"), std::string::npos) << out.str();
-  }
-  std::ostringstream json;
+  ::setenv("LOADER_PORTS_DIR", dir.path.c_str(), 1);
+  std::ostringstream plain, longListing, json;
+  RunPorts(plain, false, false);
+  RunPorts(longListing, true, false);
   RunPorts(json, false, true);
-  EXPECT_NE(json.str().find(R"("port":"simbad\nfake")"), std::string::npos) << json.str();
   ::unsetenv("LOADER_PORTS_DIR");
-  for (const int fd : locks) ::close(fd);
-  fs::remove_all(dir);
+  EXPECT_NE(plain.str().find("simgood\n"), std::string::npos);
+  EXPECT_EQ((plain.str() + longListing.str()).find("simbad"), std::string::npos);
+  EXPECT_NE(json.str().find(R"("port":"simbad\nfake")"), std::string::npos) << json.str();
 }
 
 }  // namespace
