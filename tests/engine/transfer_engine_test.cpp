@@ -636,7 +636,12 @@ TEST_F(EngineTest, ImageRewrittenAtTheSameSizeIsNeverSentAsConverted) {
     caseEngine.SetImageCopyLimit(c.copyLimit);
     const oh2b::TConvertedImage converted = oh2b::ConvertHex(WriteHex(image), {});
     if (!c.beforeStart) caseEngine.StartConverted(converted);
-    testsupport::WriteFile(dir_ / "fw.BIN", std::string(image.rbegin(), image.rend()));
+    try {
+      testsupport::WriteFile(dir_ / "fw.BIN", std::string(image.rbegin(), image.rend()));
+    } catch (const std::exception&) {
+      EXPECT_EQ(c.copyLimit, 0u);  // Windows: the file read as it is sent is held unshared
+      continue;
+    }
     caseLine.DeviceSends({0x55});
     try {
       if (c.beforeStart) caseEngine.StartConverted(converted);
