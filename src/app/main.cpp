@@ -1,10 +1,12 @@
 // The loader's start: the application titled "Загрузчик", the main window (its
 // creation restores the saved port and file), then the message loop until the main
 // window closes.
+#include <QApplication>
 #include <cstdio>
 #include <string_view>
 
 #include "app/loader_application.h"
+#include "app/quit_signals.h"
 #include "app/unit1.h"
 #include "loader_version.h"
 
@@ -49,7 +51,23 @@ bool AnswerInfoOption(int argc, char** argv) {
 int main(int argc, char** argv) {
   if (AnswerInfoOption(argc, argv)) return 0;
   app::TLoaderApplication application(argc, argv);
+  // Ended by the system (shutdown, `kill`, the session closing) as by Выход: open boxes
+  // close, the window closes and lets go of its port, and a conversion in progress stops
+  // and removes its temporary file. Heeded from before the window is made, since making it
+  // may open the file dialog.
+  app::TForm1* window = nullptr;
+  app::TQuitSignals quitSignals([&window] {
+    // Each box closed ends its own loop; a few nest at most.
+    for (int boxes = 0; boxes < 16; ++boxes) {
+      QWidget* modal = QApplication::activeModalWidget();
+      if (modal == nullptr || !modal->close()) break;
+    }
+    if (window != nullptr) window->AExitExecute();
+  });
   app::TForm1 form1;
+  if (app::TQuitSignals::Requested()) return 0;  // ended while the window was being made
+  window = &form1;
+  form1.Engine().SetConversionCancel(&app::TQuitSignals::Requested);
   form1.show();
   return app::TLoaderApplication::exec();
 }

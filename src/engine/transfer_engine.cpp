@@ -25,19 +25,31 @@ constexpr int kCommandLength = 3;
 }  // namespace
 
 TTransferEngine::TTransferEngine(ITransport& transport, IControls& controls)
-    : transport_(transport), controls_(controls) {}
+    : transport_(transport), controls_(controls), copyLimit_(TImageFile::kCopyLimit) {}
 
 TTransferEngine::~TTransferEngine() = default;
 
 void TTransferEngine::Start(const std::string& hexFileName) {
+  StartWith(
+      [&] {
+        return oh2b::ConvertHex(hexFileName, oh2b::THexOptions{checkRecords_, conversionCancel_});
+      },
+      hexFileName);
+}
+
+void TTransferEngine::StartConverted(const oh2b::TConvertedImage& image) {
+  StartWith([&] { return image; }, image.name);
+}
+
+void TTransferEngine::StartWith(const std::function<oh2b::TConvertedImage()>& convert,
+                                const std::string& hexFileName) {
   if (!transport_.PortChosen()) return;
   outcome_ = TOutcome::None;
 
   // The converter renames and recreates the image file, so ours must be closed first.
   CloseImage();
   try {
-    OpenImage(oh2b::HexToBin(hexFileName, oh2b::THexOptions{checkRecords_, conversionCancel_}),
-              hexFileName);
+    OpenImage(convert(), hexFileName);
   } catch (...) {
     // Nothing is left to send: a device answering an earlier start must not find
     // the engine still waiting.
@@ -239,15 +251,22 @@ void TTransferEngine::Send() {
   transport_.WriteData(txBuffer_.data(), txLength_);
 }
 
-void TTransferEngine::OpenImage(const std::string& imageName, const std::string& hexFileName) {
+void TTransferEngine::OpenImage(const oh2b::TConvertedImage& converted,
+                                const std::string& hexFileName) {
+  const std::string& imageName = converted.name;
   auto image = std::make_unique<TImageFile>();
   // The converter names no image when the HEX file does not exist: say which file is
   // missing rather than naming the current directory.
   const std::string path = imageName.empty()
                                ? hexFileName
                                : platform::PathInDirectory(platform::CurrentDirectory(), imageName);
-  const TImageFile::ErrorCode error =
-      imageName.empty() ? TImageFile::NotFound() : image->Open(imageName);
+  const TImageFile::ErrorCode error = imageName.empty()
+                                          ? TImageFile::NotFound()
+                                          : image->Open(imageName, converted.crc32, copyLimit_);
+  // Changed between its conversion and now: the same words as a change during the transfer.
+  if (error == platform::kContentChanged) {
+    throw EImageReadError("Cannot read file \"" + path + "\". " + platform::SystemErrorText(error));
+  }
   if (error != 0) platform::ThrowOpenError(path, error);
   imageStream_ = std::move(image);
   imagePath_ = path;

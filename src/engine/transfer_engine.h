@@ -16,6 +16,8 @@
 #include <string>
 #include <utility>
 
+#include "oh2b/oh2b.h"
+
 namespace engine {
 
 class TImageFile;
@@ -105,6 +107,13 @@ class TTransferEngine {
   // A port error leaves the engine waiting with its image, the prompt not shown.
   void Start(const std::string& hexFileName);
 
+  // The same for an image converted already (by oh2b::ConvertHex, into the current
+  // directory): several ports send the bytes of one conversion.
+  void StartConverted(const oh2b::TConvertedImage& image);
+
+  // Images up to this size are copied whole when a transfer starts (TImageFile).
+  void SetImageCopyLimit(std::uint64_t bytes) { copyLimit_ = bytes; }
+
   // Asked while Start converts the HEX file; once it returns true the conversion
   // stops with oh2b::EConvertCancelled, which Start passes on as any conversion error.
   void SetConversionCancel(std::function<bool()> cancelled) {
@@ -164,7 +173,10 @@ class TTransferEngine {
   // Stops on a failure and returns the controls to ready; message, if any, is shown.
   void StopTransfer(const char* message, TOutcome outcome);
   void Send();
-  void OpenImage(const std::string& imageName, const std::string& hexFileName);
+  // Start's common part: the image from convert, then the wait for the device.
+  void StartWith(const std::function<oh2b::TConvertedImage()>& convert,
+                 const std::string& hexFileName);
+  void OpenImage(const oh2b::TConvertedImage& image, const std::string& hexFileName);
   [[noreturn]] void AbandonOnReadError(unsigned long error);
   void CloseImage();
   void ClearTxBuffer();
@@ -188,6 +200,7 @@ class TTransferEngine {
   TStopDetail lastStop_;
   std::function<bool()> conversionCancel_;
   bool checkRecords_ = false;
+  std::uint64_t copyLimit_;
 };
 
 }  // namespace engine

@@ -16,10 +16,12 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <new>
 #include <random>
 #include <string_view>
 
+#include "platform/crc32.h"
 #include "platform/file.h"
 #include "platform/file_errors.h"
 
@@ -90,6 +92,25 @@ class TCancelPoll {
 // Text handled between two polls.
 constexpr std::size_t kTextPerPoll = std::size_t{256} << 10;
 
+constexpr std::string_view kTempPrefix = "~oh2b";
+constexpr std::string_view kTempSuffix = ".tmp";
+
+// Removes what conversions killed outright left in the current directory: only names of
+// the converter's own form, and only files no live conversion holds.
+void RemoveLeftTemporaries() {
+  std::error_code ec;
+  for (std::filesystem::directory_iterator it(".", ec), end; !ec && it != end; it.increment(ec)) {
+    const std::u8string name8 = it->path().filename().u8string();
+    const std::string name(name8.begin(), name8.end());
+    if (name.size() == kTempPrefix.size() + 8 + kTempSuffix.size() &&
+        name.starts_with(kTempPrefix) && name.ends_with(kTempSuffix) &&
+        std::all_of(name.begin() + kTempPrefix.size(), name.end() - kTempSuffix.size(),
+                    [](char c) { return kHexDigit[static_cast<unsigned char>(c)] != kBadDigit; })) {
+      platform::RemoveUnheld(name);
+    }
+  }
+}
+
 // A new file under a name of its own in the current directory, beside the image.
 std::string CreateTemporary(platform::TFile& file, const std::string& imagePath) {
   // The clock keeps two processes apart where the random device is a fixed sequence.
@@ -100,6 +121,7 @@ std::string CreateTemporary(platform::TFile& file, const std::string& imagePath)
   platform::TErrorCode error = 0;
   for (int attempt = 0; attempt < kAttempts; ++attempt) {
     char name[32];
+    // Of the form that RemoveLeftTemporaries looks for.
     std::snprintf(name, sizeof name, "~oh2b%08lx.tmp",
                   static_cast<unsigned long>(random() & 0xFFFFFFFFu));
     error = file.CreateNew(name);
@@ -150,6 +172,14 @@ class TImageWriter {
 
   void Flush() {
     if (bufLen_ > 0) {
+      // Written in order, the image is fingerprinted on its way out; a record written back
+      // below what has left means reading the file again at the end.
+      if (bufStart_ == crcEnd_ && !rewritten_) {
+        crc_ = platform::Crc32(crc_, Buffer(), bufLen_);
+        crcEnd_ += bufLen_;
+      } else {
+        rewritten_ = true;
+      }
       if (filePos_ != bufStart_) Check(file_.Seek(bufStart_));
       Check(file_.Write(Buffer(), bufLen_));
       filePos_ = bufStart_ + bufLen_;
@@ -158,9 +188,12 @@ class TImageWriter {
     bufLen_ = 0;
   }
 
-  void Close() {
+  // Returns the image's CRC-32.
+  std::uint32_t Close() {
     Flush();
+    if (rewritten_) ReadBackCrc();
     Check(file_.Close());
+    return crc_;
   }
 
  private:
@@ -184,6 +217,21 @@ class TImageWriter {
     if (error != 0) ThrowWriteError(path_, error);
   }
 
+  void ReadBackCrc() {
+    crc_ = 0;
+    Check(file_.Seek(0));
+    for (std::uint64_t done = 0; done < end_;) {
+      poll_();
+      std::size_t got = 0;
+      Check(file_.Read(Buffer(),
+                       static_cast<std::size_t>(std::min<std::uint64_t>(kCapacity, end_ - done)),
+                       got));
+      if (got == 0) Check(platform::kSizeChanged);
+      crc_ = platform::Crc32(crc_, Buffer(), got);
+      done += got;
+    }
+  }
+
   platform::TFile& file_;
   std::string path_;
   const TCancelPoll& poll_;
@@ -193,6 +241,9 @@ class TImageWriter {
   std::uint64_t pos_ = 0;       // where the next byte goes
   std::uint64_t end_ = 0;       // the image's length so far
   std::uint64_t filePos_ = 0;   // the file's own position, to spare seeks
+  std::uint32_t crc_ = 0;       // of the image's first crcEnd_ bytes
+  std::uint64_t crcEnd_ = 0;
+  bool rewritten_ = false;  // crc_ no longer follows the file
 };
 
 // A record with no data: mark, byte count, address, type and checksum.
@@ -228,8 +279,63 @@ class TConverter {
     }
   }
 
+  // After the last line of text: what a file cut short shows. A text without any record
+  // is no HEX file cut short but no HEX at all, which the caller judges by its empty image.
+  // cutAtNul: the file went on past a NUL byte, where text ends.
+  void FinishText(std::string_view text, bool cutAtNul) {
+    if (!recordSeen_) return;
+    if (cutAtNul) {
+      const bool atLineStart = text.empty() || text.back() == '\n' || text.back() == '\r';
+      Found(TFindingKind::fkNulByte, atLineStart ? lineNumber_ + 1 : lineNumber_);
+    }
+    if (!endRecordSeen_) Found(TFindingKind::fkNoEndRecord, lineNumber_);
+  }
+
+  const std::optional<TRecordFinding>& Finding() const { return finding_; }
+
  private:
+  // A record that a blank, a tab or a byte-order mark puts off its first position, where
+  // the conversion looks for the record mark, is skipped as no record at all.
+  static std::optional<TFindingKind> DisplacedRecord(std::string_view line) {
+    constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
+    std::optional<TFindingKind> kind;
+    if (line.starts_with(' ')) {
+      kind = TFindingKind::fkLeadingBlank;
+    } else if (line.starts_with('\t')) {
+      kind = TFindingKind::fkLeadingTab;
+    } else if (line.starts_with(kByteOrderMark)) {
+      kind = TFindingKind::fkByteOrderMark;
+    } else {
+      return std::nullopt;
+    }
+    for (;;) {
+      if (line.starts_with(kByteOrderMark)) {
+        line.remove_prefix(kByteOrderMark.size());
+      } else if (line.starts_with(' ') || line.starts_with('\t')) {
+        line.remove_prefix(1);
+      } else {
+        break;
+      }
+    }
+    if (!line.starts_with(':')) return std::nullopt;
+    return kind;
+  }
+
+  // Under the checks a finding stops the conversion; without them the first is kept.
+  void Found(TFindingKind kind, unsigned long line) {
+    if (checkRecords_) {
+      lineNumber_ = std::max(line, 1ul);
+      ThrowCheck(FindingText(kind));
+    }
+    if (!finding_) finding_ = TRecordFinding{std::max(line, 1ul), kind};
+  }
+
   void HandleLine(std::string_view line) {
+    if (const auto displaced = DisplacedRecord(line)) {
+      recordSeen_ = true;
+      Found(*displaced, lineNumber_);
+    }
+    if (!line.empty() && line[0] == ':') recordSeen_ = true;
     const bool check = checkRecords_ && !line.empty() && line[0] == ':';
     if (check) CheckLength(line);
     // Positions are counted from 1 in the record layout; line[k - 1] is position k.
@@ -255,8 +361,11 @@ class TConverter {
         RequireLength(line, 13);
         baseAddress_ = ParseHex(line.substr(9, 4), "0000") << 16;
         break;
+      case 0x01:
+        endRecordSeen_ = true;  // and nothing else: records after it are still converted
+        break;
       default:
-        break;  // end of file, start addresses and the rest change nothing
+        break;  // start addresses and the rest change nothing
     }
     if (check) CheckSum(line, nullptr);
   }
@@ -363,15 +472,38 @@ class TConverter {
   const bool checkRecords_;
   std::uint32_t baseAddress_ = 0;
   unsigned long lineNumber_ = 0;
+  bool recordSeen_ = false;
+  bool endRecordSeen_ = false;
+  std::optional<TRecordFinding> finding_;
 };
 
 }  // namespace
+
+const char* FindingText(TFindingKind kind) {
+  switch (kind) {
+    case TFindingKind::fkNoEndRecord:
+      return "no end-of-file record";
+    case TFindingKind::fkNulByte:
+      return "NUL byte; the text ends here";
+    case TFindingKind::fkLeadingBlank:
+      return "record begins with a blank";
+    case TFindingKind::fkLeadingTab:
+      return "record begins with a tab";
+    case TFindingKind::fkByteOrderMark:
+      return "record begins with a UTF-8 byte-order mark";
+  }
+  return "";
+}
 
 std::string HexToBin(const std::string& hexPath, const std::function<bool()>& cancelled) {
   return HexToBin(hexPath, THexOptions{false, cancelled});
 }
 
 std::string HexToBin(const std::string& hexPath, const THexOptions& options) {
+  return ConvertHex(hexPath, options).name;
+}
+
+TConvertedImage ConvertHex(const std::string& hexPath, const THexOptions& options) {
   const TCancelPoll poll(options.cancelled);
   // The HEX file is read completely before the image is named or touched, so a HEX
   // file that bears the image's own name is safe. Only a path that names nothing means
@@ -386,14 +518,19 @@ std::string HexToBin(const std::string& hexPath, const THexOptions& options) {
 
   const std::string imageName = ChangeExtension(FileNamePart(hexPath), ".BIN");
   const std::string imagePath = platform::PathInDirectory(platform::CurrentDirectory(), imageName);
+  RemoveLeftTemporaries();
   platform::TFile file;
   const std::string temporary = CreateTemporary(file, imagePath);
+  TConvertedImage result;
   try {
     TImageWriter image(file, imagePath, poll);
     TConverter converter(hexPath, image, poll, options.checkRecords);
     converter.HandleText(hex.text);
+    converter.FinishText(hex.text, hex.cutAtNul);
+    result.finding = converter.Finding();
     platform::TMemoryBlock().Swap(hex.block);
-    image.Close();
+    result.size = image.End();
+    result.crc32 = image.Close();
     poll();  // the last moment at which stopping still leaves everything as it was
 
     const platform::TFileKind earlier = platform::KindOf(imageName);
@@ -410,7 +547,8 @@ std::string HexToBin(const std::string& hexPath, const THexOptions& options) {
     platform::RemoveFile(temporary);
     throw;
   }
-  return imageName;
+  result.name = imageName;
+  return result;
 }
 
 }  // namespace oh2b

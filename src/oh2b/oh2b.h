@@ -1,7 +1,9 @@
 // Intel HEX to flat binary image conversion.
 #pragma once
 
+#include <cstdint>
 #include <functional>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <utility>
@@ -47,7 +49,8 @@ class ERecordError : public EHexLineError {
 // A record that fails the checks of THexOptions::checkRecords, its detail one of
 // "record too short: %d of at least 11 characters",
 // "byte count 0x%02X needs %d characters, the line has %d",
-// "checksum 0x%02X, the record sums to 0x%02X" (the checksum that the rest calls for);
+// "checksum 0x%02X, the record sums to 0x%02X" (the checksum that the rest calls for),
+// or one of the texts of TFindingKind below;
 // what() is "Line %d of "%s": " (line number, HEX file path) and the detail.
 class ERecordCheckError : public EHexLineError {
  public:
@@ -58,6 +61,32 @@ class ERecordCheckError : public EHexLineError {
 class EConvertCancelled : public std::runtime_error {
  public:
   using std::runtime_error::runtime_error;
+};
+
+// What the record checks find beyond a record's own length and checksum: signs of a file
+// cut short or of records that a plain conversion skips without a word.
+enum class TFindingKind {
+  fkNoEndRecord,    // "no end-of-file record": the file was cut at a line end
+  fkNulByte,        // "NUL byte; the text ends here": the rest is not converted
+  fkLeadingBlank,   // "record begins with a blank": the line is skipped as no record
+  fkLeadingTab,     // "record begins with a tab"
+  fkByteOrderMark,  // "record begins with a UTF-8 byte-order mark"
+};
+const char* FindingText(TFindingKind kind);
+
+struct TRecordFinding {
+  unsigned long line = 0;  // counted from 1; the last line for fkNoEndRecord
+  TFindingKind kind = TFindingKind::fkNoEndRecord;
+};
+
+// A conversion's result.
+struct TConvertedImage {
+  std::string name;  // the image's name, no directory; "" when the HEX file names nothing
+  std::uint64_t size = 0;
+  std::uint32_t crc32 = 0;  // platform::Crc32 of the image's bytes
+  // Without the record checks: the first of the findings above, which the checks would
+  // have refused, for a caller that asks the operator.
+  std::optional<TRecordFinding> finding;
 };
 
 struct THexOptions {
@@ -79,6 +108,8 @@ struct THexOptions {
 // name as it was. The HEX text ends at its first NUL byte and at the size the file had
 // when it was opened. Errors at a line of the HEX file carry its number (EHexLineError).
 std::string HexToBin(const std::string& hexPath, const THexOptions& options);
+// The same, with the image's size and CRC-32 and what the record checks would find.
+TConvertedImage ConvertHex(const std::string& hexPath, const THexOptions& options);
 std::string HexToBin(const std::string& hexPath, const std::function<bool()>& cancelled = {});
 
 }  // namespace oh2b

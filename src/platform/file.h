@@ -20,6 +20,7 @@ inline constexpr TErrorCode kIsDirectory = 0x20000001;
 inline constexpr TErrorCode kNotRegularFile = 0x20000002;
 inline constexpr TErrorCode kOutOfMemory = 0x20000003;
 inline constexpr TErrorCode kSizeChanged = 0x20000004;
+inline constexpr TErrorCode kContentChanged = 0x20000005;
 
 // The text of one of the layer's own codes, or nullptr for a system error.
 inline const char* OwnErrorText(TErrorCode code) {
@@ -32,6 +33,8 @@ inline const char* OwnErrorText(TErrorCode code) {
       return "Not enough memory";
     case kSizeChanged:
       return "The file changed its size while it was read";
+    case kContentChanged:
+      return "The file changed while it was read";
     default:
       return nullptr;
   }
@@ -69,6 +72,11 @@ TErrorCode RenameReplacing(const std::string& from, const std::string& to);
 
 // Removes a file; false when it cannot.
 bool RemoveFile(const std::string& path);
+
+// Removes a file that TFile::CreateNew made, unless a live process holds it open (it is
+// then still being written): what a process killed outright left behind. Never follows a
+// symbolic link. False when it is held or cannot be removed.
+bool RemoveUnheld(const std::string& path);
 
 // The process's current directory, or "" when it cannot be determined.
 std::string CurrentDirectory();
@@ -122,7 +130,8 @@ class TFile {
   // Opens a regular file without ever waiting for a writer (a FIFO could block the open
   // for good); anything else is refused with kIsDirectory or kNotRegularFile.
   TErrorCode OpenToRead(const std::string& path, TShare share = TShare::kReaders);
-  // Fails when a file of the name exists already (NameTaken).
+  // Fails when a file of the name exists already (NameTaken). The file is held for as
+  // long as it is open, so that RemoveUnheld leaves it alone.
   TErrorCode CreateNew(const std::string& path);
   bool IsOpen() const { return handle_ != kNoHandle; }
 

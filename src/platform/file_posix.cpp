@@ -1,6 +1,7 @@
 // POSIX file layer.
 #include <fcntl.h>
 #include <limits.h>
+#include <sys/file.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -75,6 +76,21 @@ TErrorCode RenameReplacing(const std::string& from, const std::string& to) {
 
 bool RemoveFile(const std::string& path) {
   return ::unlink(path.c_str()) == 0;
+}
+
+bool RemoveUnheld(const std::string& path) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  if (fd < 0) return false;
+  struct stat held;
+  struct stat named;
+  // The lock is ours only when no process has the file open to write it; the name must
+  // still be that file, or another cleaner has been here first.
+  const bool removable = ::flock(fd, LOCK_EX | LOCK_NB) == 0 && ::fstat(fd, &held) == 0 &&
+                         S_ISREG(held.st_mode) && ::lstat(path.c_str(), &named) == 0 &&
+                         named.st_dev == held.st_dev && named.st_ino == held.st_ino &&
+                         ::unlink(path.c_str()) == 0;
+  ::close(fd);
+  return removable;
 }
 
 TErrorCode NotFoundError() {
@@ -183,6 +199,13 @@ TErrorCode TFile::CreateNew(const std::string& path) {
   Close();
   const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
   if (fd < 0) return LastError();
+  // Held (flock) until closed. A cleaner that came between the open and the lock has
+  // removed the name: the file is then no longer ours to fill, and the name is free again.
+  struct stat held;
+  if (::flock(fd, LOCK_EX | LOCK_NB) != 0 || ::fstat(fd, &held) != 0 || held.st_nlink == 0) {
+    ::close(fd);
+    return EEXIST;  // the caller takes another name
+  }
   handle_ = fd;
   size_ = 0;
   return 0;

@@ -51,6 +51,12 @@ bool RemoveFile(const std::string& path) {
   return ::DeleteFileW(W(path).c_str()) != 0;
 }
 
+// A file that CreateNew made is shared with nobody while it is open, so the system refuses
+// to remove it until its writer has closed it or has gone.
+bool RemoveUnheld(const std::string& path) {
+  return ::DeleteFileW(W(path).c_str()) != 0;
+}
+
 bool NameTaken(TErrorCode code) {
   return code == ERROR_FILE_EXISTS || code == ERROR_ALREADY_EXISTS;
 }

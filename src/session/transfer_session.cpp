@@ -33,6 +33,16 @@ void TTransferSession::Start(const std::string& hexFileName) {
   FollowEngine();
 }
 
+void TTransferSession::StartConverted(const oh2b::TConvertedImage& image) {
+  try {
+    engine_.StartConverted(image);
+  } catch (...) {
+    FollowEngine();
+    throw;
+  }
+  FollowEngine();
+}
+
 void TTransferSession::Release() {
   timer_.Disarm();
   engine_.ReleaseImage();

@@ -63,6 +63,8 @@ class TTransferSession : private engine::ITransport {
 
   // The start action (see TTransferEngine::Start); errors propagate.
   void Start(const std::string& hexFileName);
+  // The same for an image converted already (see TTransferEngine::StartConverted).
+  void StartConverted(const oh2b::TConvertedImage& image);
   // Window destruction: the image is released and the clock stopped.
   void Release();
 

@@ -130,6 +130,13 @@ bool ReplaceFile(std::filesystem::path target, const std::string& data) {
   const bool exists = ::stat(target.c_str(), &old) == 0;
   if (!exists && errno != ENOENT) return false;
   if (exists && !S_ISREG(old.st_mode)) return false;
+  // The rename would replace a file that its mode keeps from being written: honoured as a
+  // write through the file would be. Its owner's own write bit binds even the superuser,
+  // as a read-only file's attribute does on Windows.
+  if (exists && (old.st_uid == ::geteuid() ? (old.st_mode & S_IWUSR) == 0
+                                           : ::access(target.c_str(), W_OK) != 0)) {
+    return false;
+  }
 
   // One fixed name per settings file (shortened only where the folder's name limit needs it).
   const std::string tempName =

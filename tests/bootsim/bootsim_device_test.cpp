@@ -275,6 +275,8 @@ TEST(BootsimOptions, RejectsMalformedCommandLines) {
       {"--once", "--keep-going"},
       {"--publish-name", "a/b"},
       {"--publish-name", ".."},
+      {"--publish-name", ".hidden"},
+      {"--publish-name", "two\nlines"},
       {"--no-publish", "--publish-name", "x"},
   };
   for (const auto& args : cases) {

@@ -594,6 +594,7 @@ TEST_F(EngineTest, ReadFailurePropagatesAndChangesNothing) {
 // The image is what the file held when Start opened it; a file cut short meanwhile
 // must not pass for a complete image.
 TEST_F(EngineTest, ImageCutShortDuringTransferIsAReadError) {
+  engine.SetImageCopyLimit(0);  // read from the file as it is sent
   engine.Start(WriteHex(Pattern(600)));
   std::error_code ec;
   fs::resize_file(dir_ / "fw.BIN", 100, ec);
@@ -612,6 +613,53 @@ TEST_F(EngineTest, ImageCutShortDuringTransferIsAReadError) {
   EXPECT_EQ(engine.Outcome(), TOutcome::Abandoned);
   EXPECT_FALSE(engine.HasImage());
   EXPECT_EQ(log.back(), "prompt off");
+}
+
+// The bytes sent are the bytes converted: a copy taken at the start sends them whatever
+// happens to the file; an image read as it is sent is checked against the conversion's
+// CRC-32 at its end, before the finish; a change before the start is refused.
+TEST_F(EngineTest, ImageRewrittenAtTheSameSizeIsNeverSentAsConverted) {
+  const Bytes image = Pattern(600);
+  const std::string changed = "Cannot read file \"" + (dir_ / "fw.BIN").string() + "\". " +
+                              platform::SystemErrorText(platform::kContentChanged);
+  const struct {
+    std::uint64_t copyLimit;
+    bool beforeStart;
+    bool finishes;
+  } cases[] = {
+      {engine::TImageFile::kCopyLimit, false, true}, {0, false, false}, {1024, true, false}};
+  for (const auto& c : cases) {
+    Log caseLog;
+    enginetest::FakeControls caseControls{caseLog};
+    enginetest::FakeLine caseLine{caseLog};
+    TTransferEngine caseEngine{caseLine, caseControls};
+    caseEngine.SetImageCopyLimit(c.copyLimit);
+    const oh2b::TConvertedImage converted = oh2b::ConvertHex(WriteHex(image), {});
+    if (!c.beforeStart) caseEngine.StartConverted(converted);
+    try {
+      testsupport::WriteFile(dir_ / "fw.BIN", std::string(image.rbegin(), image.rend()));
+    } catch (const std::exception&) {
+      EXPECT_EQ(c.copyLimit, 0u);  // Windows: the file read as it is sent is held unshared
+      continue;
+    }
+    caseLine.DeviceSends({0x55});
+    try {
+      if (c.beforeStart) caseEngine.StartConverted(converted);
+      caseLine.Deliver(caseEngine);
+      EXPECT_TRUE(c.finishes) << "no error";
+    } catch (const engine::EImageReadError& e) {
+      EXPECT_FALSE(c.finishes);
+      EXPECT_EQ(e.what(), changed);
+    }
+    EXPECT_EQ(caseEngine.Outcome() == TOutcome::Finished, c.finishes) << c.copyLimit;
+    Bytes sent;
+    for (const Bytes& p : caseLine.packets) {
+      if (p.size() == 131) sent.insert(sent.end(), p.begin() + 3, p.end());
+    }
+    if (c.finishes) {
+      EXPECT_EQ(Bytes(sent.begin(), sent.begin() + 600), image);
+    }
+  }
 }
 
 TEST_F(EngineTest, ReleasingTheImageEndsATransfer) {

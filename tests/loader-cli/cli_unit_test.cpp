@@ -179,6 +179,12 @@ TEST(Json, StringsAreEscaped) {
       {"line\nnext\tcol\r", R"("line\nnext\tcol\r")"},
       {std::string("\x01\x1f\0", 3), R"("\u0001\u001f\u0000")"},
       {"Ошибка ответа", R"("Ошибка ответа")"},
+      // A file name's bytes that are not UTF-8: stray, cut, overlong, a surrogate.
+      {"fw\xE9.hex", R"("fw\u00e9.hex")"},
+      {"\xD0", R"("\u00d0")"},
+      {"\xC0\xAF", R"("\u00c0\u00af")"},
+      {"\xED\xA0\x80", R"("\u00ed\u00a0\u0080")"},
+      {"\xF0\x9F\x98\x80", "\"\xF0\x9F\x98\x80\""},
   };
   for (const auto& c : cases) EXPECT_EQ(JsonString(c.text), c.json) << c.text;
 }

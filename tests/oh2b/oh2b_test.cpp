@@ -4,11 +4,14 @@
 
 #include <algorithm>
 #include <fstream>
+#include <optional>
 #include <random>
 #include <string>
 #include <vector>
 
 #include "hex_fixture.h"
+#include "platform/crc32.h"
+#include "platform/file.h"
 
 namespace oh2b::test {
 namespace {
@@ -208,6 +211,80 @@ INSTANTIATE_TEST_SUITE_P(
                       LineErrorCase{"UncheckedTooShort", ":0100000011EE\r\r:02000000\r", 3,
                                     "record too short for its type", false}),
     [](const auto& info) { return std::string(info.param.name); });
+
+class RecordChecksTest : public TempDirTest {};
+constexpr auto kNoEnd = TFindingKind::fkNoEndRecord;
+constexpr auto kNul = TFindingKind::fkNulByte;
+constexpr auto kBlank = TFindingKind::fkLeadingBlank;
+constexpr auto kTab = TFindingKind::fkLeadingTab;
+constexpr auto kBom = TFindingKind::fkByteOrderMark;
+
+// Signs of a cut or of a record the conversion skips: refused under the checks, the
+// first one kept in the result without them. A text with no record at all is no cut file.
+TEST_F(RecordChecksTest, TruncationAndHiddenRecordsAreFound) {
+  const std::string eof = ":00000001FF\n";
+  struct {
+    const char* name;
+    std::string hex;
+    std::optional<TRecordFinding> finding;
+  } const cases[] = {
+      {"Sound", ":0100000011EE\n" + eof, std::nullopt},
+      {"NoRecordAtAll", "\n\n", std::nullopt},
+      {"NoEndRecord", ":0100000011EE\n:0100010022DC\n", TRecordFinding{2, kNoEnd}},
+      {"NulAtLineStart", ":0100000011EE\n"s + '\0' + eof, TRecordFinding{2, kNul}},
+      {"NulInsideLine", ":0100000011EE"s + '\0' + eof, TRecordFinding{1, kNul}},
+      {"Blank", ":0100000011EE\n :0100010022DC\n" + eof, TRecordFinding{2, kBlank}},
+      {"Tab", "\t:0100000011EE\n" + eof, TRecordFinding{1, kTab}},
+      {"ByteOrderMark", "\xEF\xBB\xBF:0100000011EE\n" + eof, TRecordFinding{1, kBom}},
+      {"FirstOfSeveral", " :0100000011EE\n\t:0100010022DC\n", TRecordFinding{1, kBlank}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string hexPath = PutHex(c.hex);
+    const TConvertedImage tolerated = ConvertHex(hexPath, THexOptions{});
+    EXPECT_EQ(tolerated.name, "app.BIN");
+    ASSERT_EQ(tolerated.finding.has_value(), c.finding.has_value());
+    if (!c.finding) {
+      EXPECT_NO_THROW(ConvertHex(hexPath, THexOptions{true, {}}));
+      continue;
+    }
+    EXPECT_EQ(tolerated.finding->line, c.finding->line);
+    EXPECT_EQ(tolerated.finding->kind, c.finding->kind);
+    try {
+      ConvertHex(hexPath, THexOptions{true, {}});
+      ADD_FAILURE() << "no error";
+    } catch (const ERecordCheckError& e) {
+      EXPECT_EQ(e.Line(), c.finding->line);
+      EXPECT_EQ(e.Detail(), FindingText(c.finding->kind));
+    }
+  }
+}
+
+// The CRC-32 is the image file's, also when a record written back below the end makes the
+// converter read the image again.
+TEST_F(RecordChecksTest, ResultCarriesSizeAndCrcOfTheImage) {
+  for (const std::string hex :
+       {":0100000011EE\n:0100040022D9\n", ":02000000112299\n:0100000033CC\n",
+        ":020000040001F9\n:0100000055AA\n"}) {
+    SCOPED_TRACE(hex);
+    const TConvertedImage image = ConvertHex(PutHex(hex), THexOptions{});
+    const std::string bytes = ReadFile("app.BIN");
+    EXPECT_EQ(image.size, bytes.size());
+    EXPECT_EQ(image.crc32, platform::Crc32(0, bytes.data(), bytes.size()));
+  }
+}
+
+// What a conversion killed outright left is removed by the next one in the folder; a
+// temporary file still being written, and names of other forms, stay.
+TEST_F(RecordChecksTest, LeftTemporariesAreRemovedHeldOnesStay) {
+  WriteFile(dir_ / "~oh2b0badf00d.tmp", "left");
+  WriteFile(dir_ / "~oh2bnotmine.tmp", "other");
+  platform::TFile held;
+  ASSERT_EQ(held.CreateNew("~oh2b12345678.tmp"), 0u);
+  ASSERT_EQ(HexToBin(PutHex(":0100000011EE\n")), "app.BIN");
+  EXPECT_EQ(Entries(),
+            (std::set<std::string>{"in", "app.BIN", "~oh2b12345678.tmp", "~oh2bnotmine.tmp"}));
+}
 
 class RecordChecks : public TempDirTest {};
 

@@ -236,6 +236,23 @@ TEST(IniPosixTest, LinkLoopIsRefused) {
   EXPECT_EQ(ini.ReadText("PortName", "Name", "COM1"), "COM1");
 }
 
+// A file its owner made read-only is not replaced behind its mode, not even by the superuser.
+TEST(IniPosixTest, ReadOnlyFileIsNotReplaced) {
+  TTempDir dir;
+  const std::string path = dir.File("prog.ini");
+  WriteFile(path, "[A]\r\na=1\r\n");
+  ASSERT_EQ(chmod(path.c_str(), 0444), 0);
+  TIniFile ini(path);
+  try {
+    ini.WriteText("PortName", "Name", "COM3");
+    ADD_FAILURE() << "no error";
+  } catch (const EIniFileException& e) {
+    EXPECT_EQ(std::string(e.what()), "Unable to write to " + path);
+  }
+  EXPECT_EQ(ReadFile(path), "[A]\r\na=1\r\n");
+  EXPECT_EQ(FolderEntries(dir.Path()), std::vector<std::string>{"prog.ini"});
+}
+
 TEST(IniPosixTest, UnreadableExistingFileIsNotOverwritten) {
   if (geteuid() == 0) GTEST_SKIP() << "file permissions do not bind the superuser";
   TTempDir dir;

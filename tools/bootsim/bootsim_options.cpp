@@ -1,5 +1,6 @@
 #include "bootsim_options.h"
 
+#include <algorithm>
 #include <charconv>
 #include <limits>
 
@@ -90,8 +91,12 @@ TSimOptions ParseOptions(const std::vector<std::string>& args) {
       o.publish = false;
     } else if (a == "--publish-name") {
       o.publishName = value();
+      // The readers skip names that begin with a full stop (entries half made) and a
+      // listing one a line cannot hold a control character: such names are not published.
       if (o.publishName.empty() || o.publishName.find('/') != std::string::npos ||
-          o.publishName == "." || o.publishName == "..") {
+          o.publishName.front() == '.' || std::ranges::any_of(o.publishName, [](char c) {
+            return static_cast<unsigned char>(c) < 0x20 || c == '\x7f';
+          })) {
         throw EUsageError(a + ": '" + o.publishName + "' is not a plain file name");
       }
     } else if (a == "--wrong-sum-at") {

@@ -47,8 +47,9 @@ constexpr const char* kPortsText =
     "         object a line: {\"port\":..., \"description\":...}\n";
 constexpr const char* kChecksText =
     "convert and flash check every record of FILE.hex (its byte count against its length,\n"
-    "its checksum) and stop at the first fault, naming file and line; --ignore-checksums\n"
-    "converts hand-edited files as the window does\n";
+    "its checksum) and that the file is whole (an end-of-file record, no NUL byte, no record\n"
+    "line that begins with a blank, a tab or a byte-order mark), and stop at the first fault,\n"
+    "naming file and line; --ignore-checksums converts hand-edited files as the window does\n";
 constexpr const char* kStatusText =
     "exit status: 0 done (on every port), 1 file, conversion or port error, 2 wrong reply\n"
     "from the device, 3 no reply within the time-out, 64 usage error, 130 interrupted; with\n"

@@ -42,7 +42,9 @@ int ConvertHexFile(const TCommand& command, std::ostream& err, std::string& imag
   TInterruptWatch interrupts([&interrupted] { interrupted = true; });
   try {
     image.clear();
-    if (!ec && std::filesystem::exists(hexPath, ec)) {
+    // The converter tells a name that names nothing (no image) from one it cannot reach,
+    // and says why (a link loop, a folder closed to us, a path too long).
+    if (!ec) {
       std::optional<TCurrentDirectory> there;
       if (!folder.empty()) there.emplace(folder);
       image = oh2b::HexToBin(

@@ -146,17 +146,32 @@ class TFlashRun {
     return kExitOk;
   }
 
-  // One transfer per port: each converts the file and opens its port.
+  // The file is converted once, and every port sends the bytes of that one conversion: a
+  // file replaced meanwhile cannot give two devices two images.
   int StartPorts() {
     // With --json standard output carries the results alone.
     std::ostream& human = command_.json ? err_ : out_;
+    oh2b::TConvertedImage image;
+    std::filesystem::path folder;
+    try {
+      folder = scratch_->NewSubfolder();
+      TCurrentDirectory there(folder);
+      image = oh2b::ConvertHex(hexPath_, oh2b::THexOptions{command_.checkRecords, [this] {
+                                                             return interruptRequested_.load();
+                                                           }});
+    } catch (const oh2b::EConvertCancelled&) {
+      return FailAll(kExitInterrupted, "interrupted", "loader-cli: interrupted; nothing sent");
+    } catch (const std::exception& e) {
+      return FailAll(kExitFailure, "failed", ConversionErrorText(command_.file, e));
+    }
+    if (image.name.empty()) return FailAll(kExitFailure, "failed", MissingFileText(command_.file));
     for (std::size_t i = 0; i < command_.ports.size(); ++i) {
       ports_.push_back(std::make_unique<TPortFlash>(
           command_, command_.ports[i], sync_, human, command_.json ? &out_ : nullptr, err_,
           errIsTerminal_, board_ ? &*board_ : nullptr, i, interruptRequested_,
           trace_ ? &*trace_ : nullptr));
       try {
-        ports_.back()->Start(hexPath_, scratch_->NewSubfolder());
+        ports_.back()->Start(image, folder);
       } catch (const oh2b::EConvertCancelled&) {
         return FailAll(kExitInterrupted, "interrupted", "loader-cli: interrupted; nothing sent");
       } catch (const std::exception& e) {
@@ -274,7 +289,9 @@ class TFlashRun {
 
 int RunFlash(const TCommand& command, std::ostream& out, std::ostream& err, bool errIsTerminal) {
   std::error_code ec;
-  const bool missing = !std::filesystem::exists(command.file, ec);
+  // Only a name that names nothing is missing; one that cannot be reached is the
+  // conversion's error, which says why.
+  const bool missing = !std::filesystem::exists(command.file, ec) && !ec;
   if (command.dryRun || (missing && !command.json)) {
     if (!missing) return DryRun(command, out, err);
     err << MissingFileText(command.file) << '\n';

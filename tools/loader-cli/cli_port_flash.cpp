@@ -142,8 +142,8 @@ TPortFlash::TPortFlash(const TCommand& command, const std::string& port,
   }
 }
 
-void TPortFlash::Start(const std::string& hexPath, const std::filesystem::path& folder) {
-  hexPath_ = hexPath;
+void TPortFlash::Start(const oh2b::TConvertedImage& image, const std::filesystem::path& folder) {
+  image_ = image;
   folder_ = folder;
   controls_.HoldPrompt();
   try {
@@ -158,7 +158,7 @@ void TPortFlash::Start(const std::string& hexPath, const std::filesystem::path& 
 void TPortFlash::Begin() {
   {
     TCurrentDirectory there(folder_);
-    transfer_.Start(hexPath_);
+    transfer_.StartConverted(image_);
   }
   writesSeen_ = transfer_.Writes();
   deadline_ = Clock::now() + command_.timeout;

@@ -92,10 +92,10 @@ class TPortFlash {
   TPortFlash(const TPortFlash&) = delete;
   TPortFlash& operator=(const TPortFlash&) = delete;
 
-  // Converts the file and opens the port. A conversion error is the same on every port:
-  // it is passed on; a port that cannot be opened ends this port only.
-  // hexPath: absolute, as the conversion runs in `folder`, where its image stays.
-  void Start(const std::string& hexPath, const std::filesystem::path& folder);
+  // Starts the transfer of `image`, converted once for every port into `folder`, and opens
+  // the port. An image error (the image changed since it was converted) is the same on every
+  // port: it is passed on; a port that cannot be opened ends this port only.
+  void Start(const oh2b::TConvertedImage& image, const std::filesystem::path& folder);
 
   bool Done() const { return done_; }
   void ReleasePrompt() { controls_.ReleasePrompt(); }
@@ -150,7 +150,7 @@ class TPortFlash {
   TFlashResult result_;  // the board on the line now
   std::vector<TFlashResult> results_;
   int boardsDone_ = 0;
-  std::string hexPath_;
+  oh2b::TConvertedImage image_;
   std::filesystem::path folder_;
   Clock::time_point created_ = Clock::now();
 };

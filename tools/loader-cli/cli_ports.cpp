@@ -5,6 +5,18 @@
 
 namespace cli {
 
+namespace {
+
+// The plain and long listings give one name a line: a name holding a line end or another
+// control character cannot be written so (it would read as two ports) and is left out;
+// --json lists it escaped. bootsim publishes no such name.
+bool FitsOnALine(const std::string& name) {
+  return std::ranges::none_of(
+      name, [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == '\x7f'; });
+}
+
+}  // namespace
+
 int RunPorts(std::ostream& out, bool longListing, bool json) {
   if (json) {
     // One object a line, as flash --json reports, so scripts read both alike.
@@ -18,12 +30,16 @@ int RunPorts(std::ostream& out, bool longListing, bool json) {
   if (!longListing) {
     std::vector<std::string> ports = serial::EnumerateComPorts();
     serial::SortPortNames(ports);
-    for (const std::string& p : ports) out << p << '\n';
+    for (const std::string& p : ports) {
+      if (FitsOnALine(p)) out << p << '\n';
+    }
     return kExitOk;
   }
   std::vector<serial::TComPortInfo> ports = serial::EnumerateComPortInfo();
   std::ranges::stable_sort(ports, serial::PortNameLess, &serial::TComPortInfo::name);
-  for (const serial::TComPortInfo& p : ports) out << p.name << '\t' << p.description << '\n';
+  for (const serial::TComPortInfo& p : ports) {
+    if (FitsOnALine(p.name)) out << p.name << '\t' << p.description << '\n';
+  }
   return kExitOk;
 }
 
