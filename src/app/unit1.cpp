@@ -76,22 +76,8 @@ void TQtTimer::Disarm() {
 
 // ---- the window --------------------------------------------------------------------------------
 
-window::TMainWindowOptions TForm1::LogicOptions(TForm1Options options) {
-  window::TMainWindowOptions result;
-  result.settingsPath = std::move(options.settingsPath);
-  if (options.enumeratePorts) {
-    result.enumeratePorts = [list = std::move(options.enumeratePorts)] {
-      std::vector<window::TPortInfo> ports;
-      for (std::string& name : list()) ports.push_back({std::move(name), {}});
-      return ports;
-    };
-  }
-  return result;
-}
-
-TForm1::TForm1(TForm1Options options)
-    : logic_(static_cast<window::IWindowFace&>(*this), synchronizer_, timer_,
-             LogicOptions(std::move(options))) {
+TForm1::TForm1(window::TMainWindowOptions options)
+    : logic_(static_cast<window::IWindowFace&>(*this), synchronizer_, timer_, std::move(options)) {
   CreateComponents();
   logic_.FormCreate();
 }

@@ -39,7 +39,7 @@ void TTransferSession::Release() {
 }
 
 bool TTransferSession::PortChosen() const {
-  return comm_.DeviceName() != kUnchosenPort;
+  return comm_.HasChosenName();
 }
 
 bool TTransferSession::IsOpen() const {

@@ -107,6 +107,23 @@ TEST(SerCommSettings, BaudrateAndUserBaudrateCouple) {
   EXPECT_EQ(c.BuildDcb().BaudRate, 0u);
 }
 
+TEST(SerCommSettings, HasChosenNameOnlyAwayFromTheUnchosenPattern) {
+  const struct {
+    const char* name;
+    bool chosen;
+  } cases[] = {{kUnchosenPort, false},
+               {"COM3", true},
+               {"com%d", true},
+               {"COM%d ", true},
+               {"bootsim0", true}};
+  for (const auto& k : cases) {
+    TSerComm c;
+    EXPECT_FALSE(c.HasChosenName());
+    c.SetDeviceName(k.name);
+    EXPECT_EQ(c.HasChosenName(), k.chosen) << k.name;
+  }
+}
+
 TEST(SerCommSettings, FormatDeviceName) {
   struct Case {
     const char* pattern;
