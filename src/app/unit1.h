@@ -17,6 +17,7 @@
 #include "session/timer.h"
 #include "window/main_window.h"
 #include "window/window_face.h"
+#include "window/window_look.h"
 
 class QAction;
 class QFileDialog;

@@ -21,12 +21,11 @@ using platform::WideToUtf8;
 
 constexpr const wchar_t* kMainClass = L"TForm1";
 constexpr const wchar_t* kPromptClass = L"TForm2";
-constexpr int kClientWidth = 344;
-constexpr int kClientHeight = 128;
-constexpr int kPromptWidth = 195;
-constexpr int kPromptHeight = 57;
-constexpr int kPromptFontHeight = 19;
-constexpr int kPortButtonWidth = 39;
+using window::kMainClientSize;
+using window::kOpenDialog;
+using window::kPortButtonWidth;
+using window::kPromptClientSize;
+using window::kPromptFontHeight;
 constexpr int kMenuExtraWidth = 56;  // check mark, margins and arrow beside the caption
 constexpr ULONGLONG kMenuReopenMs = 100;
 
@@ -43,19 +42,29 @@ enum TCommand : int {
   cmPortItem = 1000,
 };
 
+// A tool button: its command and what the window's table says of it.
 struct TButton {
   int command;
-  int image;
-  const char* caption;
-  const char* hint;
+  const window::TActionLook* look;
 };
 
-constexpr std::array<TButton, 4> kButtons{{
-    {cmFile, imFile, "Файл", "Выбор файла для загрузки"},
-    {cmPort, imSerialPort, "Порт", "Выбрать последовательный порт"},
-    {cmBegin, imStart, "Старт", "Начать загрузку"},
-    {cmExit, imExit, "Выход", "Выход"},
+constexpr std::array<TButton, window::kToolbarButtons.size()> kButtons{{
+    {cmFile, window::kToolbarButtons[0]},
+    {cmPort, window::kToolbarButtons[1]},
+    {cmBegin, window::kToolbarButtons[2]},
+    {cmExit, window::kToolbarButtons[3]},
 }};
+
+// The keys: each button's shortcut; the port button's drops its menu from the keyboard.
+ACCEL Accelerator(const window::TActionLook& look, int command) {
+  const window::TShortcut& key = look.shortcut;
+  ACCEL accel{};
+  accel.fVirt = static_cast<BYTE>(FVIRTKEY | (key.control ? FCONTROL : 0));
+  accel.key = key.letter != 0 ? static_cast<WORD>(key.letter)
+                              : static_cast<WORD>(VK_F1 + key.functionKey - 1);
+  accel.cmd = static_cast<WORD>(command);
+  return accel;
+}
 
 const TButton* ButtonOf(int command) {
   for (const TButton& button : kButtons)
@@ -118,12 +127,11 @@ int TWin32Face::Run(int show) {
   CreateMainWindow();
   CreatePrompt();
 
-  std::array<ACCEL, 4> keys{{
-      {FCONTROL | FVIRTKEY, 'O', cmFile},
-      {FVIRTKEY, VK_F5, cmBegin},
-      {FCONTROL | FVIRTKEY, 'P', cmPortKey},
-      {FCONTROL | FVIRTKEY, 'Q', cmExit},
-  }};
+  std::array<ACCEL, kButtons.size()> keys{};
+  for (std::size_t i = 0; i < kButtons.size(); ++i) {
+    const int command = kButtons[i].command == cmPort ? cmPortKey : kButtons[i].command;
+    keys[i] = Accelerator(*kButtons[i].look, command);
+  }
   accelerators_ = ::CreateAcceleratorTableW(keys.data(), static_cast<int>(keys.size()));
 
   sync_ = std::make_unique<TWin32Synchronizer>(
@@ -178,8 +186,8 @@ void TWin32Face::CreateMainWindow() {
   // A fixed frame: a caption with the system menu, no sizing border, no maximize.
   constexpr DWORD kStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX;
   main_ = ::CreateWindowExW(WS_EX_CONTROLPARENT, kMainClass, Utf8ToWide(window::kAppTitle).c_str(),
-                            kStyle, CW_USEDEFAULT, CW_USEDEFAULT, kClientWidth, kClientHeight,
-                            nullptr, nullptr, instance_, this);
+                            kStyle, CW_USEDEFAULT, CW_USEDEFAULT, kMainClientSize.width,
+                            kMainClientSize.height, nullptr, nullptr, instance_, this);
   if (main_ == nullptr) {
     throw std::runtime_error("Cannot create the main window. " +
                              platform::SystemErrorText(::GetLastError()));
@@ -206,8 +214,8 @@ void TWin32Face::CreateToolbar() {
   std::array<std::wstring, kButtons.size()> captions;
   std::array<TBBUTTON, kButtons.size()> buttons{};
   for (std::size_t i = 0; i < kButtons.size(); ++i) {
-    captions[i] = Utf8ToWide(kButtons[i].caption);
-    buttons[i].iBitmap = kButtons[i].image;
+    captions[i] = Utf8ToWide(kButtons[i].look->caption);
+    buttons[i].iBitmap = kButtons[i].look->image;
     buttons[i].idCommand = kButtons[i].command;
     buttons[i].fsState = TBSTATE_ENABLED;
     // Image only: the captions name the buttons for screen readers.
@@ -249,7 +257,7 @@ void TWin32Face::CreateStatusBar() {
 
 void TWin32Face::PlaceMainWindow() {
   // The client area is 344 x 128 at 100%, scaled with the monitor; centred on its work area.
-  RECT frame{0, 0, Scale(kClientWidth), Scale(kClientHeight)};
+  RECT frame{0, 0, Scale(kMainClientSize.width), Scale(kMainClientSize.height)};
   ::AdjustWindowRectExForDpi(&frame, static_cast<DWORD>(::GetWindowLongW(main_, GWL_STYLE)), FALSE,
                              static_cast<DWORD>(::GetWindowLongW(main_, GWL_EXSTYLE)), dpi_);
   MONITORINFO monitor{};
@@ -264,9 +272,9 @@ void TWin32Face::PlaceMainWindow() {
 }
 
 void TWin32Face::CreatePrompt() {
-  prompt_ =
-      ::CreateWindowExW(WS_EX_DLGMODALFRAME, kPromptClass, L"", WS_POPUP | WS_CAPTION | WS_SYSMENU,
-                        0, 0, kPromptWidth, kPromptHeight, main_, nullptr, instance_, this);
+  prompt_ = ::CreateWindowExW(WS_EX_DLGMODALFRAME, kPromptClass, L"",
+                              WS_POPUP | WS_CAPTION | WS_SYSMENU, 0, 0, kPromptClientSize.width,
+                              kPromptClientSize.height, main_, nullptr, instance_, this);
   promptLabel_ = ::CreateWindowExW(0, L"STATIC", Utf8ToWide(window::kPowerOnPrompt).c_str(),
                                    WS_CHILD | WS_VISIBLE | SS_CENTER | SS_CENTERIMAGE, 0, 0, 0, 0,
                                    prompt_, nullptr, instance_, nullptr);
@@ -347,8 +355,8 @@ void TWin32Face::UpdateStatusTips() {
 
 void TWin32Face::CentrePrompt() {
   const UINT dpi = ::GetDpiForWindow(main_);
-  RECT frame{0, 0, MulDiv(kPromptWidth, static_cast<int>(dpi), 96),
-             MulDiv(kPromptHeight, static_cast<int>(dpi), 96)};
+  RECT frame{0, 0, MulDiv(kPromptClientSize.width, static_cast<int>(dpi), 96),
+             MulDiv(kPromptClientSize.height, static_cast<int>(dpi), 96)};
   ::AdjustWindowRectExForDpi(&frame, static_cast<DWORD>(::GetWindowLongW(prompt_, GWL_STYLE)),
                              FALSE, static_cast<DWORD>(::GetWindowLongW(prompt_, GWL_EXSTYLE)),
                              dpi);
@@ -412,17 +420,22 @@ void TWin32Face::SetPortMenu(const std::vector<window::TPortItem>& items) {
 
 std::optional<std::string> TWin32Face::RunFileDialog() {
   std::wstring file(32768, L'\0');
-  static constexpr wchar_t kFilter[] = L"HexFiles\0*.hex\0";
-  const std::wstring title = Utf8ToWide("Выбери файл (*.hex) для загрузки");
+  // Pairs of description and pattern, each ended by a NUL, the list by one more.
+  std::wstring filter = Utf8ToWide(kOpenDialog.filterName);
+  filter += L'\0';
+  filter += Utf8ToWide(kOpenDialog.filterPattern);
+  filter += L'\0';
+  const std::wstring title = Utf8ToWide(kOpenDialog.title);
+  const std::wstring extension = Utf8ToWide(kOpenDialog.defaultExtension);
   OPENFILENAMEW dialog{};
   dialog.lStructSize = sizeof dialog;
   dialog.hwndOwner = main_;
-  dialog.lpstrFilter = kFilter;
+  dialog.lpstrFilter = filter.c_str();
   dialog.nFilterIndex = 1;
   dialog.lpstrFile = file.data();
   dialog.nMaxFile = static_cast<DWORD>(file.size());
   dialog.lpstrTitle = title.c_str();
-  dialog.lpstrDefExt = L"hex";
+  dialog.lpstrDefExt = extension.c_str();
   // No OFN_FILEMUSTEXIST: a typed name of a file that does not exist is taken too. No
   // OFN_NOCHANGEDIR: the folder shown becomes the current directory, where the converter
   // writes the image.
@@ -615,7 +628,7 @@ LRESULT TWin32Face::HandleNotify(const NMHDR& header) {
   if (header.hwndFrom == toolbar_ && header.code == TBN_GETINFOTIPW) {
     auto& tip = const_cast<NMTBGETINFOTIPW&>(reinterpret_cast<const NMTBGETINFOTIPW&>(header));
     if (const TButton* button = ButtonOf(tip.iItem); button != nullptr && tip.cchTextMax > 0) {
-      const std::wstring hint = Utf8ToWide(button->hint);
+      const std::wstring hint = Utf8ToWide(button->look->hint);
       const std::size_t n = std::min<std::size_t>(hint.size(), tip.cchTextMax - 1);
       std::copy_n(hint.c_str(), n, tip.pszText);
       tip.pszText[n] = L'\0';
