@@ -146,7 +146,7 @@ class TSerCustomComm {
 
   // --- environment ------------------------------------------------------------------------
   // Where the threads' reports run. The synchronizer must outlive the threads of every
-  // opening (its destruction must release blocked callers, as TSerPumpSynchronizer's does);
+  // opening (its destruction must release blocked callers, as every TSerHandOff's does);
   // the shared_ptr form lets the threads keep it alive themselves. Without a synchronizer
   // the reports run on the reporting thread.
   void SetSynchronizer(ISerSynchronizer* sync);
