@@ -49,7 +49,7 @@ void TTransferSession::Release() {
 }
 
 bool TTransferSession::PortChosen() const {
-  return comm_.DeviceName() != kUnchosenPort;
+  return comm_.HasChosenName();
 }
 
 bool TTransferSession::IsOpen() const {

@@ -22,8 +22,8 @@ namespace session {
 // slowest answer (a 131-byte block and its echo at 10400 bit/s) takes about 0.26 s.
 inline constexpr std::chrono::milliseconds kReplyLimit{5000};
 
-// The serial component's DeviceName until a port is chosen: no port, no transfer.
-inline constexpr const char* kUnchosenPort = "COM%d";
+// No port chosen, no transfer.
+using serial::kUnchosenPort;
 
 // The port failed under the session (an adapter pulled): "Потеряна связь с портом %s. %s",
 // the port's name and the component's own text.

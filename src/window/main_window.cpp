@@ -68,7 +68,7 @@ void TMainWindow::BuildPortMenu() {
   ports_ = ListPorts();
   std::vector<TPortItem> items;
   items.reserve(ports_.size());
-  const bool chosen = serComm1_.DeviceName() != kUnchosenPort;
+  const bool chosen = serComm1_.HasChosenName();
   for (const TPortInfo& port : ports_)
     items.push_back({port.name, port.description, chosen && port.name == serComm1_.DeviceName()});
   face_.SetPortMenu(items);
@@ -137,7 +137,7 @@ void TMainWindow::ABeginExecute() {
   RunHandler([this] {
     // With no port chosen a start does nothing at all. Otherwise the notice of the last
     // transfer, which stays until the next start, makes way for the file being sent.
-    if (serComm1_.DeviceName() == kUnchosenPort) return;
+    if (!serComm1_.HasChosenName()) return;
     ShowReadyStatus();
     session_->Start(hexFileName_);
   });

@@ -17,6 +17,7 @@
 #include <thread>
 
 #include "fake_device.h"
+#include "ser_rig.h"
 #include "serial/port_names.h"
 #include "serial/ser_comm.h"
 #include "serial/ser_pump.h"
@@ -31,27 +32,16 @@ using Clock = std::chrono::steady_clock;
 
 using testsupport::TTestPty;
 
-struct Rig {
+// The component on the slave side of a pseudo-terminal, on the shared rig.
+struct Rig : testsupport::TSerRig {
   TTestPty pty;
-  TSerPumpSynchronizer sync;
   TSerComm comm;
-  std::vector<std::string> shown;
   Rig() {
-    comm.SetSynchronizer(&sync);
-    comm.SetErrorDisplay([this](const std::exception& e) { shown.push_back(e.what()); });
+    Attach(comm);
     ApplyLoaderSettings(comm);
     comm.SetDeviceName(pty.SlavePath());
     comm.Buffers().SetReadTimeout(200);
     comm.Buffers().SetWriteTimeout(200);
-  }
-  template <typename Pred>
-  bool PumpUntil(Pred done) {
-    const auto deadline = Clock::now() + 3s;
-    while (!done()) {
-      if (Clock::now() > deadline) return false;
-      sync.Pump(5ms);
-    }
-    return true;
   }
 };
 
