@@ -239,6 +239,7 @@ void TMainWindow::SetProgressVisible(bool visible) {
       break;
     case engine::TOutcome::None:
     case engine::TOutcome::Abandoned:
+    case engine::TOutcome::LineFault:  // the error box that follows says why
       break;
   }
 }
