@@ -177,7 +177,8 @@ void TMainWindow::ShowException(const std::exception& error) {
   if (dynamic_cast<const EAbort*>(&error) != nullptr) return;
   // A transfer ended by its line or its image: the reason stays in the status line.
   if (dynamic_cast<const session::EPortLost*>(&error) != nullptr ||
-      dynamic_cast<const engine::EImageReadError*>(&error) != nullptr)
+      dynamic_cast<const engine::EImageReadError*>(&error) != nullptr ||
+      dynamic_cast<const engine::ELineFault*>(&error) != nullptr)
     face_.SetStatusText(FirstLine(error.what()), error.what());
   face_.ShowBox(session::ErrorBoxText(error.what()), TBoxIcon::Error);
 }
@@ -239,6 +240,7 @@ void TMainWindow::SetProgressVisible(bool visible) {
       break;
     case engine::TOutcome::None:
     case engine::TOutcome::Abandoned:
+    case engine::TOutcome::LineFault:  // the error box that follows says why
       break;
   }
 }

@@ -5,6 +5,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "ser_rig.h"
@@ -96,6 +97,26 @@ TEST(SerCommWine, CloseWithThreadsRunningReturnsAndTheLineCanBeOpenedAgain) {
   r.received.clear();
   r.comm.WriteData("after", 5);
   ASSERT_TRUE(r.PumpUntil([&] { return r.received.find("after") != std::string::npos; }));
+}
+
+// A device switched on before the port was opened: its announcement waits in the queue, and
+// no further byte will come to bring it to notice.
+TEST(SerCommWine, BytesQueuedBeforeTheOpenReachOnRxChar) {
+  if (EchoPort().empty()) GTEST_SKIP() << "LOADER_WINE_ECHO_PORT is not set";
+  auto device = CreateSerDevice();
+  ASSERT_EQ(device->Open(EchoPort()), kSerOk);
+  std::int32_t put = 0;
+  ASSERT_EQ(device->Write("\x55", 1, 1000, put), kSerOk);
+  TSerStatus status;
+  for (int i = 0; i < 200 && status.InQueue == 0; ++i) {
+    std::this_thread::sleep_for(10ms);
+    ASSERT_EQ(device->ReadStatus(status), kSerOk);
+  }
+  device->Close();  // the echo stays queued on the line
+  Rig r;
+  r.comm.SetDeviceName(EchoPort());
+  r.comm.Open();
+  EXPECT_TRUE(r.PumpUntil([&] { return !r.received.empty() && r.received.back() == '\x55'; }));
 }
 
 TEST(SerCommWine, ReadWithNothingWaitingTimesOutWithZero) {
