@@ -35,6 +35,12 @@ class ESerPortLost : public ESerCommError {
   using ESerCommError::ESerCommError;
 };
 
+// The port named does not exist (no such device, no such name).
+class ESerDeviceNotFound : public ESerCommError {
+ public:
+  using ESerCommError::ESerCommError;
+};
+
 class TSerCustomComm;
 class TSerCommEventThread;
 class TSerCommWriteThread;

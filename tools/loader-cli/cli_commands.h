@@ -8,6 +8,7 @@
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace cli {
@@ -117,7 +118,13 @@ int ConvertHexFile(const TCommand& command, std::ostream& err, std::string& imag
 int RunConvert(const TCommand& command, std::ostream& out, std::ostream& err);
 // Flashes every port of the command at once; 0 when all finished, else the worst status.
 int RunFlash(const TCommand& command, std::ostream& out, std::ostream& err, bool errIsTerminal);
+// flash --dry-run: opens each port and closes it again, sending nothing; prints an error
+// line for each that cannot be opened. kExitOk when all could.
+int CheckPorts(const std::vector<std::string>& ports, std::ostream& err);
 // Names only, or with `longListing` "NAME<TAB>DESCRIPTION" lines.
-int RunPorts(std::ostream& out, bool longListing, bool json = false);
+// With no port at all says so on `err`.
+int RunPorts(std::ostream& out, std::ostream& err, bool longListing, bool json = false);
+// The long listing: names in a column as wide as the longest, then the descriptions.
+std::string PortTable(const std::vector<std::pair<std::string, std::string>>& rows);
 
 }  // namespace cli

@@ -3,6 +3,7 @@
 #include <optional>
 
 #include "cli_commands.h"
+#include "cli_messages.h"
 #include "cli_platform.h"
 #include "oh2b/oh2b.h"
 
@@ -52,7 +53,7 @@ int ConvertHexFile(const TCommand& command, std::ostream& err, std::string& imag
     interrupts.Stop();
     // The converter answers a missing file with no name at all.
     if (image.empty()) {
-      err << MissingFileText(file) << '\n';
+      err << kProgramPrefix << MissingFileText(file) << '\n';
       return kExitFailure;
     }
     if (!folder.empty()) image = (folder / image).string();
@@ -63,7 +64,7 @@ int ConvertHexFile(const TCommand& command, std::ostream& err, std::string& imag
     return kExitInterrupted;
   } catch (const std::exception& e) {
     interrupts.Stop();
-    err << ConversionErrorText(file, e) << '\n';
+    err << kProgramPrefix << ConversionErrorText(file, e) << '\n';
     return kExitFailure;
   }
 }
@@ -74,7 +75,8 @@ int RunConvert(const TCommand& command, std::ostream& out, std::ostream& err) {
     const std::errc why = std::filesystem::exists(command.outputFolder, ec)
                               ? std::errc::not_a_directory
                               : std::errc::no_such_file_or_directory;
-    err << ErrorText("Cannot open folder \"" + command.outputFolder + "\". " +
+    err << kProgramPrefix
+        << ErrorText("Cannot open folder \"" + command.outputFolder + "\". " +
                      std::make_error_code(why).message())
         << '\n';
     return kExitFailure;
