@@ -322,6 +322,26 @@ TEST(Progress, BoardRedrawsEveryLineBelowTheMessages) {
             "\x1b[2Kc\n\x1b[2Kb\n");
 }
 
+// Without the cursor sequences the ports share one line, redrawn with \r alone and cut
+// before it wraps.
+TEST(Progress, BoardWithoutSequencesRedrawsOneLine) {
+  std::ostringstream out;
+  TProgressBoard board(out, 2, false);
+  board.Set(0, "[A] 10%");
+  board.Set(1, "[B] 20%");
+  board.Clear();
+  board.Redraw();
+  board.Set(0, std::string(100, 'x'));
+  EXPECT_EQ(out.str(),
+            "\r[A] 10%  "
+            "\r         \r\r[A] 10%  [B] 20%"
+            "\r                \r"
+            "\r[A] 10%  [B] 20%"
+            "\r                \r\r" +
+                std::string(79, 'x'));
+  EXPECT_EQ(out.str().find('\x1b'), std::string::npos);
+}
+
 TEST(Json, StringsAreEscaped) {
   const struct {
     std::string text;

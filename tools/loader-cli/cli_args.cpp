@@ -151,9 +151,9 @@ std::string ConversionErrorText(const std::string& file, const std::exception& e
 
 std::string MissingFileText(const std::string& path) {
   std::error_code ec;
-  std::filesystem::path full = std::filesystem::absolute(path, ec);
-  if (ec) full = path;
-  return ErrorText("Cannot open file \"" + full.string() + "\". " +
+  std::filesystem::path full = std::filesystem::absolute(PathOf(path), ec);
+  if (ec) full = PathOf(path);
+  return ErrorText("Cannot open file \"" + Utf8Of(full) + "\". " +
                    std::generic_category().message(ENOENT));
 }
 

@@ -59,6 +59,16 @@ struct TFlashResult {
   int status = kExitOk;
 };
 
+// A path given as UTF-8 (the command line, the converter's names), and back: a narrow
+// string alone would be read in the ANSI code page on Windows.
+inline std::filesystem::path PathOf(const std::string& utf8) {
+  return std::filesystem::path(std::u8string(utf8.begin(), utf8.end()));
+}
+inline std::string Utf8Of(const std::filesystem::path& path) {
+  const std::u8string text = path.u8string();
+  return std::string(text.begin(), text.end());
+}
+
 // `text` as a JSON string, quotes included; UTF-8 passes unchanged.
 std::string JsonString(std::string_view text);
 // One line of --json output: an object of the result's fields.

@@ -37,7 +37,7 @@ int ConvertHexFile(const TCommand& command, std::ostream& err, std::string& imag
   const std::string& file = command.file;
   std::error_code ec;
   // Named from here, before the current directory changes.
-  const std::filesystem::path hexPath = std::filesystem::absolute(file, ec);
+  const std::filesystem::path hexPath = std::filesystem::absolute(PathOf(file), ec);
   // Ctrl-C cancels the conversion, which then leaves nothing half-written behind.
   std::atomic<bool> interrupted{false};
   TInterruptWatch interrupts([&interrupted] { interrupted = true; });
@@ -47,7 +47,7 @@ int ConvertHexFile(const TCommand& command, std::ostream& err, std::string& imag
       std::optional<TCurrentDirectory> there;
       if (!folder.empty()) there.emplace(folder);
       image = oh2b::HexToBin(
-          hexPath.string(),
+          Utf8Of(hexPath),
           oh2b::THexOptions{command.checkRecords, [&interrupted] { return interrupted.load(); }});
     }
     interrupts.Stop();
@@ -56,7 +56,7 @@ int ConvertHexFile(const TCommand& command, std::ostream& err, std::string& imag
       err << kProgramPrefix << MissingFileText(file) << '\n';
       return kExitFailure;
     }
-    if (!folder.empty()) image = (folder / image).string();
+    if (!folder.empty()) image = Utf8Of(folder / PathOf(image));
     return kExitOk;
   } catch (const oh2b::EConvertCancelled&) {
     interrupts.Stop();
@@ -71,8 +71,9 @@ int ConvertHexFile(const TCommand& command, std::ostream& err, std::string& imag
 
 int RunConvert(const TCommand& command, std::ostream& out, std::ostream& err) {
   std::error_code ec;
-  if (!command.outputFolder.empty() && !std::filesystem::is_directory(command.outputFolder, ec)) {
-    const std::errc why = std::filesystem::exists(command.outputFolder, ec)
+  const std::filesystem::path folder = PathOf(command.outputFolder);
+  if (!command.outputFolder.empty() && !std::filesystem::is_directory(folder, ec)) {
+    const std::errc why = std::filesystem::exists(folder, ec)
                               ? std::errc::not_a_directory
                               : std::errc::no_such_file_or_directory;
     err << kProgramPrefix
@@ -82,7 +83,7 @@ int RunConvert(const TCommand& command, std::ostream& out, std::ostream& err) {
     return kExitFailure;
   }
   std::string image;
-  const int status = ConvertHexFile(command, err, image, command.outputFolder);
+  const int status = ConvertHexFile(command, err, image, folder);
   if (status == kExitOk) out << image << '\n';
   return status;
 }

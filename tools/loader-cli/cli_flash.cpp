@@ -51,7 +51,7 @@ int DryRun(const TCommand& command, std::ostream& out, std::ostream& err) {
     return status;
   }
   std::error_code ec;
-  const std::uintmax_t size = std::filesystem::file_size(image, ec);
+  const std::uintmax_t size = std::filesystem::file_size(PathOf(image), ec);
   if (ec) {
     err << kProgramPrefix << ErrorText("Cannot open file \"" + image + "\". " + ec.message())
         << '\n';
@@ -62,7 +62,7 @@ int DryRun(const TCommand& command, std::ostream& out, std::ostream& err) {
     return kExitFailure;
   }
   if (const int status = CheckPorts(command.ports, err); status != kExitOk) return status;
-  image = std::filesystem::path(image).filename().string();
+  image = Utf8Of(PathOf(image).filename());
   using engine::TTransferEngine;
   const std::uint64_t blocks = TTransferEngine::BlocksFor(size);
   out << "dry run: nothing sent (each port opened and closed)\n"
@@ -107,7 +107,9 @@ class TFlashRun {
       : command_(command), out_(out), err_(err), errIsTerminal_(errIsTerminal), interrupts_([this] {
           OnInterrupt();
         }) {
-    if (command.ports.size() > 1 && errIsTerminal) board_.emplace(err, command.ports.size());
+    if (command.ports.size() > 1 && errIsTerminal) {
+      board_.emplace(err, command.ports.size(), TerminalSequences(stderr));
+    }
   }
   ~TFlashRun() { Close(); }
   TFlashRun(const TFlashRun&) = delete;
@@ -142,7 +144,7 @@ class TFlashRun {
     }
     try {
       scratch_.emplace();
-      hexPath_ = std::filesystem::absolute(command_.file).string();
+      hexPath_ = Utf8Of(std::filesystem::absolute(PathOf(command_.file)));
     } catch (const std::exception& e) {
       return FailAll(kExitFailure, "failed", ErrorText(e.what()));
     }
@@ -274,7 +276,7 @@ class TFlashRun {
 
 int RunFlash(const TCommand& command, std::ostream& out, std::ostream& err, bool errIsTerminal) {
   std::error_code ec;
-  const bool missing = !std::filesystem::exists(command.file, ec);
+  const bool missing = !std::filesystem::exists(PathOf(command.file), ec);
   if (command.dryRun || (missing && !command.json)) {
     if (!missing) return DryRun(command, out, err);
     err << kProgramPrefix << MissingFileText(command.file) << '\n';

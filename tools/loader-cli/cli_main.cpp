@@ -7,12 +7,15 @@
 #include "loader_version.h"
 
 int main(int argc, char** argv) {
+  const cli::TConsoleSession console;
+  const std::vector<std::string> args = cli::CommandLineArguments(argc, argv);
   cli::TCommand command;
   try {
-    command = cli::ParseCommandLine(std::vector<std::string>(argv + 1, argv + argc));
+    command = cli::ParseCommandLine(args);
   } catch (const cli::EUsageError& e) {
     // The one line that matters, and the command's usage under it: not the whole help.
-    std::cerr << "loader-cli: " << e.what() << '\n' << cli::UsageLines(argc > 1 ? argv[1] : "");
+    std::cerr << "loader-cli: " << e.what() << '\n'
+              << cli::UsageLines(args.empty() ? std::string() : args[0]);
     return cli::kExitUsage;
   }
   try {

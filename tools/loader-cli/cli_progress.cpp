@@ -137,23 +137,47 @@ void TConsoleProgress::ClearLine() {
 
 void TProgressBoard::Set(std::size_t line, const std::string& text) {
   texts_.at(line) = text;
-  // Back to the first line, then each line anew (ANSI: cursor up, erase line).
-  if (drawn_ > 0) out_ << "\x1b[" << drawn_ << 'F';
-  for (const std::string& t : texts_) out_ << "\x1b[2K" << t << '\n';
-  drawn_ = texts_.size();
-  out_.flush();
+  if (sequences_ && drawn_ > 0) {
+    // Back to the first line (ANSI: cursor up); each line is erased as it is drawn again.
+    out_ << "\x1b[" << drawn_ << 'F';
+    drawn_ = 0;
+  }
+  Clear();
+  Draw();
 }
 
 void TProgressBoard::Redraw() {
-  if (drawn_ > 0) return;
-  for (const std::string& t : texts_) out_ << "\x1b[2K" << t << '\n';
-  drawn_ = texts_.size();
+  if (drawn_ == 0) Draw();
+}
+
+namespace {
+// One line of a console 80 columns wide, without wrapping into the next.
+constexpr std::size_t kOneLine = 79;
+}  // namespace
+
+void TProgressBoard::Draw() {
+  if (sequences_) {
+    for (const std::string& t : texts_) out_ << "\x1b[2K" << t << '\n';
+    drawn_ = texts_.size();
+  } else {
+    std::string line;
+    for (const std::string& t : texts_) line += (line.empty() ? "" : "  ") + t;
+    if (line.size() > kOneLine) line.resize(kOneLine);
+    out_ << '\r' << line;
+    width_ = line.size();
+    drawn_ = 1;
+  }
   out_.flush();
 }
 
 void TProgressBoard::Clear() {
   if (drawn_ == 0) return;
-  out_ << "\x1b[" << drawn_ << "F\x1b[J";
+  if (sequences_) {
+    // Back to the first line (ANSI: cursor up), then erase to the end of the screen.
+    out_ << "\x1b[" << drawn_ << "F\x1b[J";
+  } else {
+    out_ << '\r' << std::string(width_, ' ') << '\r';
+  }
   out_.flush();
   drawn_ = 0;
 }

@@ -22,10 +22,12 @@ std::chrono::seconds TimeLeft(std::uint32_t parts, std::uint32_t total,
                               std::chrono::steady_clock::duration elapsed);
 
 // Several transfers' progress on a terminal: one line each, all redrawn in place below
-// the messages printed so far.
+// the messages printed so far. A terminal without the cursor sequences (an old Windows
+// console) gets them side by side on one line, redrawn with \r alone.
 class TProgressBoard {
  public:
-  TProgressBoard(std::ostream& out, std::size_t lines) : out_(out), texts_(lines) {}
+  TProgressBoard(std::ostream& out, std::size_t lines, bool sequences = true)
+      : out_(out), texts_(lines), sequences_(sequences) {}
   void Set(std::size_t line, const std::string& text);
   // Wipes the lines, so that a message can follow; the next Set or Redraw draws them again.
   void Clear();
@@ -33,9 +35,13 @@ class TProgressBoard {
   void Redraw();
 
  private:
+  void Draw();
+
   std::ostream& out_;
   std::vector<std::string> texts_;
-  std::size_t drawn_ = 0;  // lines on the screen now
+  bool sequences_;
+  std::size_t drawn_ = 0;  // lines on the screen now (one at most without the sequences)
+  std::size_t width_ = 0;  // without the sequences: the columns of the line drawn
 };
 
 class TConsoleProgress {
