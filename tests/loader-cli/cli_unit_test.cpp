@@ -160,6 +160,19 @@ TEST(Ports, LongListingLinesUpItsColumns) {
             "bootsim10  simulated\n");
 }
 
+TEST(Ports, NoPortIsSaidOnStandardError) {
+  for (const bool json : {false, true}) {
+    std::ostringstream out, err;
+    EXPECT_EQ(ListPorts({}, out, err, json), kExitOk);
+    EXPECT_EQ(out.str(), "");
+    EXPECT_EQ(err.str(), "loader-cli: no serial ports found\n");
+  }
+  std::ostringstream out, err;
+  ListPorts({{"COM3", "a \"b\""}}, out, err, true);
+  EXPECT_EQ(out.str(), "{\"port\":\"COM3\",\"description\":\"a \\\"b\\\"\"}\n");
+  EXPECT_EQ(err.str(), "");
+}
+
 // The engine resets the count before it hides the progress on a stop; the console keeps
 // where it stopped. The prompt is a message on standard error, and -q silences it.
 TEST(Controls, StopKeepsTheLastStateAndQuietHidesThePrompt) {

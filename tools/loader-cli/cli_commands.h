@@ -134,6 +134,9 @@ int CheckPorts(const std::vector<std::string>& ports, std::ostream& err);
 // Names only, or with `longListing` "NAME<TAB>DESCRIPTION" lines.
 // With no port at all says so on `err`.
 int RunPorts(std::ostream& out, std::ostream& err, bool longListing, bool json = false);
+// The listing of `rows` (name, description; descriptions empty for the short one).
+int ListPorts(const std::vector<std::pair<std::string, std::string>>& rows, std::ostream& out,
+              std::ostream& err, bool json);
 // The long listing: names in a column as wide as the longest, then the descriptions.
 std::string PortTable(const std::vector<std::pair<std::string, std::string>>& rows);
 

@@ -29,6 +29,11 @@ int RunPorts(std::ostream& out, std::ostream& err, bool longListing, bool json) 
     serial::SortPortNames(names);
     for (std::string& name : names) rows.emplace_back(std::move(name), std::string());
   }
+  return ListPorts(rows, out, err, json);
+}
+
+int ListPorts(const std::vector<std::pair<std::string, std::string>>& rows, std::ostream& out,
+              std::ostream& err, bool json) {
   // An empty listing on standard output leaves scripts nothing to misread; the person
   // at the terminal is told why there is nothing.
   if (rows.empty()) err << kProgramPrefix << "no serial ports found" << std::endl;
