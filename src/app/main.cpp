@@ -30,7 +30,7 @@ const char* const kHelpText =
     "Other arguments are left to Qt (e.g. -platform, -style).\n";
 
 // --help and --version are answered before Qt starts, so they need no display (the
-// manual pages are made from them at build time, on machines without one).
+// build's checks ask them on machines without one).
 bool AnswerInfoOption(int argc, char** argv) {
   for (int i = 1; i < argc; ++i) {
     const std::string_view arg = argv[i];

@@ -3,6 +3,7 @@
 #include <optional>
 
 #include "cli_commands.h"
+#include "cli_messages.h"
 #include "cli_platform.h"
 #include "oh2b/oh2b.h"
 
@@ -36,7 +37,7 @@ int ConvertHexFile(const TCommand& command, std::ostream& err, std::string& imag
   const std::string& file = command.file;
   std::error_code ec;
   // Named from here, before the current directory changes.
-  const std::filesystem::path hexPath = std::filesystem::absolute(file, ec);
+  const std::filesystem::path hexPath = std::filesystem::absolute(PathOf(file), ec);
   // Ctrl-C cancels the conversion, which then leaves nothing half-written behind.
   std::atomic<bool> interrupted{false};
   TInterruptWatch interrupts([&interrupted] { interrupted = true; });
@@ -48,16 +49,16 @@ int ConvertHexFile(const TCommand& command, std::ostream& err, std::string& imag
       std::optional<TCurrentDirectory> there;
       if (!folder.empty()) there.emplace(folder);
       image = oh2b::HexToBin(
-          hexPath.string(),
+          Utf8Of(hexPath),
           oh2b::THexOptions{command.checkRecords, [&interrupted] { return interrupted.load(); }});
     }
     interrupts.Stop();
     // The converter answers a missing file with no name at all.
     if (image.empty()) {
-      err << MissingFileText(file) << '\n';
+      err << kProgramPrefix << MissingFileText(file) << '\n';
       return kExitFailure;
     }
-    if (!folder.empty()) image = (folder / image).string();
+    if (!folder.empty()) image = Utf8Of(folder / PathOf(image));
     return kExitOk;
   } catch (const oh2b::EConvertCancelled&) {
     interrupts.Stop();
@@ -65,24 +66,26 @@ int ConvertHexFile(const TCommand& command, std::ostream& err, std::string& imag
     return kExitInterrupted;
   } catch (const std::exception& e) {
     interrupts.Stop();
-    err << ConversionErrorText(file, e) << '\n';
+    err << kProgramPrefix << ConversionErrorText(file, e) << '\n';
     return kExitFailure;
   }
 }
 
 int RunConvert(const TCommand& command, std::ostream& out, std::ostream& err) {
   std::error_code ec;
-  if (!command.outputFolder.empty() && !std::filesystem::is_directory(command.outputFolder, ec)) {
-    const std::errc why = std::filesystem::exists(command.outputFolder, ec)
+  const std::filesystem::path folder = PathOf(command.outputFolder);
+  if (!command.outputFolder.empty() && !std::filesystem::is_directory(folder, ec)) {
+    const std::errc why = std::filesystem::exists(folder, ec)
                               ? std::errc::not_a_directory
                               : std::errc::no_such_file_or_directory;
-    err << ErrorText("Cannot open folder \"" + command.outputFolder + "\". " +
+    err << kProgramPrefix
+        << ErrorText("Cannot open folder \"" + command.outputFolder + "\". " +
                      std::make_error_code(why).message())
         << '\n';
     return kExitFailure;
   }
   std::string image;
-  const int status = ConvertHexFile(command, err, image, command.outputFolder);
+  const int status = ConvertHexFile(command, err, image, folder);
   if (status == kExitOk) out << image << '\n';
   return status;
 }
