@@ -265,6 +265,38 @@ TEST(IniPosixTest, UnreadableExistingFileIsNotOverwritten) {
   EXPECT_EQ(ReadFile(path), "[A]\r\na=1\r\n");
 }
 
+// Whether a settings file beside the program is this user's to write: his own (even made
+// read-only by him) where its folder lets it be replaced; nothing that is missing.
+TEST(IniPosixTest, FileWritableByOwnerOrPermissionWhereItsFolderAllowsTheRename) {
+  if (geteuid() == 0) GTEST_SKIP() << "file permissions do not bind the superuser";
+  struct TCase {
+    const char* label;
+    mode_t fileMode, folderMode;
+    bool create, expected;
+  };
+  const TCase cases[] = {
+      {"Own", 0644, 0755, true, true},
+      {"OwnReadOnly", 0444, 0755, true, true},
+      {"FolderClosed", 0644, 0555, true, false},
+      {"Missing", 0644, 0755, false, false},
+  };
+  for (const TCase& c : cases) {
+    TTempDir dir;
+    const fs::path folder = dir.Path() / "bin";
+    fs::create_directory(folder);
+    const std::string file = (folder / "loader.ini").string();
+    if (c.create) {
+      WriteFile(file, "[PortName]\r\n");
+      ASSERT_EQ(::chmod(file.c_str(), c.fileMode), 0);
+    }
+    ASSERT_EQ(::chmod(folder.c_str(), c.folderMode), 0);
+    EXPECT_EQ(FileWritable(file), c.expected) << c.label;
+    ::chmod(folder.c_str(), 0755);
+  }
+  // Another user's file: only the system's permission counts.
+  EXPECT_FALSE(FileWritable("/etc/passwd"));
+}
+
 TEST(IniPosixTest, ExecutablePathIsThisTestProgram) {
   const std::string exe = ExecutablePath();
   EXPECT_TRUE(fs::path(exe).is_absolute());
