@@ -75,6 +75,9 @@ class TTransferSession : private engine::ITransport {
 
   // Optional; an empty observer ends the watching.
   void SetByteObserver(TByteObserver observer) { observer_ = std::move(observer); }
+  // Optional; called each time the engine has acted (a start, received bytes, no reply, a
+  // lost port), when what it holds, its image among it, is settled.
+  void SetAfterEngine(std::function<void()> after) { afterEngine_ = std::move(after); }
 
  private:
   // engine::ITransport
@@ -97,6 +100,7 @@ class TTransferSession : private engine::ITransport {
   std::int64_t readSinceWrite_ = 0;
   std::int64_t lastWriteLength_ = 0;  // the first this many bytes read after it are echo
   TByteObserver observer_;
+  std::function<void()> afterEngine_;
   std::int64_t writesTimed_ = 0;  // writes_ when the clock was last set
 };
 
