@@ -12,6 +12,7 @@
 #include <filesystem>
 #include <ostream>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "ini_read_case.h"
@@ -265,36 +266,22 @@ TEST(IniPosixTest, UnreadableExistingFileIsNotOverwritten) {
   EXPECT_EQ(ReadFile(path), "[A]\r\na=1\r\n");
 }
 
-// Whether a settings file beside the program is this user's to write: his own (even made
-// read-only by him) where its folder lets it be replaced; nothing that is missing.
+// A settings file beside the program is this user's to write when it is his own (even made
+// read-only by him) or the system lets him, and its folder lets it be replaced.
 TEST(IniPosixTest, FileWritableByOwnerOrPermissionWhereItsFolderAllowsTheRename) {
+  EXPECT_FALSE(FileWritable("/nonexistent/loader.ini"));
   if (geteuid() == 0) GTEST_SKIP() << "file permissions do not bind the superuser";
-  struct TCase {
-    const char* label;
-    mode_t fileMode, folderMode;
-    bool create, expected;
-  };
-  const TCase cases[] = {
-      {"Own", 0644, 0755, true, true},
-      {"OwnReadOnly", 0444, 0755, true, true},
-      {"FolderClosed", 0644, 0555, true, false},
-      {"Missing", 0644, 0755, false, false},
-  };
-  for (const TCase& c : cases) {
-    TTempDir dir;
-    const fs::path folder = dir.Path() / "bin";
-    fs::create_directory(folder);
-    const std::string file = (folder / "loader.ini").string();
-    if (c.create) {
-      WriteFile(file, "[PortName]\r\n");
-      ASSERT_EQ(::chmod(file.c_str(), c.fileMode), 0);
-    }
-    ASSERT_EQ(::chmod(folder.c_str(), c.folderMode), 0);
-    EXPECT_EQ(FileWritable(file), c.expected) << c.label;
-    ::chmod(folder.c_str(), 0755);
+  EXPECT_FALSE(FileWritable("/etc/passwd"));  // another user's
+  TTempDir dir;
+  const std::string file = dir.File("loader.ini");
+  WriteFile(file, "[PortName]\r\n");
+  for (const auto& [fileMode, folderMode, expected] :
+       {std::tuple{0644, 0755, true}, {0444, 0755, true}, {0644, 0555, false}}) {
+    ::chmod(file.c_str(), fileMode);
+    ::chmod(dir.Path().c_str(), folderMode);
+    EXPECT_EQ(FileWritable(file), expected) << fileMode << " " << folderMode;
   }
-  // Another user's file: only the system's permission counts.
-  EXPECT_FALSE(FileWritable("/etc/passwd"));
+  ::chmod(dir.Path().c_str(), 0755);
 }
 
 TEST(IniPosixTest, ExecutablePathIsThisTestProgram) {
