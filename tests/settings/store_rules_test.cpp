@@ -139,23 +139,12 @@ TEST(IniPlacesTest, BesideTheProgramUnlessItsFolderIsClosed) {
 }
 
 // A file beside the program that this user may not write (one made by `sudo loader`) is
-// left alone: the user's own folder holds his choices.
+// left alone; without a file, its folder decides.
 TEST(IniPlacesTest, AnExistingFileBesideTheProgramOnlyWhenThisUserMayWriteIt) {
   const auto places = settings::IniPlaces("/usr/bin/loader", "/home/op/.config", "\\:/");
-  struct TCase {
-    bool exists, folderWritable, fileWritable;
-    const char* expected;
-  };
-  const TCase cases[] = {
-      {true, false, false, "/home/op/.config/loader/loader.ini"},
-      {true, true, false, "/home/op/.config/loader/loader.ini"},
-      {true, false, true, "/usr/bin/loader.ini"},
-      {false, true, false, "/usr/bin/loader.ini"},  // no file: its folder decides
-  };
-  for (const TCase& c : cases)
-    EXPECT_EQ(settings::ChooseIniPath(places, c.exists, c.folderWritable, c.fileWritable),
-              c.expected)
-        << c.exists << c.folderWritable << c.fileWritable;
+  EXPECT_EQ(settings::ChooseIniPath(places, true, true, false), places.inUserDir);
+  EXPECT_EQ(settings::ChooseIniPath(places, true, false, true), places.beside);
+  EXPECT_EQ(settings::ChooseIniPath(places, false, true, false), places.beside);
 }
 
 }  // namespace settings

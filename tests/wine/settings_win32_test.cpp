@@ -156,20 +156,15 @@ TEST(ExePathWin32, StoreDefaultsToTheExecutablesIniFile) {
   EXPECT_EQ(store.ActiveBackend()->FileName(), exe.substr(0, exe.size() - 4) + ".ini");
 }
 
-// The user's own read-only file stays his (its write is refused with the file's name); a
-// missing one is not his to write.
+// The user's own file stays his, also marked read-only; a missing one is not his to write.
 TEST(IniFileWin32, FileWritableForTheUsersOwnFileAlsoReadOnly) {
-  const std::filesystem::path dir = std::filesystem::temp_directory_path() /
-                                    ("loader-writable-" + std::to_string(GetTickCount()));
-  std::filesystem::create_directory(dir);
-  const std::string file = (dir / "loader.ini").string();
-  EXPECT_FALSE(FileWritable(file));
-  TIniFile(file).WriteText("PortName", "Name", "COM3");
-  EXPECT_TRUE(FileWritable(file));
-  SetFileAttributesW((dir / "loader.ini").c_str(), FILE_ATTRIBUTE_READONLY);
-  EXPECT_TRUE(FileWritable(file));
-  SetFileAttributesW((dir / "loader.ini").c_str(), FILE_ATTRIBUTE_NORMAL);
-  std::filesystem::remove_all(dir);
+  const std::filesystem::path file = std::filesystem::temp_directory_path() / "loader-own.ini";
+  EXPECT_FALSE(FileWritable(file.string()));
+  TIniFile(file.string()).WriteText("PortName", "Name", "COM3");
+  SetFileAttributesW(file.c_str(), FILE_ATTRIBUTE_READONLY);
+  EXPECT_TRUE(FileWritable(file.string()));
+  SetFileAttributesW(file.c_str(), FILE_ATTRIBUTE_NORMAL);
+  std::filesystem::remove(file);
 }
 
 TEST(IniFileWin32, RefusedWriteRaisesUnableToWrite) {
