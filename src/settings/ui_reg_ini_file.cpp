@@ -67,9 +67,12 @@ std::string TUiRegIniFile::DefaultIniPath() {
   const TIniPlaces places = IniPlaces(ExecutablePath(), UserConfigDir(), PlatformPathDelimiters());
   const std::string besideFolder = places.beside.substr(
       0, places.beside.size() - ExtractFileName(places.beside, PlatformPathDelimiters()).size());
+  const bool exists = platform::KindOf(places.beside) != platform::TFileKind::kMissing;
+  // A file beside the program that another user made (one `sudo loader`) is not this
+  // user's to read choices from or write them to.
   const std::string name =
-      ChooseIniPath(places, platform::KindOf(places.beside) != platform::TFileKind::kMissing,
-                    FolderWritable(besideFolder.empty() ? "." : besideFolder));
+      ChooseIniPath(places, exists, FolderWritable(besideFolder.empty() ? "." : besideFolder),
+                    exists && FileWritable(places.beside));
   if (name != places.beside) MakeFolderFor(name);
   return name;
 }

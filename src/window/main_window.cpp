@@ -23,12 +23,24 @@ std::filesystem::path Utf8Path(const std::string& path) {
   return std::filesystem::path(std::u8string(path.begin(), path.end()));
 }
 
+std::string Utf8(const std::filesystem::path& path) {
+  const std::u8string text = path.u8string();
+  return std::string(text.begin(), text.end());
+}
+
 std::string FileNamePart(const std::string& path) {
-  const std::u8string name = Utf8Path(path).filename().u8string();
-  return std::string(name.begin(), name.end());
+  return Utf8(Utf8Path(path).filename());
 }
 
 }  // namespace
+
+std::string FileArgument(const std::vector<std::string>& args) {
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    if (args[i] == "--") return i + 1 < args.size() ? args[i + 1] : std::string();
+    if (!args[i].empty() && args[i].front() != '-') return args[i];
+  }
+  return {};
+}
 
 TMainWindow::TMainWindow(IWindowFace& face, serial::ISerSynchronizer& sync, session::ITimer& timer,
                          TMainWindowOptions options)
@@ -38,6 +50,10 @@ TMainWindow::TMainWindow(IWindowFace& face, serial::ISerSynchronizer& sync, sess
   engine::IControls& controls = *this;
   session_ = std::make_unique<session::TTransferSession>(
       serComm1_, controls, timer_, [this](const std::exception& error) { ShowException(error); });
+  // A private folder goes as soon as the engine lets go of the image made in it.
+  session_->SetAfterEngine([this] {
+    if (!Engine().HasImage()) imageFolder_ = {};
+  });
   uiRegIniFile1_.SetApplicationTitle(kAppTitle);
   if (!options_.settingsPath.empty()) uiRegIniFile1_.SetPath(options_.settingsPath);
 }
@@ -61,6 +77,7 @@ void TMainWindow::FormCreate() {
 
 void TMainWindow::FormDestroy() {
   if (session_) session_->Release();
+  imageFolder_ = {};
   if (serComm1_.IsOpen()) serComm1_.Close();
 }
 
@@ -104,6 +121,16 @@ void TMainWindow::RestorePort() {
 }
 
 void TMainWindow::RestoreFile() {
+  if (!options_.openFile.empty()) {
+    // As the dialog resolves a typed name: against the folder shown, the current one.
+    std::error_code error;
+    const std::filesystem::path path =
+        std::filesystem::absolute(Utf8Path(options_.openFile), error).lexically_normal();
+    // The file's folder becomes the current one, as the dialog leaves it.
+    if (!error) std::filesystem::current_path(path.parent_path(), error);
+    TakeFile(path.empty() ? options_.openFile : Utf8(path));
+    return;
+  }
   if (uiRegIniFile1_.SectionHasKeys("FileName")) {
     const std::string name = uiRegIniFile1_.ReadText("FileName", "Name", "");
     if (platform::KindOf(name) == platform::TFileKind::kRegular) {
@@ -121,10 +148,29 @@ void TMainWindow::ASelectFileExecute() {
   RunHandler([this] {
     const std::optional<std::string> chosen = face_.RunFileDialog();
     if (!chosen) return;
-    hexFileName_ = *chosen;
-    ShowReadyStatus();
-    uiRegIniFile1_.WriteText("FileName", "Name", hexFileName_);
-    face_.SetBeginEnabled(true);
+    TakeFile(*chosen);
+  });
+}
+
+void TMainWindow::TakeFile(const std::string& path) {
+  hexFileName_ = path;
+  ShowReadyStatus();
+  uiRegIniFile1_.WriteText("FileName", "Name", hexFileName_);
+  face_.SetBeginEnabled(true);
+}
+
+bool TMainWindow::TakesDroppedFiles(const std::vector<std::string>& paths) const {
+  return paths.size() == 1 && !session_->Engine().Transferring() &&
+         platform::KindOf(paths.front()) == platform::TFileKind::kRegular;
+}
+
+void TMainWindow::FilesDropped(const std::vector<std::string>& paths) {
+  if (!TakesDroppedFiles(paths)) return;
+  RunHandler([this, &paths] {
+    // The file's folder becomes the current one, as the dialog leaves it.
+    std::error_code error;
+    std::filesystem::current_path(Utf8Path(paths.front()).parent_path(), error);
+    TakeFile(paths.front());
   });
 }
 
@@ -139,8 +185,26 @@ void TMainWindow::ABeginExecute() {
     // transfer, which stays until the next start, makes way for the file being sent.
     if (!serComm1_.HasChosenName()) return;
     ShowReadyStatus();
-    session_->Start(hexFileName_);
+    StartInImageFolder();
   });
+}
+
+void TMainWindow::StartInImageFolder() {
+  TImageFolder folder = TImageFolder::Choose();
+  try {
+    const TWorkingFolder there(folder.Private());
+    session_->Start(hexFileName_);
+  } catch (...) {
+    KeepImageFolder(std::move(folder));
+    throw;
+  }
+  KeepImageFolder(std::move(folder));
+}
+
+void TMainWindow::KeepImageFolder(TImageFolder folder) {
+  // The engine closed the earlier image as it started; it holds the new one, if any, until
+  // the transfer ends (or waits on with it after a port that would not open).
+  imageFolder_ = Engine().HasImage() ? std::move(folder) : TImageFolder();
 }
 
 void TMainWindow::AExitExecute() {
