@@ -62,7 +62,8 @@ int main(int argc, char** argv) {
       QWidget* modal = QApplication::activeModalWidget();
       if (modal == nullptr || !modal->close()) break;
     }
-    if (window != nullptr) window->AExitExecute();
+    // Ended from outside: no question, even in the middle of a transfer.
+    if (window != nullptr) window->Logic().Quit();
   });
   app::TForm1 form1;
   if (app::TQuitSignals::Requested()) return 0;  // ended while the window was being made

@@ -2,6 +2,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QCloseEvent>
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
@@ -11,6 +12,7 @@
 #include <QLabel>
 #include <QMenu>
 #include <QMessageBox>
+#include <QPushButton>
 #include <QScreen>
 #include <QShortcut>
 #include <QStatusBar>
@@ -115,6 +117,7 @@ void TForm1::CreateComponents() {
   CreateStatusBar();
   CreateFileDialog();
   Form2 = new TForm2(this);
+  Form2->OnClosedByOperator = [this] { logic_.PromptClosed(); };
 }
 
 void TForm1::CreateActions() {
@@ -227,6 +230,14 @@ bool TForm1::event(QEvent* event) {
   return QMainWindow::event(event);
 }
 
+void TForm1::closeEvent(QCloseEvent* event) {
+  if (!logic_.CloseQuery()) {
+    event->ignore();
+    return;
+  }
+  QMainWindow::closeEvent(event);
+}
+
 // ---- window::IWindowFace -----------------------------------------------------------------------
 
 void TForm1::ShowBox(const std::string& text, window::TBoxIcon icon) {
@@ -237,6 +248,17 @@ void TForm1::ShowBox(const std::string& text, window::TBoxIcon icon) {
   } else {
     ShowMessageBox(text);
   }
+}
+
+bool TForm1::AskQuestion(const std::string& text) {
+  QMessageBox box(QMessageBox::Question, Text(window::kAppTitle), Text(text), QMessageBox::NoButton,
+                  QApplication::activeWindow());
+  box.addButton(Text(window::kYesCaption), QMessageBox::YesRole);
+  QPushButton* no = box.addButton(Text(window::kNoCaption), QMessageBox::NoRole);
+  box.setDefaultButton(no);
+  box.setEscapeButton(no);
+  box.exec();
+  return box.clickedButton() != nullptr && box.clickedButton() != no;
 }
 
 void TForm1::SetPromptVisible(bool visible) {
@@ -285,6 +307,7 @@ void TForm1::SetPortMenu(const std::vector<window::TPortItem>& items) {
     item->setToolTip(port.description.empty() ? Text(port.name) : Text(port.description));
     item->setCheckable(port.checked);
     item->setChecked(port.checked);
+    item->setEnabled(port.enabled);
   }
 }
 

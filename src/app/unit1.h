@@ -98,6 +98,7 @@ class TForm1 : public QMainWindow, private window::IWindowFace {
 
  protected:
   bool event(QEvent* event) override;
+  void closeEvent(QCloseEvent* event) override;
 
  private:
   void CreateComponents();
@@ -109,6 +110,7 @@ class TForm1 : public QMainWindow, private window::IWindowFace {
 
   // window::IWindowFace
   void ShowBox(const std::string& text, window::TBoxIcon icon) override;
+  bool AskQuestion(const std::string& text) override;
   void SetPromptVisible(bool visible) override;
   void SetTransferControlsEnabled(bool enabled) override;
   void SetBeginEnabled(bool enabled) override;
