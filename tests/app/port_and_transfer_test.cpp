@@ -2,6 +2,8 @@
 // succeeds, and the ways one fails.
 #include <signal.h>
 
+#include <QApplication>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QProcess>
 #include <QTimer>
@@ -13,8 +15,10 @@
 
 namespace {
 
+using apptest::TSeenModal;
 using apptest::WaitFor;
 using apptest::WindowTest;
+using apptest::WriteFile;
 
 #ifdef BOOTSIM_PATH
 
@@ -101,7 +105,10 @@ TEST_F(BootsimTest, WrongReplyStopsAndReturnsToReady) {
   form->ABegin->trigger();
   PowerOn();
   ASSERT_TRUE(WaitFor([&] { return driver.Count("box") == 1; }));
-  EXPECT_EQ(driver.Seen[0].text, QString::fromUtf8("Ошибка ответа"));
+  // What was awaited and what came, on a second line.
+  EXPECT_TRUE(driver.Seen[0].text.startsWith(QString::fromUtf8("Ошибка ответа\nблок ")))
+      << driver.Seen[0].text.toStdString();
+  EXPECT_EQ(driver.Seen[0].icon, QMessageBox::Critical);
   EXPECT_EQ(driver.Seen[0].title, QString::fromUtf8("Загрузчик"));
   EXPECT_EQ(form->Engine().Outcome(), engine::TOutcome::ErrorStop);
   EXPECT_EQ(form->Engine().TransferState(), engine::tsIdle);
@@ -144,7 +151,8 @@ TEST_F(BootsimTest, SilentDeviceEndsTheTransferAfterTheReplyLimit) {
   PowerOn();
   ASSERT_TRUE(WaitFor([&] { return form->Engine().Transferring(); }));
   ASSERT_TRUE(WaitFor([&] { return driver.Count("box") == 1; }, std::chrono::seconds(15)));
-  EXPECT_EQ(driver.Seen[0].text, QString::fromUtf8("Нет ответа от устройства"));
+  EXPECT_TRUE(driver.Seen[0].text.startsWith(QString::fromUtf8("Нет ответа от устройства\n")))
+      << driver.Seen[0].text.toStdString();
   EXPECT_EQ(form->Engine().Outcome(), engine::TOutcome::NoReply);
   EXPECT_TRUE(form->UiProgressBar1->isHidden());
   EXPECT_TRUE(form->ABegin->isEnabled());
@@ -179,6 +187,111 @@ TEST_F(BootsimTest, LostPortEndsTheTransferWithOneBoxNamingIt) {
   EXPECT_TRUE(form->ASelectFile->isEnabled());
   EXPECT_TRUE(form->UiToolButton2->isEnabled());
   EXPECT_FALSE(form->Engine().HasImage());
+}
+
+// A file that is not a good HEX file is never sent unasked: one with no data is refused with
+// a box naming it; one with a wrong checksum is sent only after «Да».
+TEST_F(BootsimTest, DoubtfulFileIsRefusedOrAskedAbout) {
+  struct {
+    const char* name;
+    std::string hex;
+    const char* answer;  // "" : Esc
+    const char* box;     // what the box or the question begins with
+    bool sent;
+  } const cases[] = {
+      // The start of a program file: its text ends at the first NUL, before any record.
+      {"NoData",
+       std::string("\x7F"
+                   "ELF\x02\x01\x01\x00",
+                   8) +
+           std::string(2992, 'x'),
+       "", "Файл \"", false},
+      {"BadSumEsc", ":0100000011EF\n:00000001FF\n", "", "Файл \"", false},
+      {"BadSumYes", ":0100000011EF\n:00000001FF\n", "Да", "Файл \"", true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    StartBootsim({});
+    ports = {portPath};
+    const std::string hex = dir.File(std::string(c.name) + ".hex");
+    WriteFile(hex, c.hex);
+    Settings(portPath, hex);
+    auto form = Create();
+    form->show();
+    driver.Seen.clear();
+    driver.QuestionAnswer = QString::fromUtf8(c.answer);
+    QTimer::singleShot(0, form.get(), [&] { form->ABegin->trigger(); });
+    ASSERT_TRUE(WaitFor([&] { return !driver.Seen.empty(); }));
+    const TSeenModal& seen = driver.Seen[0];
+    EXPECT_EQ(seen.kind, c.hex.size() == 3000 ? "box" : "question");
+    EXPECT_TRUE(seen.text.startsWith(QString::fromUtf8(c.box) + QString::fromStdString(hex)))
+        << seen.text.toStdString();
+    if (seen.kind == "question") {
+      EXPECT_TRUE(seen.text.contains(
+          QString::fromUtf8("строка 1: контрольная сумма записи 0xEF, а по её байтам 0xEE")))
+          << seen.text.toStdString();
+    }
+    apptest::Spin(std::chrono::milliseconds(50));
+    EXPECT_EQ(form->Form2->isVisible(), c.sent);
+    EXPECT_EQ(form->Engine().TransferState(), c.sent ? engine::tsAwaitDevice : engine::tsIdle);
+    PowerOn();
+    if (c.sent) {
+      ASSERT_TRUE(WaitFor([&] { return form->Engine().Outcome() == engine::TOutcome::Finished; }));
+      EXPECT_TRUE(form->StatusText->text().contains("CRC-32 0x"))
+          << form->StatusText->text().toStdString();
+    } else {
+      apptest::Spin(std::chrono::milliseconds(300));
+      EXPECT_EQ(form->Engine().Outcome(), engine::TOutcome::None);
+      EXPECT_EQ(apptest::ReadFile(outFile), "");
+    }
+    form.reset();
+    TearDown();
+  }
+}
+
+// The operator can stop: closing the prompt ends the wait (a device switched on later is not
+// flashed); Выход in the middle of a transfer asks first and goes on by default, while
+// waiting for the device it closes at once.
+TEST_F(BootsimTest, ClosingThePromptEndsTheWait) {
+  StartBootsim({});
+  ports = {portPath};
+  Settings(portPath, HexFile("fw.hex", 600));
+  auto form = Create();
+  form->show();
+  form->ABegin->trigger();
+  ASSERT_TRUE(form->Form2->isVisible());
+  QKeyEvent esc(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
+  QApplication::sendEvent(form->Form2, &esc);
+  EXPECT_FALSE(form->Form2->isVisible());
+  EXPECT_EQ(form->Engine().TransferState(), engine::tsIdle);
+  EXPECT_FALSE(form->Engine().HasImage());
+  EXPECT_TRUE(form->ABegin->isEnabled());
+  PowerOn();
+  apptest::Spin(std::chrono::milliseconds(300));
+  EXPECT_EQ(form->Engine().Outcome(), engine::TOutcome::Abandoned);
+  EXPECT_EQ(apptest::ReadFile(outFile), "");
+}
+
+TEST_F(BootsimTest, ExitAsksOnlyInTheMiddleOfATransfer) {
+  StartBootsim({"--pace"});
+  ports = {portPath};
+  Settings(portPath, HexFile("fw.hex", 2000));
+  auto form = Create();
+  form->show();
+  form->ABegin->trigger();
+  PowerOn();
+  ASSERT_TRUE(WaitFor([&] { return form->UiProgressBar1->PartsComplete() >= 1; }));
+  form->AExit->trigger();  // answered as by Esc: go on
+  EXPECT_EQ(driver.Count("question"), 1);
+  EXPECT_TRUE(form->isVisible());
+  ASSERT_TRUE(WaitFor([&] { return form->Engine().Outcome() == engine::TOutcome::Finished; },
+                      std::chrono::seconds(20)));
+  // Waiting for the device again: no question.
+  form->ABegin->trigger();
+  ASSERT_TRUE(form->Form2->isVisible());
+  form->AExit->trigger();
+  EXPECT_TRUE(WaitFor([&] { return !form->isVisible(); }));
+  EXPECT_EQ(driver.Count("question"), 1);
 }
 
 #endif  // BOOTSIM_PATH

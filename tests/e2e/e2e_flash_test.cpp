@@ -16,6 +16,7 @@
 #include <thread>
 
 #include "child_process.h"
+#include "platform/crc32.h"
 
 namespace e2e {
 namespace {
@@ -446,15 +447,20 @@ TEST_F(FlashTest, CorruptedHexFileNeverReachesTheDevice) {
 }
 
 TEST_F(FlashTest, DryRunConvertsAndOpensNoPort) {
-  auto cli = StartCli(
-      {"flash", "--port", "nosuchport", "--dry-run", WriteHex("d.hex", RandomImage(600, 4))});
+  const std::vector<std::uint8_t> image = RandomImage(600, 4);
+  auto cli = StartCli({"flash", "--port", "nosuchport", "--dry-run", WriteHex("d.hex", image)});
   EXPECT_EQ(cli->Wait(30s), 0) << cli->Errors();
+  char crc[32];
+  std::snprintf(crc, sizeof crc, "0x%08X",
+                static_cast<unsigned>(platform::Crc32(0, image.data(), image.size())));
   EXPECT_EQ(cli->Output(),
             "dry run: no port opened, nothing sent\n"
             "port:          nosuchport\n"
-            "image:         d.BIN, 600 bytes\n"
-            "data blocks:   5 of 128 bytes, the last one short or empty\n"
-            "page commands: 2\n");
+            "image:         d.BIN, 600 bytes, CRC-32 " +
+                std::string(crc) +
+                "\n"
+                "data blocks:   5 of 128 bytes, the last one short or empty\n"
+                "page commands: 2\n");
   ExpectNoFilesLeft();
 }
 

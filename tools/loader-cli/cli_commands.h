@@ -3,7 +3,10 @@
 
 #include <chrono>
 #include <cstdint>
+#include <cstdio>
 #include <filesystem>
+#include <iostream>
+#include <optional>
 #include <ostream>
 #include <stdexcept>
 #include <string>
@@ -56,7 +59,15 @@ struct TFlashResult {
   std::string outcome;       // "done", "reply error", "no reply", "failed", "interrupted"
   std::string error;         // empty when done
   int status = kExitOk;
+  std::optional<std::uint32_t> crc32;  // the image's, once converted
 };
+
+// A CRC-32 as loader-cli and the window write it: "0x1A2B3C4D".
+inline std::string CrcText(std::uint32_t crc32) {
+  char text[16];
+  std::snprintf(text, sizeof text, "0x%08lX", static_cast<unsigned long>(crc32));
+  return text;
+}
 
 // `text` as a JSON string, quotes included; UTF-8 passes unchanged.
 std::string JsonString(std::string_view text);
@@ -109,15 +120,16 @@ class TCurrentDirectory {
 
 // Converts command.file, with its record checks unless they are off, into `folder` (the
 // current directory when empty); Ctrl-C cancels. On failure prints the error and returns
-// its exit status, else puts the image's name (in `folder`) into `image` and returns
-// kExitOk.
+// its exit status, else puts the image's name (in `folder`) into `image`, and its CRC-32
+// into `crc32` when given, and returns kExitOk.
 int ConvertHexFile(const TCommand& command, std::ostream& err, std::string& image,
-                   const std::filesystem::path& folder = {});
+                   const std::filesystem::path& folder = {}, std::uint32_t* crc32 = nullptr);
 
 int RunConvert(const TCommand& command, std::ostream& out, std::ostream& err);
 // Flashes every port of the command at once; 0 when all finished, else the worst status.
 int RunFlash(const TCommand& command, std::ostream& out, std::ostream& err, bool errIsTerminal);
 // Names only, or with `longListing` "NAME<TAB>DESCRIPTION" lines.
-int RunPorts(std::ostream& out, bool longListing, bool json = false);
+// No port at all is said on `err`: "no serial ports found".
+int RunPorts(std::ostream& out, bool longListing, bool json = false, std::ostream& err = std::cerr);
 
 }  // namespace cli

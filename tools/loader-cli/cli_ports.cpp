@@ -17,7 +17,12 @@ bool FitsOnALine(const std::string& name) {
 
 }  // namespace
 
-int RunPorts(std::ostream& out, bool longListing, bool json) {
+int RunPorts(std::ostream& out, bool longListing, bool json, std::ostream& err) {
+  // An empty list alone would leave the operator wondering whether the command ran.
+  const auto none = [&err](bool empty) {
+    if (empty) err << "no serial ports found\n";
+    return kExitOk;
+  };
   if (json) {
     // One object a line, as flash --json reports, so scripts read both alike.
     std::vector<serial::TComPortInfo> ports = serial::EnumerateComPortInfo();
@@ -25,7 +30,7 @@ int RunPorts(std::ostream& out, bool longListing, bool json) {
     for (const serial::TComPortInfo& p : ports)
       out << "{\"port\":" << JsonString(p.name) << ",\"description\":" << JsonString(p.description)
           << "}\n";
-    return kExitOk;
+    return none(ports.empty());
   }
   if (!longListing) {
     std::vector<std::string> ports = serial::EnumerateComPorts();
@@ -33,14 +38,14 @@ int RunPorts(std::ostream& out, bool longListing, bool json) {
     for (const std::string& p : ports) {
       if (FitsOnALine(p)) out << p << '\n';
     }
-    return kExitOk;
+    return none(ports.empty());
   }
   std::vector<serial::TComPortInfo> ports = serial::EnumerateComPortInfo();
   std::ranges::stable_sort(ports, serial::PortNameLess, &serial::TComPortInfo::name);
   for (const serial::TComPortInfo& p : ports) {
     if (FitsOnALine(p.name)) out << p.name << '\t' << p.description << '\n';
   }
-  return kExitOk;
+  return none(ports.empty());
 }
 
 }  // namespace cli
