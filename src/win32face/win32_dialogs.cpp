@@ -52,8 +52,9 @@ bool TWin32Face::AskQuestion(const std::string& text) {
   const std::wstring yes = Utf8ToWide(window::kYesCaption);
   const std::wstring no = Utf8ToWide(window::kNoCaption);
   // A task dialog, since a message box's buttons speak the system's language and its
-  // «Нет» would not answer Esc.
-  const TASKDIALOG_BUTTON buttons[] = {{IDYES, yes.c_str()}, {IDNO, no.c_str()}};
+  // «Нет» would not answer Esc. «Нет» carries the cancel command, which Esc and the close
+  // button give.
+  const TASKDIALOG_BUTTON buttons[] = {{IDYES, yes.c_str()}, {IDCANCEL, no.c_str()}};
   TASKDIALOGCONFIG config{};
   config.cbSize = sizeof config;
   config.hwndParent = owner;
@@ -64,8 +65,8 @@ bool TWin32Face::AskQuestion(const std::string& text) {
   config.pszContent = body.c_str();
   config.cButtons = 2;
   config.pButtons = buttons;
-  config.nDefaultButton = IDNO;
-  int pressed = IDNO;
+  config.nDefaultButton = IDCANCEL;
+  int pressed = IDCANCEL;
   if (FAILED(::TaskDialogIndirect(&config, &pressed, nullptr, nullptr))) {
     return ::MessageBoxW(owner, body.c_str(), title.c_str(),
                          MB_YESNO | MB_DEFBUTTON2 | MB_ICONWARNING) == IDYES;
