@@ -1,5 +1,9 @@
 // Старт, the prompt and Выход against a pseudo-terminal standing in for the device's port:
 // what is sent, asked or refused before anything reaches the line.
+#include <cstdlib>
+#include <filesystem>
+
+#include "platform/file.h"
 #include "recording_face.h"
 #include "test_pty.h"
 #include "window/window_look.h"
@@ -100,6 +104,32 @@ TEST_F(StartTest, ExitOutsideATransferAsksNothing) {
     w.AExitExecute();
     EXPECT_EQ(face.log, Log{"CloseWindow"});
   }
+}
+
+// A chosen file's identity is learnt in a folder closed to others, which is gone afterwards;
+// nothing is written beside the file or into the current directory, which stays the same.
+TEST_F(WindowLogicTest, IdentityAtChoiceLeavesNothingBehind) {
+  const std::string tmp = dir.File("tmp");
+  std::filesystem::create_directory(tmp);
+  const char* old = std::getenv("TMPDIR");
+  const std::string saved = old != nullptr ? old : "";
+  ::setenv("TMPDIR", tmp.c_str(), 1);
+  const std::string folder = platform::MakePrivateFolder();
+  EXPECT_EQ(std::filesystem::status(folder).permissions() & std::filesystem::perms::all,
+            std::filesystem::perms::owner_all);
+  std::filesystem::remove(folder);
+  const std::filesystem::path cwd = std::filesystem::current_path();
+  face.fileAnswers = {HexFile()};
+  Create(true);
+  if (old != nullptr) {
+    ::setenv("TMPDIR", saved.c_str(), 1);
+  } else {
+    ::unsetenv("TMPDIR");
+  }
+  EXPECT_GE(face.Count(ReadyStatus()), 1);
+  EXPECT_TRUE(std::filesystem::is_empty(tmp));
+  EXPECT_EQ(std::filesystem::current_path(), cwd);
+  EXPECT_FALSE(std::filesystem::exists(dir.File("fw.BIN")));
 }
 
 TEST_F(WindowLogicTest, NoPortAtAllIsSaidInTheMenu) {
