@@ -7,7 +7,7 @@
 #   4. the window, loader.exe, driven with xdotool on a display of its own (Xvfb): first run,
 #      a restored port and file flashed to bootsim, a wrong sum, and a Cyrillic folder read
 #      from an INI file in the ANSI code page; a file with a wrong checksum asked about
-#      (Esc sends nothing, «Да» flashes), a file without data refused, the prompt's Esc
+#      (Esc sends nothing, «Да» flashes), the prompt's Esc
 #      ending the wait, Ctrl+Q in a transfer asking first; one screenshot into docs/.
 # Needs: scripts/install-deps.sh all (MinGW-w64 posix, wine, wine64, Xvfb, xdotool,
 # ImageMagick), gcc, cmake, ninja, the ru_RU.UTF-8 locale (generated here when missing).
@@ -453,25 +453,6 @@ else
   gui_fail "the main window is not captioned image.hex"
 fi
 gui_stop
-
-say "window (d): a file without data is refused with a box"
-mkdir -p "$work/gui-n"
-head -c 3000 "$gui_exe" >"$work/gui-n/fw.hex" # the start of a program, not HEX
-saved_settings COM11 "$work/gui-n/fw.hex" >"$work/gui-n/loader.ini"
-gui_start "$work/gui-n"
-if main=$(gui_window '^fw\.hex$') && [ -n "$main" ]; then
-  xdotool windowfocus --sync "$main" key F5
-  if box=$(gui_window '^Загрузчик$') && [ -n "$box" ]; then
-    echo "the file without data is refused"
-    xdotool windowfocus --sync "$box" key Return
-  else
-    gui_fail "no box for a file without data"
-  fi
-else
-  gui_fail "the main window is not captioned fw.hex"
-fi
-gui_stop
-nothing_sent "$work/gui-stop-received.bin" || gui_fail "a file without data reached the device"
 
 say "window (e): Esc on the prompt ends the wait; Ctrl+Q in a transfer asks first"
 mkdir -p "$work/gui-s"
