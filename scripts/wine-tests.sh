@@ -8,7 +8,9 @@
 #      the prompt's text and each port's progress; then the console's text on a terminal;
 #   4. the window, loader.exe, driven with xdotool on a display of its own (Xvfb): first run,
 #      a restored port and file flashed to bootsim, a wrong sum, and a Cyrillic folder read
-#      from an INI file in the ANSI code page; one screenshot into docs/.
+#      from an INI file in the ANSI code page; a file with a wrong checksum asked about
+#      (Esc sends nothing, «Да» flashes), the prompt's Esc
+#      ending the wait, Ctrl+Q in a transfer asking first; one screenshot into docs/.
 # Needs: scripts/install-deps.sh all (MinGW-w64 posix, wine, wine64, Xvfb, xdotool,
 # ImageMagick), gcc, cmake, ninja, the ru_RU.UTF-8 locale (generated here when missing).
 # Environment: LOADER_WINE_DISPLAY (the display number, default 57).
@@ -153,17 +155,21 @@ gui_sim() { # port, then bootsim's options
 gui_sim COM7 --announce-burst 3 --out "$work/gui-received.bin"
 gui_sim COM8 --wrong-sum-at 0
 gui_sim COM9 --out "$work/gui-ru-received.bin"
+gui_sim COM12 --out "$work/gui-sum-received.bin"
+gui_sim COM11 --pace --out "$work/gui-stop-received.bin"
 
 # Wine maps a COM port to a device from this key when it starts.
-mapped=(COM5 COM6 COM7 COM8 COM9 COM10)
+mapped=(COM5 COM6 COM7 COM8 COM9 COM10 COM11 COM12)
 wine reg add 'HKLM\Software\Wine\Ports' /v COM5 /d "$sim_pty" /f >/dev/null
 wine reg add 'HKLM\Software\Wine\Ports' /v COM10 /d "$sim10_pty" /f >/dev/null
 wine reg add 'HKLM\Software\Wine\Ports' /v COM6 /d "$echo_pty" /f >/dev/null
 wine reg add 'HKLM\Software\Wine\Ports' /v COM7 /d "$COM7_pty" /f >/dev/null
 wine reg add 'HKLM\Software\Wine\Ports' /v COM8 /d "$COM8_pty" /f >/dev/null
 wine reg add 'HKLM\Software\Wine\Ports' /v COM9 /d "$COM9_pty" /f >/dev/null
+wine reg add 'HKLM\Software\Wine\Ports' /v COM12 /d "$COM12_pty" /f >/dev/null
+wine reg add 'HKLM\Software\Wine\Ports' /v COM11 /d "$COM11_pty" /f >/dev/null
 start_wine
-echo "COM5 -> $sim_pty, COM10 -> $sim10_pty (bootsim), COM6 -> $echo_pty (echo), COM7..COM9 -> bootsim (window)"
+echo "COM5 -> $sim_pty, COM10 -> $sim10_pty (bootsim), COM6 -> $echo_pty (echo), COM7..COM9, COM11, COM12 -> bootsim (window)"
 
 status=0
 
@@ -426,6 +432,114 @@ if main=$(gui_window '^image\.hex$') && [ -n "$main" ]; then
   fi
 else
   gui_fail "the file in the Cyrillic folder was not restored"
+fi
+gui_stop
+
+# Whether the window's process has ended within 30 s.
+gui_ended() {
+  for _ in $(seq 150); do
+    kill -0 "$gui_pid" 2>/dev/null || return 0
+    sleep 0.2
+  done
+  return 1
+}
+# Whether a file is missing or empty: nothing reached the device.
+nothing_sent() { [ ! -s "$1" ]; }
+# Whether no box «Загрузчик» is open any more, within 5 s (Wine takes a moment to unmap it).
+no_box() {
+  for _ in $(seq 25); do
+    [ -z "$(xdotool search --onlyvisible --name '^Загрузчик$' 2>/dev/null)" ] && return 0
+    sleep 0.2
+  done
+  return 1
+}
+
+say "window (d): a file with a wrong checksum is asked about; Esc sends nothing, «Да» flashes"
+gui_folder "$work/gui-d" COM12
+# The second record's checksum one higher: the data stays as it was.
+awk 'function hex(t) { return index("0123456789ABCDEF", t) - 1 }
+     NR == 2 { s = substr($0, length($0) - 2, 2)
+               v = (16 * hex(substr(s, 1, 1)) + hex(substr(s, 2, 1)) + 1) % 256
+               $0 = substr($0, 1, length($0) - 3) sprintf("%02X", v) "\r" } { print }' \
+  "$work/image.hex" >"$work/gui-d/image.hex"
+gui_start "$work/gui-d"
+if main=$(gui_window '^image\.hex$') && [ -n "$main" ]; then
+  xdotool windowfocus --sync "$main" key F5
+  if box=$(gui_window '^Загрузчик$') && [ -n "$box" ]; then
+    echo "the question «Загрузчик» is shown"
+    sleep 1 # the dialog takes the keyboard once it is drawn
+    xdotool windowfocus --sync "$box" key Escape
+    sleep 1
+    no_box || gui_fail "Esc did not close the question"
+    # Nothing sent and the window idle: the next start asks again.
+    nothing_sent "$work/gui-sum-received.bin" || gui_fail "Esc on the question still flashed"
+    xdotool windowfocus --sync "$main" key F5
+    if box=$(gui_window '^Загрузчик$') && [ -n "$box" ]; then
+      # «Нет» has the focus; «Да» is the button before it.
+      sleep 1
+      xdotool windowfocus --sync "$box" key shift+Tab key Return
+      gui_power "$COM12_pid"
+      if wait "$COM12_pid" && cmp "$work/expected.bin" "$work/gui-sum-received.bin"; then
+        echo "«Да» flashed the file as it converts"
+      else
+        gui_fail "«Да» did not flash the file: $(cat "$work/COM12.err")"
+      fi
+    else
+      gui_fail "no question on the second start"
+    fi
+  else
+    gui_fail "no question before a file with a wrong checksum"
+  fi
+else
+  gui_fail "the main window is not captioned image.hex"
+fi
+gui_stop
+
+say "window (e): Esc on the prompt ends the wait; Ctrl+Q in a transfer asks first"
+mkdir -p "$work/gui-s"
+head -c 3000 /dev/urandom >"$work/stop.dat"
+od -An -v -tu1 -w16 "$work/stop.dat" | awk '
+  { n = NF; addr = (NR - 1) * 16; sum = n + int(addr / 256) + addr % 256
+    line = sprintf(":%02X%04X00", n, addr)
+    for (i = 1; i <= n; i++) { sum += $i; line = line sprintf("%02X", $i) }
+    printf "%s%02X\r\n", line, (256 - sum % 256) % 256 }
+  END { print ":00000001FF\r" }' >"$work/gui-s/image.hex"
+saved_settings COM11 "$work/gui-s/image.hex" >"$work/gui-s/loader.ini"
+gui_start "$work/gui-s"
+if main=$(gui_window '^image\.hex$') && [ -n "$main" ]; then
+  xdotool windowfocus --sync "$main" key F5
+  sleep 2
+  xdotool key Escape # the prompt has the focus
+  sleep 1
+  kill -USR1 "$COM11_pid"
+  sleep 3
+  nothing_sent "$work/gui-stop-received.bin" || gui_fail "Esc on the prompt still flashed"
+  xdotool windowfocus --sync "$main" key F5
+  gui_power "$COM11_pid"
+  sleep 3 # the paced transfer takes about 10 s
+  xdotool windowfocus --sync "$main" key ctrl+q
+  if box=$(gui_window '^Загрузчик$') && [ -n "$box" ]; then
+    echo "Ctrl+Q in the transfer asks first"
+    sleep 1
+    xdotool windowfocus --sync "$box" key Escape
+    sleep 1
+    no_box || gui_fail "Esc did not close the question"
+    cp "$work/stop.dat" "$work/stop-expected.bin"
+    head -c $((128 - 3000 % 128)) /dev/zero >>"$work/stop-expected.bin"
+    if wait "$COM11_pid" && cmp "$work/stop-expected.bin" "$work/gui-stop-received.bin"; then
+      echo "Esc on the question let the transfer finish"
+    else
+      gui_fail "the transfer did not finish after Esc: $(cat "$work/COM11.err")"
+    fi
+    # Ready again, nothing being sent: Ctrl+Q closes without a question.
+    sleep 1
+    xdotool windowfocus --sync "$main" key ctrl+q
+    gui_ended || gui_fail "Ctrl+Q after the transfer did not close the window"
+  else
+    gui_fail "Ctrl+Q in the transfer asked nothing"
+  fi
+else
+  gui_fail "the main window is not captioned image.hex"
 fi
 gui_stop
 

@@ -69,7 +69,8 @@ int main(int argc, char** argv) {
       QWidget* modal = QApplication::activeModalWidget();
       if (modal == nullptr || !modal->close()) break;
     }
-    if (window != nullptr) window->AExitExecute();
+    // Ended from outside: no question, even in the middle of a transfer.
+    if (window != nullptr) window->Logic().Quit();
   });
   // Qt has taken its own options out of argv by now.
   window::TMainWindowOptions options;

@@ -2,6 +2,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QCloseEvent>
 #include <QCoreApplication>
 #include <QDir>
 #include <QDragEnterEvent>
@@ -14,6 +15,7 @@
 #include <QMenu>
 #include <QMessageBox>
 #include <QMimeData>
+#include <QPushButton>
 #include <QScreen>
 #include <QShortcut>
 #include <QStatusBar>
@@ -131,6 +133,7 @@ void TForm1::CreateComponents() {
   CreateFileDialog();
   Form2 = new TForm2(this);
   setAcceptDrops(true);
+  Form2->OnClosedByOperator = [this] { logic_.PromptClosed(); };
 }
 
 void TForm1::CreateActions() {
@@ -258,6 +261,12 @@ void TForm1::dropEvent(QDropEvent* event) {
   if (!logic_.TakesDroppedFiles(files)) return;
   event->acceptProposedAction();
   logic_.FilesDropped(files);
+void TForm1::closeEvent(QCloseEvent* event) {
+  if (!logic_.CloseQuery()) {
+    event->ignore();
+    return;
+  }
+  QMainWindow::closeEvent(event);
 }
 
 // ---- window::IWindowFace -----------------------------------------------------------------------
@@ -270,6 +279,17 @@ void TForm1::ShowBox(const std::string& text, window::TBoxIcon icon) {
   } else {
     ShowMessageBox(text);
   }
+}
+
+bool TForm1::AskQuestion(const std::string& text) {
+  QMessageBox box(QMessageBox::Question, Text(window::kAppTitle), Text(text), QMessageBox::NoButton,
+                  QApplication::activeWindow());
+  box.addButton(Text(window::kYesCaption), QMessageBox::YesRole);
+  QPushButton* no = box.addButton(Text(window::kNoCaption), QMessageBox::NoRole);
+  box.setDefaultButton(no);
+  box.setEscapeButton(no);
+  box.exec();
+  return box.clickedButton() != nullptr && box.clickedButton() != no;
 }
 
 void TForm1::SetPromptVisible(bool visible) {
@@ -319,6 +339,7 @@ void TForm1::SetPortMenu(const std::vector<window::TPortItem>& items) {
     item->setToolTip(port.description.empty() ? Text(port.name) : Text(port.description));
     item->setCheckable(port.checked);
     item->setChecked(port.checked);
+    item->setEnabled(port.enabled);
   }
 }
 

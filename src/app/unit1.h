@@ -102,6 +102,7 @@ class TForm1 : public QMainWindow, private window::IWindowFace {
   // A file dragged over the window and dropped on it is chosen as the file dialog would.
   void dragEnterEvent(QDragEnterEvent* event) override;
   void dropEvent(QDropEvent* event) override;
+  void closeEvent(QCloseEvent* event) override;
 
  private:
   void CreateComponents();
@@ -113,6 +114,7 @@ class TForm1 : public QMainWindow, private window::IWindowFace {
 
   // window::IWindowFace
   void ShowBox(const std::string& text, window::TBoxIcon icon) override;
+  bool AskQuestion(const std::string& text) override;
   void SetPromptVisible(bool visible) override;
   void SetTransferControlsEnabled(bool enabled) override;
   void SetBeginEnabled(bool enabled) override;

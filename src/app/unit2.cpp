@@ -42,6 +42,11 @@ void TForm2::ShowPrompt() {
   raise();
 }
 
+void TForm2::reject() {
+  QDialog::reject();
+  if (OnClosedByOperator) OnClosedByOperator();
+}
+
 void TForm2::showEvent(QShowEvent* event) {
   if (QWidget* owner = parentWidget(); owner != nullptr) {
     QRect frame = geometry();

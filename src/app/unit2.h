@@ -2,6 +2,7 @@
 #pragma once
 
 #include <QDialog>
+#include <functional>
 
 #include "window/main_window.h"
 
@@ -25,9 +26,14 @@ class TForm2 : public QDialog {
 
   // Shows the prompt without waiting for it, centred on the main window.
   void ShowPrompt();
+  // Called when the operator closes the prompt (Esc, its close button); not when the
+  // window hides it.
+  std::function<void()> OnClosedByOperator;
 
  protected:
   void showEvent(QShowEvent* event) override;
+  // Esc and the close button come here.
+  void reject() override;
 };
 
 }  // namespace app

@@ -140,6 +140,7 @@ class TTransferEngine {
   void SetConversionCancel(std::function<bool()> cancelled) {
     conversionCancel_ = std::move(cancelled);
   }
+  const std::function<bool()>& ConversionCancel() const { return conversionCancel_; }
 
   // Start refuses a HEX file whose records are not sound (byte count against the line's
   // length, checksum) with oh2b::ERecordCheckError. Off by default: the window converts

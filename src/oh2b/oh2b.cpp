@@ -351,6 +351,7 @@ class TConverter {
       case 0x00: {
         const std::uint32_t recordSum = HandleData(line);
         if (check) CheckSum(line, &recordSum);
+        if (!checkRecords_) NoteSum(line, &recordSum);
         return;
       }
       case 0x02:
@@ -368,6 +369,42 @@ class TConverter {
         break;  // start addresses and the rest change nothing
     }
     if (check) CheckSum(line, nullptr);
+    if (!checkRecords_) NoteSum(line, nullptr);
+  }
+
+  // Without the checks a wrong checksum converts, but the first one is kept for a caller
+  // that asks the operator. Only a record whose length matches its byte count has its
+  // checksum where the checks read it; a digit that is no digit is no checksum to judge.
+  void NoteSum(std::string_view line, const std::uint32_t* recordSum) {
+    if (finding_ || line.size() < kEmptyRecordLength) return;
+    const int count = QuietPair(line.substr(1, 2));
+    if (count < 0 || line.size() != kEmptyRecordLength + 2 * static_cast<std::size_t>(count))
+      return;
+    const std::size_t checksumAt = line.size() - 2;
+    std::uint32_t sum = 0;
+    if (recordSum != nullptr) {
+      sum = *recordSum;
+    } else {
+      for (std::size_t i = 1; i < checksumAt; i += 2) {
+        const int pair = QuietPair(line.substr(i, 2));
+        if (pair < 0) return;
+        sum += static_cast<std::uint32_t>(pair);
+      }
+    }
+    const int checksum = QuietPair(line.substr(checksumAt, 2));
+    if (checksum < 0 || ((sum + static_cast<std::uint32_t>(checksum)) & 0xFF) == 0) return;
+    TRecordFinding finding{lineNumber_, TFindingKind::fkChecksum};
+    finding.checksum = static_cast<std::uint8_t>(checksum);
+    finding.wanted = static_cast<std::uint8_t>(0x100 - (sum & 0xFF));
+    finding_ = finding;
+  }
+
+  // A digit pair's value, or -1 when either is no hexadecimal digit.
+  static int QuietPair(std::string_view pair) {
+    const std::uint8_t high = kHexDigit[static_cast<unsigned char>(pair[0])];
+    const std::uint8_t low = kHexDigit[static_cast<unsigned char>(pair[1])];
+    if (((high | low) & kBadDigit) != 0) return -1;
+    return (high << 4) | low;
   }
 
   // Before the record is converted, so that no field is read from past its end and a
@@ -397,11 +434,10 @@ class TConverter {
         recordSum != nullptr ? *recordSum : SumPairs(line.substr(1, checksumAt - 1));
     const std::uint32_t checksum = SumPairs(line.substr(checksumAt, 2));
     if (((sum + checksum) & 0xFF) != 0) {
-      const auto wanted = static_cast<std::uint8_t>(0x100 - (sum & 0xFF));
-      char detail[64];
-      std::snprintf(detail, sizeof detail, "checksum 0x%02X, the record sums to 0x%02X",
-                    static_cast<unsigned>(checksum), static_cast<unsigned>(wanted));
-      ThrowCheck(detail);
+      TRecordFinding finding{lineNumber_, TFindingKind::fkChecksum};
+      finding.checksum = static_cast<std::uint8_t>(checksum);
+      finding.wanted = static_cast<std::uint8_t>(0x100 - (sum & 0xFF));
+      ThrowCheck(FindingDetail(finding));
     }
   }
 
@@ -491,8 +527,18 @@ const char* FindingText(TFindingKind kind) {
       return "record begins with a tab";
     case TFindingKind::fkByteOrderMark:
       return "record begins with a UTF-8 byte-order mark";
+    case TFindingKind::fkChecksum:
+      return "checksum";
   }
   return "";
+}
+
+std::string FindingDetail(const TRecordFinding& finding) {
+  if (finding.kind != TFindingKind::fkChecksum) return FindingText(finding.kind);
+  char detail[64];
+  std::snprintf(detail, sizeof detail, "checksum 0x%02X, the record sums to 0x%02X",
+                static_cast<unsigned>(finding.checksum), static_cast<unsigned>(finding.wanted));
+  return detail;
 }
 
 std::string HexToBin(const std::string& hexPath, const std::function<bool()>& cancelled) {

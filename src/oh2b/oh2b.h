@@ -71,13 +71,20 @@ enum class TFindingKind {
   fkLeadingBlank,   // "record begins with a blank": the line is skipped as no record
   fkLeadingTab,     // "record begins with a tab"
   fkByteOrderMark,  // "record begins with a UTF-8 byte-order mark"
+  fkChecksum,       // a record whose checksum does not match the rest of it
 };
 const char* FindingText(TFindingKind kind);
 
 struct TRecordFinding {
   unsigned long line = 0;  // counted from 1; the last line for fkNoEndRecord
   TFindingKind kind = TFindingKind::fkNoEndRecord;
+  // fkChecksum: the checksum the record carries, and the one the rest of it calls for.
+  std::uint8_t checksum = 0;
+  std::uint8_t wanted = 0;
 };
+// The finding as the checks word it: FindingText, or for a checksum
+// "checksum 0x%02X, the record sums to 0x%02X".
+std::string FindingDetail(const TRecordFinding& finding);
 
 // A conversion's result.
 struct TConvertedImage {

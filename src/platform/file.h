@@ -81,6 +81,10 @@ bool RemoveUnheld(const std::string& path);
 // The process's current directory, or "" when it cannot be determined.
 std::string CurrentDirectory();
 
+// A new, empty folder in the system's temporary folder that only this user may enter, under
+// a name no one else holds; "" when none can be made. The caller removes it.
+std::string MakePrivateFolder();
+
 // dir joined with name by the platform's separator; name alone when dir is "".
 std::string PathInDirectory(const std::string& dir, const std::string& name);
 

@@ -8,6 +8,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <new>
 #include <system_error>
@@ -124,6 +125,15 @@ std::string CurrentDirectory() {
     if (errno != ERANGE) return {};
     buffer.resize(buffer.size() * 2);
   }
+}
+
+std::string MakePrivateFolder() {
+  const char* base = std::getenv("TMPDIR");
+  std::string name =
+      PathInDirectory(base != nullptr && *base != '\0' ? base : "/tmp", "loader-XXXXXX");
+  // mkdtemp makes the folder with mode 0700 under a fresh name.
+  if (::mkdtemp(name.data()) == nullptr) return {};
+  return name;
 }
 
 std::string PathInDirectory(const std::string& dir, const std::string& name) {

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <memory>
 #include <new>
+#include <random>
 #include <string>
 
 #include "platform/file.h"
@@ -98,6 +99,22 @@ std::string CurrentDirectory() {
       return WideToUtf8(dir);
     }
     size = length;  // the directory changed meanwhile and grew; try again
+  }
+  return {};
+}
+
+std::string MakePrivateFolder() {
+  // The user's temporary folder is the user's own; a fresh name per attempt, as
+  // CreateDirectory fails on one that exists.
+  std::wstring base(MAX_PATH + 1, L'\0');
+  const DWORD length = ::GetTempPathW(static_cast<DWORD>(base.size()), base.data());
+  if (length == 0 || length > base.size()) return {};
+  base.resize(length);
+  std::random_device random;
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    const std::wstring path = base + L"loader-" + std::to_wstring(random());
+    if (::CreateDirectoryW(path.c_str(), nullptr)) return WideToUtf8(path);
+    if (::GetLastError() != ERROR_ALREADY_EXISTS) break;
   }
   return {};
 }

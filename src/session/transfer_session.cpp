@@ -42,6 +42,12 @@ void TTransferSession::StartConverted(const oh2b::TConvertedImage& image) {
   FollowEngine();
 }
 
+void TTransferSession::EndWait() {
+  if (engine_.TransferState() != engine::tsAwaitDevice) return;
+  engine_.Abandon();
+  FollowEngine();
+}
+
 void TTransferSession::Release() {
   timer_.Disarm();
   engine_.ReleaseImage();

@@ -68,6 +68,9 @@ class TTransferSession : private engine::ITransport {
   void Start(const std::string& hexFileName);
   // The same for an image converted already (see TTransferEngine::StartConverted).
   void StartConverted(const oh2b::TConvertedImage& image);
+  // The operator has given up waiting for the device: the engine goes idle, the controls
+  // return and the image is released. Does nothing once the transfer has begun.
+  void EndWait();
   // Window destruction: the image is released and the clock stopped.
   void Release();
 

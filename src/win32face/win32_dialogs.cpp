@@ -63,6 +63,36 @@ void TWin32Face::ShowBox(const std::string& text, window::TBoxIcon icon) {
   ::MessageBoxW(owner, Utf8ToWide(text).c_str(), Utf8ToWide(window::kAppTitle).c_str(), type);
 }
 
+bool TWin32Face::AskQuestion(const std::string& text) {
+  HWND owner = ::GetActiveWindow();
+  if (owner == nullptr) owner = main_;
+  const std::wstring title = Utf8ToWide(window::kAppTitle);
+  const std::wstring body = Utf8ToWide(text);
+  const std::wstring yes = Utf8ToWide(window::kYesCaption);
+  const std::wstring no = Utf8ToWide(window::kNoCaption);
+  // A task dialog, since a message box's buttons speak the system's language and its
+  // «Нет» would not answer Esc. «Нет» carries the cancel command, which Esc and the close
+  // button give.
+  const TASKDIALOG_BUTTON buttons[] = {{IDYES, yes.c_str()}, {IDCANCEL, no.c_str()}};
+  TASKDIALOGCONFIG config{};
+  config.cbSize = sizeof config;
+  config.hwndParent = owner;
+  config.hInstance = instance_;
+  config.dwFlags = TDF_ALLOW_DIALOG_CANCELLATION | TDF_POSITION_RELATIVE_TO_WINDOW;
+  config.pszWindowTitle = title.c_str();
+  config.pszMainIcon = TD_WARNING_ICON;
+  config.pszContent = body.c_str();
+  config.cButtons = 2;
+  config.pButtons = buttons;
+  config.nDefaultButton = IDCANCEL;
+  int pressed = IDCANCEL;
+  if (FAILED(::TaskDialogIndirect(&config, &pressed, nullptr, nullptr))) {
+    return ::MessageBoxW(owner, body.c_str(), title.c_str(),
+                         MB_YESNO | MB_DEFBUTTON2 | MB_ICONWARNING) == IDYES;
+  }
+  return pressed == IDYES;
+}
+
 void TWin32Face::SetPromptVisible(bool visible) {
   if (visible) {
     CentrePrompt();

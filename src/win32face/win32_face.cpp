@@ -275,6 +275,10 @@ LRESULT TWin32Face::HandleMain(UINT message, WPARAM wParam, LPARAM lParam) {
     case WM_DROPFILES:
       FilesDropped(reinterpret_cast<HDROP>(wParam));
       return 0;
+    case WM_CLOSE:
+      // In the middle of a transfer the operator is asked first.
+      if (logic_ && !logic_->CloseQuery()) return 0;
+      break;
     case WM_DPICHANGED: {
       dpi_ = HIWORD(wParam);
       CreateDpiResources();
@@ -328,22 +332,34 @@ LRESULT CALLBACK TWin32Face::MainProc(HWND window, UINT message, WPARAM wParam, 
 }
 
 LRESULT CALLBACK TWin32Face::PromptProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (message == WM_NCCREATE) {
+    ::SetWindowLongPtrW(
+        window, GWLP_USERDATA,
+        reinterpret_cast<LONG_PTR>(reinterpret_cast<const CREATESTRUCTW*>(lParam)->lpCreateParams));
+  }
+  auto* face = reinterpret_cast<TWin32Face*>(::GetWindowLongPtrW(window, GWLP_USERDATA));
   switch (message) {
     case WM_SIZE:
       if (HWND label = ::GetWindow(window, GW_CHILD); label != nullptr)
         ::MoveWindow(label, 0, 0, LOWORD(lParam), HIWORD(lParam), TRUE);
       return 0;
+    case WM_KEYDOWN:
+      if (wParam != VK_ESCAPE) break;
+      [[fallthrough]];
     case WM_CLOSE:
-      // The operator may close the prompt at any time; that only hides it.
+      // The operator may close the prompt at any time (Esc, its close button); that ends
+      // the wait for the device.
       ::ShowWindow(window, SW_HIDE);
+      if (face != nullptr && face->logic_) face->Handle([face] { face->logic_->PromptClosed(); });
       return 0;
     case WM_CTLCOLORSTATIC:
       // The label on the window colour, as the window itself.
       ::SetBkColor(reinterpret_cast<HDC>(wParam), ::GetSysColor(COLOR_WINDOW));
       return reinterpret_cast<LRESULT>(::GetSysColorBrush(COLOR_WINDOW));
     default:
-      return ::DefWindowProcW(window, message, wParam, lParam);
+      break;
   }
+  return ::DefWindowProcW(window, message, wParam, lParam);
 }
 
 }  // namespace win32face

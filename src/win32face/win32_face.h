@@ -37,6 +37,7 @@ class TWin32Face : public window::IWindowFace {
 
   // window::IWindowFace
   void ShowBox(const std::string& text, window::TBoxIcon icon) override;
+  bool AskQuestion(const std::string& text) override;
   void SetPromptVisible(bool visible) override;
   void SetTransferControlsEnabled(bool enabled) override;
   void SetBeginEnabled(bool enabled) override;

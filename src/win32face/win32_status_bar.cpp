@@ -19,6 +19,8 @@ void TWin32Face::CreateStatusBar() {
   statusTips_ = ::CreateWindowExW(WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr, WS_POPUP | TTS_NOPREFIX,
                                   CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, main_,
                                   nullptr, instance_, nullptr);
+  // A width makes the hints break at their line ends: a path, then what the line says.
+  ::SendMessageW(statusTips_, TTM_SETMAXTIPWIDTH, 0, Scale(600));
   for (UINT_PTR part = 0; part < 2; ++part) {
     TOOLINFOW tool{};
     tool.cbSize = sizeof tool;

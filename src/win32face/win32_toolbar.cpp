@@ -52,7 +52,8 @@ void TWin32Face::SetPortMenu(const std::vector<window::TPortItem>& items) {
   while (::GetMenuItemCount(portMenu_) > 0) ::DeleteMenu(portMenu_, 0, MF_BYPOSITION);
   portNames_.clear();
   for (const window::TPortItem& item : items) {
-    const UINT flags = MF_STRING | (item.checked ? MF_CHECKED : MF_UNCHECKED);
+    const UINT flags = MF_STRING | (item.checked ? MF_CHECKED : MF_UNCHECKED) |
+                       (item.enabled ? MF_ENABLED : MF_GRAYED);
     ::AppendMenuW(portMenu_, flags, cmPortItem + portNames_.size(), MenuCaption(item.name).c_str());
     portNames_.push_back(item.name);
   }

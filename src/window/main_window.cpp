@@ -6,9 +6,12 @@
 #include <system_error>
 
 #include "platform/file.h"
+#include "platform/file_errors.h"
 #include "serial/port_info.h"
 #include "session/error_text.h"
+#include "window/image_aside.h"
 #include "window/status_text.h"
+#include "window/window_look.h"
 
 namespace window {
 
@@ -88,6 +91,8 @@ void TMainWindow::BuildPortMenu() {
   const bool chosen = serComm1_.HasChosenName();
   for (const TPortInfo& port : ports_)
     items.push_back({port.name, port.description, chosen && port.name == serComm1_.DeviceName()});
+  // A menu that does not drop would leave the operator guessing.
+  if (items.empty()) items.push_back({kNoPortsItem, {}, false, false});
   face_.SetPortMenu(items);
 }
 
@@ -134,7 +139,7 @@ void TMainWindow::RestoreFile() {
   if (uiRegIniFile1_.SectionHasKeys("FileName")) {
     const std::string name = uiRegIniFile1_.ReadText("FileName", "Name", "");
     if (platform::KindOf(name) == platform::TFileKind::kRegular) {
-      hexFileName_ = name;
+      NoteFile(name);
       face_.SetBeginEnabled(true);
       return;
     }
@@ -153,7 +158,9 @@ void TMainWindow::ASelectFileExecute() {
 }
 
 void TMainWindow::TakeFile(const std::string& path) {
-  hexFileName_ = path;
+  NoteFile(path);
+  // The caption names the file that Старт will send, not the one of the start-up.
+  face_.SetCaption(FileNamePart(hexFileName_));
   ShowReadyStatus();
   uiRegIniFile1_.WriteText("FileName", "Name", hexFileName_);
   face_.SetBeginEnabled(true);
@@ -181,24 +188,47 @@ void TMainWindow::AChangeComPortExecute() {
 
 void TMainWindow::ABeginExecute() {
   RunHandler([this] {
-    // With no port chosen a start does nothing at all. Otherwise the notice of the last
-    // transfer, which stays until the next start, makes way for the file being sent.
-    if (!serComm1_.HasChosenName()) return;
+    // With no port chosen nothing can be sent: the operator is told so. Otherwise the
+    // notice of the last transfer, which stays until the next start, makes way for the
+    // file being sent.
+    if (!serComm1_.HasChosenName()) {
+      face_.ShowBox(kNoPortMessage, TBoxIcon::None);
+      return;
+    }
     ShowReadyStatus();
-    StartInImageFolder();
+    // A wait from an earlier start ends: its image is rebuilt, and while a question is
+    // open no device may find the engine waiting.
+    session_->EndWait();
+    TImageFolder folder = TImageFolder::Choose();
+    try {
+      // The converter writes, and the engine opens, the image in the folder chosen.
+      const TWorkingFolder there(folder.Private());
+      ConvertAndStart();
+    } catch (...) {
+      KeepImageFolder(std::move(folder));
+      throw;
+    }
+    KeepImageFolder(std::move(folder));
   });
 }
 
-void TMainWindow::StartInImageFolder() {
-  TImageFolder folder = TImageFolder::Choose();
-  try {
-    const TWorkingFolder there(folder.Private());
-    session_->Start(hexFileName_);
-  } catch (...) {
-    KeepImageFolder(std::move(folder));
-    throw;
+void TMainWindow::ConvertAndStart() {
+  const oh2b::TConvertedImage image =
+      oh2b::ConvertHex(hexFileName_, oh2b::THexOptions{false, Engine().ConversionCancel()});
+  if (image.name.empty()) platform::ThrowOpenError(hexFileName_, platform::NotFoundError());
+  image_ = image;
+  ShowReadyStatus();
+  // Nothing to send is never sent: the device would get a block of zeros.
+  if (image.size == 0) {
+    std::string text = kEmptyImageText;
+    text.replace(text.find("%s"), 2, hexFileName_);
+    throw EEmptyImage(text);
   }
-  KeepImageFolder(std::move(folder));
+  // A hand-edited file converts as it is, once the operator has said so.
+  if (image.finding && !face_.AskQuestion(FindingQuestion(hexFileName_, *image.finding))) return;
+  session_->StartConverted(image);
+  sending_ = image;
+  sendingFile_ = hexFileName_;
 }
 
 void TMainWindow::KeepImageFolder(TImageFolder folder) {
@@ -208,7 +238,23 @@ void TMainWindow::KeepImageFolder(TImageFolder folder) {
 }
 
 void TMainWindow::AExitExecute() {
+  if (CloseQuery()) Quit();
+}
+
+void TMainWindow::Quit() {
+  quitting_ = true;
   face_.CloseWindow();
+}
+
+bool TMainWindow::CloseQuery() {
+  // While waiting for the device nothing has been written: no need to ask.
+  if (quitting_ || !Engine().Transferring()) return true;
+  quitting_ = face_.AskQuestion(kExitQuestion);
+  return quitting_;
+}
+
+void TMainWindow::PromptClosed() {
+  RunHandler([this] { session_->EndWait(); });
 }
 
 void TMainWindow::PortMenuItemClick(const std::string& name) {
@@ -272,7 +318,19 @@ void TMainWindow::ShowPort() {
 }
 
 void TMainWindow::ShowReadyStatus() {
-  face_.SetStatusText(FileNamePart(hexFileName_), hexFileName_);
+  // The image's identity, so that the operator can match it with the line's records; the
+  // file's name while it is not known.
+  if (!image_) {
+    face_.SetStatusText(FileNamePart(hexFileName_), hexFileName_);
+    return;
+  }
+  const std::string identity = IdentityText(image_->size, image_->crc32);
+  face_.SetStatusText(identity, hexFileName_ + "\n" + identity);
+}
+
+void TMainWindow::NoteFile(const std::string& path) {
+  hexFileName_ = path;
+  image_ = ConvertAside(path, Engine().ConversionCancel());
 }
 
 // ---- engine::IControls -------------------------------------------------------------------------
@@ -293,15 +351,19 @@ void TMainWindow::SetProgressVisible(bool visible) {
   switch (engine.Outcome()) {
     case engine::TOutcome::Finished: {
       const std::chrono::duration<double> took = std::chrono::steady_clock::now() - transferBegan_;
-      const std::string notice =
-          FinishedNotice(FileNamePart(hexFileName_), engine.ImageSize(), took.count());
-      face_.SetStatusText(notice, hexFileName_);
+      // The file and image sent, which a file chosen while waiting did not replace.
+      const std::string notice = FinishedNotice(FileNamePart(sendingFile_), engine.ImageSize(),
+                                                took.count(), sending_ ? sending_->crc32 : 0);
+      face_.SetStatusText(notice, notice + "\n" + sendingFile_);
       break;
     }
     case engine::TOutcome::ErrorStop:
-    case engine::TOutcome::NoReply:
-      face_.SetStatusText(StopReason(engine.Outcome(), engine.LastStop()), hexFileName_);
+    case engine::TOutcome::NoReply: {
+      // The line may cut it: the tooltip has it whole.
+      const std::string reason = StopReason(engine.Outcome(), engine.LastStop());
+      face_.SetStatusText(reason, reason + "\n" + hexFileName_);
       break;
+    }
     case engine::TOutcome::None:
     case engine::TOutcome::Abandoned:
     case engine::TOutcome::LineFault:  // the error box that follows says why
@@ -319,7 +381,9 @@ void TMainWindow::SetPromptVisible(bool visible) {
 }
 
 void TMainWindow::ShowMessage(const std::string& text) {
-  face_.ShowBox(text, TBoxIcon::None);
+  // A stop: what was awaited and what came, on a second line.
+  const std::string detail = StopDetail(Engine().LastStop());
+  face_.ShowBox(detail.empty() ? text : text + "\n" + detail, TBoxIcon::Error);
 }
 
 }  // namespace window

@@ -9,6 +9,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -26,6 +27,12 @@ inline constexpr const char* kAppTitle = "Загрузчик";
 inline constexpr const char* kNoPortMessage = "Последовательный порт не определен";
 inline constexpr const char* kPowerOnPrompt = "Включи питание";
 using session::kUnchosenPort;
+
+// A HEX file without data: there is nothing to send (kEmptyImageText).
+class EEmptyImage : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
 
 // The silent abort: leaves a handler without any message.
 class EAbort : public std::exception {
@@ -74,6 +81,13 @@ class TMainWindow : private engine::IControls {
   void AChangeComPortExecute();
   void ABeginExecute();
   void AExitExecute();
+  // The operator closed the power-on prompt: the wait for the device ends.
+  void PromptClosed();
+  // Whether the main window may close now: in the middle of a transfer the operator is
+  // asked first (default: go on). Always true once Quit or Выход has decided.
+  bool CloseQuery();
+  // Closes the main window without asking (the system ends the program).
+  void Quit();
   // A port menu item was clicked; its caption is the port's name.
   void PortMenuItemClick(const std::string& name);
   // The port menu is about to drop: it is filled anew from the ports present now.
@@ -117,9 +131,12 @@ class TMainWindow : private engine::IControls {
   void RestoreFile();
   void ShowPort();
   void ShowReadyStatus();
-  std::vector<TPortInfo> ListPorts() const;
-  void StartInImageFolder();
+  // The file chosen, as the dialog chooses it: shown, saved, Старт enabled.
   void TakeFile(const std::string& path);
+  // The file and what image it makes, for the status line.
+  void NoteFile(const std::string& path);
+  std::vector<TPortInfo> ListPorts() const;
+  void ConvertAndStart();
   void KeepImageFolder(TImageFolder folder);
 
   IWindowFace& face_;
@@ -131,6 +148,12 @@ class TMainWindow : private engine::IControls {
   std::vector<TPortInfo> ports_;
   std::string pendingMessage_;
   std::string hexFileName_;
+  // The image hexFileName_ made when last converted: its size and CRC-32, if known.
+  std::optional<oh2b::TConvertedImage> image_;
+  // The image of the last start, and its HEX file.
+  std::optional<oh2b::TConvertedImage> sending_;
+  std::string sendingFile_;
+  bool quitting_ = false;
   std::chrono::steady_clock::time_point transferBegan_;
   TImageFolder imageFolder_;  // where the image held by the engine was made
 };

@@ -2,13 +2,15 @@
 
 #include <cstdio>
 
+#include "window/window_look.h"
+
 namespace window {
 
 namespace {
 
-std::string Hex(unsigned value, int digits) {
+std::string Hex(std::uint32_t value, int digits) {
   char text[16];
-  std::snprintf(text, sizeof text, "0x%0*X", digits, value);
+  std::snprintf(text, sizeof text, "0x%0*lX", digits, static_cast<unsigned long>(value));
   return text;
 }
 
@@ -37,7 +39,74 @@ std::string Awaited(const engine::TStopDetail& stop) {
   return {};
 }
 
+// A text of the look with its "%s" places filled in order.
+std::string Filled(const char* pattern, std::initializer_list<std::string> values) {
+  std::string text = pattern;
+  std::size_t from = 0;
+  for (const std::string& value : values) {
+    const std::size_t at = text.find("%s", from);
+    if (at == std::string::npos) break;
+    text.replace(at, 2, value);
+    from = at + value.size();
+  }
+  return text;
+}
+
+const char* FindingWords(oh2b::TFindingKind kind) {
+  switch (kind) {
+    case oh2b::TFindingKind::fkNoEndRecord:
+      return kNoEndRecordText;
+    case oh2b::TFindingKind::fkNulByte:
+      return kNulByteText;
+    case oh2b::TFindingKind::fkLeadingBlank:
+      return kLeadingBlankText;
+    case oh2b::TFindingKind::fkLeadingTab:
+      return kLeadingTabText;
+    case oh2b::TFindingKind::fkByteOrderMark:
+      return kByteOrderMarkText;
+    case oh2b::TFindingKind::fkChecksum:
+      return kChecksumText;
+  }
+  return "";
+}
+
 }  // namespace
+
+std::string FinishedNotice(const std::string& fileName, std::uint64_t bytes, double seconds,
+                           std::uint32_t crc32) {
+  return FinishedNotice(fileName, bytes, seconds) + ", CRC-32 " + Hex(crc32, 8);
+}
+
+std::string IdentityText(std::uint64_t bytes, std::uint32_t crc32) {
+  std::string text = std::to_string(bytes) + " " + BytesWord(bytes) + ", ";
+  if (bytes > 0) {
+    // As wide as the last address needs, at least the device's four digits.
+    int digits = 4;
+    while (digits < 16 && ((bytes - 1) >> (4 * digits)) != 0) ++digits;
+    char range[64];
+    std::snprintf(range, sizeof range, "0x%0*llX–0x%0*llX, ", digits, 0ull, digits,
+                  static_cast<unsigned long long>(bytes - 1));
+    text += range;
+  }
+  return text + "CRC-32 " + Hex(crc32, 8);
+}
+
+std::string StopDetail(const engine::TStopDetail& stop) {
+  std::string text = Awaited(stop);
+  if (stop.received) {
+    text += (text.empty() ? "" : ", ") + std::string("ожидалось ") + Hex(stop.expected, 2) +
+            ", получено " + Hex(stop.receivedByte, 2);
+  }
+  return text;
+}
+
+std::string FindingQuestion(const std::string& hexPath, const oh2b::TRecordFinding& finding) {
+  std::string what = FindingWords(finding.kind);
+  if (finding.kind == oh2b::TFindingKind::fkChecksum)
+    what = Filled(kChecksumText, {Hex(finding.checksum, 2), Hex(finding.wanted, 2)});
+  return Filled(kFindingIntro, {hexPath, std::to_string(finding.line), what}) + "\n" +
+         kFindingQuestion;
+}
 
 std::string FinishedNotice(const std::string& fileName, std::uint64_t bytes, double seconds) {
   char time[32];

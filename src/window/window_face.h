@@ -15,6 +15,7 @@ struct TPortItem {
   std::string name;
   std::string description;  // the item's tooltip: device path and what the system says
   bool checked = false;     // the port currently chosen
+  bool enabled = true;      // false: a note in the menu's place, not a port
 };
 
 enum class TBoxIcon { None, Error };
@@ -26,7 +27,11 @@ class IWindowFace {
   // A modal box titled with the application title, with an OK button. Returns when the
   // operator has closed it; the face keeps serving the serial hand-off meanwhile.
   virtual void ShowBox(const std::string& text, TBoxIcon icon) = 0;
-  // The power-on prompt window (Form2), shown without waiting, or hidden.
+  // A modal question box titled with the application title, with the buttons «Да» and
+  // «Нет»; «Нет» is the default and answers Esc and the box's closing. True for «Да».
+  virtual bool AskQuestion(const std::string& text) = 0;
+  // The power-on prompt window (Form2), shown without waiting, or hidden. When the
+  // operator closes it (Esc, its close button), the face calls TMainWindow::PromptClosed().
   virtual void SetPromptVisible(bool visible) = 0;
   // ABegin, ASelectFile and the port tool button together, as the engine drives them.
   virtual void SetTransferControlsEnabled(bool enabled) = 0;
@@ -50,7 +55,8 @@ class IWindowFace {
   // Posts the window's message to itself (0x401); when the face's message loop delivers
   // it, the face calls TMainWindow::PendingMessageArrived().
   virtual void PostPendingMessage() = 0;
-  // Closes the main window, which ends the program.
+  // Closes the main window, which ends the program. Before the main window closes by any
+  // other way (its close button), the face asks TMainWindow::CloseQuery().
   virtual void CloseWindow() = 0;
 };
 

@@ -75,6 +75,31 @@ inline constexpr TFileDialogLook kOpenDialog{"Выбери файл (*.hex) дл
 // The progress bar's name for screen readers (its value is the percentage).
 inline constexpr const char* kProgressBarName = "Ход загрузки";
 
+// The window's own texts beyond the actions'.
+// The port menu's one item, disabled, when the system lists no serial port.
+inline constexpr const char* kNoPortsItem = "Нет последовательных портов";
+// The buttons of a question box; the second is the default and answers Esc.
+inline constexpr const char* kYesCaption = "Да";
+inline constexpr const char* kNoCaption = "Нет";
+// Asked when Выход comes in the middle of a transfer.
+inline constexpr const char* kExitQuestion =
+    "Идёт загрузка. Прервать её и выйти?\nУстройство останется с неполной прошивкой.";
+// A HEX file that converts to no byte at all: "%s" is the file's path.
+inline constexpr const char* kEmptyImageText =
+    "Файл \"%s\" не содержит записей данных: загружать нечего";
+// A HEX file that converts, but not as its author meant: the file's path, its line and what
+// is wrong, then the question.
+inline constexpr const char* kFindingIntro = "Файл \"%s\", строка %s: %s.";
+inline constexpr const char* kFindingQuestion = "Всё равно загрузить его в устройство?";
+// What is wrong, by the finding's kind; a checksum names the two sums.
+inline constexpr const char* kNoEndRecordText = "нет записи конца файла, файл может быть обрезан";
+inline constexpr const char* kNulByteText = "байт NUL, дальше файл не читается";
+inline constexpr const char* kLeadingBlankText = "запись начинается с пробела и пропускается";
+inline constexpr const char* kLeadingTabText = "запись начинается с табуляции и пропускается";
+inline constexpr const char* kByteOrderMarkText =
+    "запись начинается с метки порядка байтов и пропускается";
+inline constexpr const char* kChecksumText = "контрольная сумма записи %s, а по её байтам %s";
+
 // The shortcut as a menu writes it: "Ctrl+O", "F5"; empty for none.
 std::string ShortcutText(const TShortcut& shortcut);
 

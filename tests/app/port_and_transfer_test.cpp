@@ -2,6 +2,8 @@
 // succeeds, and the ways one fails.
 #include <signal.h>
 
+#include <QApplication>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QProcess>
 #include <QTimer>
@@ -15,6 +17,7 @@ namespace {
 
 using apptest::WaitFor;
 using apptest::WindowTest;
+using apptest::WriteFile;
 
 #ifdef BOOTSIM_PATH
 
@@ -101,7 +104,10 @@ TEST_F(BootsimTest, WrongReplyStopsAndReturnsToReady) {
   form->ABegin->trigger();
   PowerOn();
   ASSERT_TRUE(WaitFor([&] { return driver.Count("box") == 1; }));
-  EXPECT_EQ(driver.Seen[0].text, QString::fromUtf8("Ошибка ответа"));
+  // What was awaited and what came, on a second line.
+  EXPECT_TRUE(driver.Seen[0].text.startsWith(QString::fromUtf8("Ошибка ответа\nблок ")))
+      << driver.Seen[0].text.toStdString();
+  EXPECT_EQ(driver.Seen[0].icon, QMessageBox::Critical);
   EXPECT_EQ(driver.Seen[0].title, QString::fromUtf8("Загрузчик"));
   EXPECT_EQ(form->Engine().Outcome(), engine::TOutcome::ErrorStop);
   EXPECT_EQ(form->Engine().TransferState(), engine::tsIdle);
@@ -144,7 +150,8 @@ TEST_F(BootsimTest, SilentDeviceEndsTheTransferAfterTheReplyLimit) {
   PowerOn();
   ASSERT_TRUE(WaitFor([&] { return form->Engine().Transferring(); }));
   ASSERT_TRUE(WaitFor([&] { return driver.Count("box") == 1; }, std::chrono::seconds(15)));
-  EXPECT_EQ(driver.Seen[0].text, QString::fromUtf8("Нет ответа от устройства"));
+  EXPECT_TRUE(driver.Seen[0].text.startsWith(QString::fromUtf8("Нет ответа от устройства\n")))
+      << driver.Seen[0].text.toStdString();
   EXPECT_EQ(form->Engine().Outcome(), engine::TOutcome::NoReply);
   EXPECT_TRUE(form->UiProgressBar1->isHidden());
   EXPECT_TRUE(form->ABegin->isEnabled());
@@ -179,6 +186,67 @@ TEST_F(BootsimTest, LostPortEndsTheTransferWithOneBoxNamingIt) {
   EXPECT_TRUE(form->ASelectFile->isEnabled());
   EXPECT_TRUE(form->UiToolButton2->isEnabled());
   EXPECT_FALSE(form->Engine().HasImage());
+}
+
+// A file with a wrong checksum is sent only after «Да»; Esc on the question sends nothing.
+TEST_F(BootsimTest, WrongChecksumIsSentOnlyAfterYes) {
+  for (const char* answer : {"", "Да"}) {
+    SCOPED_TRACE(answer);
+    StartBootsim({});
+    ports = {portPath};
+    WriteFile(dir.File("sum.hex"), ":0100000011EF\n:00000001FF\n");
+    Settings(portPath, dir.File("sum.hex"));
+    auto form = Create();
+    form->show();
+    driver.QuestionAnswer = QString::fromUtf8(answer);
+    QTimer::singleShot(0, form.get(), [&] { form->ABegin->trigger(); });
+    ASSERT_TRUE(WaitFor([&] { return driver.Count("question") == 1; }));
+    driver.Seen.clear();
+    apptest::Spin(std::chrono::milliseconds(50));
+    PowerOn();
+    const bool sent = *answer != '\0';
+    EXPECT_EQ(WaitFor([&] { return form->Engine().Outcome() == engine::TOutcome::Finished; },
+                      std::chrono::milliseconds(sent ? 10000 : 300)),
+              sent);
+    EXPECT_EQ(apptest::ReadFile(outFile).empty(), !sent);
+    form.reset();
+    TearDown();
+  }
+}
+
+// The operator can stop: closing the prompt ends the wait (a device switched on later is not
+// flashed); Выход in the middle of a transfer asks first and goes on by default.
+TEST_F(BootsimTest, ClosingThePromptEndsTheWait) {
+  StartBootsim({});
+  ports = {portPath};
+  Settings(portPath, HexFile("fw.hex", 600));
+  auto form = Create();
+  form->show();
+  form->ABegin->trigger();
+  ASSERT_TRUE(form->Form2->isVisible());
+  QKeyEvent esc(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
+  QApplication::sendEvent(form->Form2, &esc);
+  EXPECT_FALSE(form->Form2->isVisible());
+  PowerOn();
+  apptest::Spin(std::chrono::milliseconds(300));
+  EXPECT_EQ(form->Engine().TransferState(), engine::tsIdle);
+  EXPECT_EQ(apptest::ReadFile(outFile), "");
+}
+
+TEST_F(BootsimTest, ExitAsksOnlyInTheMiddleOfATransfer) {
+  StartBootsim({"--pace"});
+  ports = {portPath};
+  Settings(portPath, HexFile("fw.hex", 2000));
+  auto form = Create();
+  form->show();
+  form->ABegin->trigger();
+  PowerOn();
+  ASSERT_TRUE(WaitFor([&] { return form->UiProgressBar1->PartsComplete() >= 1; }));
+  form->AExit->trigger();  // answered as by Esc: go on
+  EXPECT_EQ(driver.Count("question"), 1);
+  EXPECT_TRUE(form->isVisible());
+  EXPECT_TRUE(WaitFor([&] { return form->Engine().Outcome() == engine::TOutcome::Finished; },
+                      std::chrono::seconds(20)));
 }
 
 #endif  // BOOTSIM_PATH

@@ -1,5 +1,6 @@
 #include "window_test_support.h"
 
+#include <QAbstractButton>
 #include <QApplication>
 #include <QCoreApplication>
 #include <QDeadlineTimer>
@@ -33,6 +34,18 @@ void TModalDriver::Poll() {
     for (QWidget* top : QApplication::topLevelWidgets()) {
       if (qobject_cast<QFileDialog*>(top) != nullptr && top->isVisible())
         seen.overFileDialog = true;
+    }
+    if (box->icon() == QMessageBox::Question) {
+      seen.kind = "question";
+      Seen.push_back(seen);
+      for (QAbstractButton* button : box->buttons()) {
+        if (!QuestionAnswer.isEmpty() && button->text() == QuestionAnswer) {
+          button->click();
+          return;
+        }
+      }
+      box->reject();
+      return;
     }
     Seen.push_back(seen);
     box->done(QMessageBox::Ok);

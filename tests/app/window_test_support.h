@@ -24,7 +24,7 @@ using testsupport::WriteFile;
 
 // What the driver saw of one modal window.
 struct TSeenModal {
-  QString kind;  // "box" or "file dialog"
+  QString kind;  // "box", "question" or "file dialog"
   QString title;
   QString text;
   QMessageBox::Icon icon = QMessageBox::NoIcon;
@@ -40,6 +40,8 @@ class TModalDriver {
   ~TModalDriver();
 
   std::function<void(QFileDialog&)> OnFileDialog;
+  // The button a question box is answered with; empty: closed as by Esc.
+  QString QuestionAnswer;
   std::vector<TSeenModal> Seen;
 
   int Count(const QString& kind) const;

@@ -17,6 +17,7 @@
 #include <thread>
 
 #include "child_process.h"
+#include "platform/crc32.h"
 
 namespace e2e {
 namespace {
@@ -470,7 +471,8 @@ TEST_F(FlashTest, CorruptedHexFileNeverReachesTheDevice) {
 // connected, and the device gets nothing.
 TEST_F(FlashTest, DryRunOpensThePortAndSendsNothing) {
   auto sim = StartSim({"--stats", "stats.txt"});
-  const std::string hex = WriteHex("d.hex", RandomImage(600, 4));
+  const std::vector<std::uint8_t> image = RandomImage(600, 4);
+  const std::string hex = WriteHex("d.hex", image);
   auto wrong = StartCli({"flash", "-p", "bootsim0", "-p", "nosuchport", "--dry-run", hex});
   EXPECT_EQ(wrong->Wait(30s), 1);
   EXPECT_EQ(wrong->Errors(),
@@ -482,12 +484,16 @@ TEST_F(FlashTest, DryRunOpensThePortAndSendsNothing) {
   sim->Signal(SIGTERM);
   EXPECT_EQ(sim->Wait(20s), 0) << sim->Errors();
   EXPECT_NE(ReadFile(dir_.File("stats.txt")).find("line_bytes 0\n"), std::string::npos);
-  EXPECT_EQ(cli->Output(),
-            "dry run: nothing sent (each port opened and closed)\n"
-            "port:          bootsim0\n"
-            "image:         d.BIN, 600 bytes\n"
-            "data blocks:   5 of 128 bytes, the last one short or empty\n"
-            "page commands: 2\n");
+  char crc[32];
+  std::snprintf(crc, sizeof crc, "0x%08X",
+                static_cast<unsigned>(platform::Crc32(0, image.data(), image.size())));
+  EXPECT_EQ(cli->Output(), "dry run: nothing sent (each port opened and closed)\n"
+                           "port:          bootsim0\n"
+                           "image:         d.BIN, 600 bytes, CRC-32 " +
+                               std::string(crc) +
+                               "\n"
+                               "data blocks:   5 of 128 bytes, the last one short or empty\n"
+                               "page commands: 2\n");
   ExpectNoFilesLeft();
 }
 

@@ -377,10 +377,13 @@ TEST(Json, StringsAreEscaped) {
 }
 
 TEST(Json, ResultHasEveryField) {
-  TFlashResult r{"/dev/ttyUSB0", "a.hex", 600, 5, 1.25, "reply error", "Ошибка ответа", 2};
+  TFlashResult r{"/dev/ttyUSB0", "a.hex", 600, 5, 1.25, "reply error", "Ошибка ответа", 2, {}};
   EXPECT_EQ(JsonResult(r),
-            R"({"port":"/dev/ttyUSB0","file":"a.hex","image_bytes":600,"blocks":5,)"
+            R"({"port":"/dev/ttyUSB0","file":"a.hex","image_bytes":600,"crc32":null,"blocks":5,)"
             R"("seconds":1.250,"outcome":"reply error","error":"Ошибка ответа","exit_code":2})");
+  // Once converted, the CRC-32 as the window shows it.
+  r.crc32 = 0x0A2B3C4D;
+  EXPECT_NE(JsonResult(r).find(R"("crc32":"0x0A2B3C4D",)"), std::string::npos);
 }
 
 }  // namespace

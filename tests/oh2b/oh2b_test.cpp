@@ -218,6 +218,13 @@ constexpr auto kNul = TFindingKind::fkNulByte;
 constexpr auto kBlank = TFindingKind::fkLeadingBlank;
 constexpr auto kTab = TFindingKind::fkLeadingTab;
 constexpr auto kBom = TFindingKind::fkByteOrderMark;
+// A wrong checksum at a line, with the checksum the record carries and the one it calls for.
+TRecordFinding BadSum(unsigned long line, std::uint8_t carried, std::uint8_t wanted) {
+  TRecordFinding finding{line, TFindingKind::fkChecksum};
+  finding.checksum = carried;
+  finding.wanted = wanted;
+  return finding;
+}
 
 // Signs of a cut or of a record the conversion skips: refused under the checks, the
 // first one kept in the result without them. A text with no record at all is no cut file.
@@ -237,6 +244,11 @@ TEST_F(RecordChecksTest, TruncationAndHiddenRecordsAreFound) {
       {"Tab", "\t:0100000011EE\n" + eof, TRecordFinding{1, kTab}},
       {"ByteOrderMark", "\xEF\xBB\xBF:0100000011EE\n" + eof, TRecordFinding{1, kBom}},
       {"FirstOfSeveral", " :0100000011EE\n\t:0100010022DC\n", TRecordFinding{1, kBlank}},
+      {"DataChecksum", ":0100000011EE\n:0100010022DD\n:0100020033CA\n" + eof,
+       BadSum(2, 0xDD, 0xDC)},
+      {"EndRecordChecksum", ":0100000011EE\n:00000001FE\n", BadSum(2, 0xFE, 0xFF)},
+      {"ChecksumBeforeCut", ":0100000011EF\n", BadSum(1, 0xEF, 0xEE)},
+      {"CutBeforeChecksum", " :0100000011EE\n:0100010022DD\n" + eof, TRecordFinding{1, kBlank}},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -250,13 +262,24 @@ TEST_F(RecordChecksTest, TruncationAndHiddenRecordsAreFound) {
     }
     EXPECT_EQ(tolerated.finding->line, c.finding->line);
     EXPECT_EQ(tolerated.finding->kind, c.finding->kind);
+    EXPECT_EQ(tolerated.finding->checksum, c.finding->checksum);
+    EXPECT_EQ(tolerated.finding->wanted, c.finding->wanted);
     try {
       ConvertHex(hexPath, THexOptions{true, {}});
       ADD_FAILURE() << "no error";
     } catch (const ERecordCheckError& e) {
       EXPECT_EQ(e.Line(), c.finding->line);
-      EXPECT_EQ(e.Detail(), FindingText(c.finding->kind));
+      EXPECT_EQ(e.Detail(), FindingDetail(*c.finding));
     }
+  }
+}
+
+// Without the checks a checksum that is no number, or one not where the byte count puts it,
+// is no finding: the file converts as before.
+TEST_F(RecordChecksTest, UncheckedJudgesOnlyChecksumsItCanRead) {
+  for (const char* hex : {":0100000011EX\n:00000001FF\n", ":0100000011EEjunk\n:00000001FF\n"}) {
+    SCOPED_TRACE(hex);
+    EXPECT_FALSE(ConvertHex(PutHex(hex), THexOptions{}).finding.has_value());
   }
 }
 

@@ -81,3 +81,20 @@ TEST(SystemMessage, CutToAtMostTheLengthAndTrimmed) {
 }
 
 }  // namespace
+
+namespace {
+
+// Each call a folder of its own, and empty.
+TEST(MakePrivateFolder, FreshAndEmpty) {
+  const std::string first = platform::MakePrivateFolder();
+  const std::string second = platform::MakePrivateFolder();
+  ASSERT_FALSE(first.empty());
+  EXPECT_NE(first, second);
+  for (const std::string& folder : {first, second}) {
+    const std::filesystem::path path(std::u8string(folder.begin(), folder.end()));
+    EXPECT_TRUE(std::filesystem::is_empty(path)) << folder;
+    std::filesystem::remove_all(path);
+  }
+}
+
+}  // namespace

@@ -42,8 +42,7 @@ TEST_P(StartupTest, RestoresWhatIsThereAndPromptsForTheRest) {
   Log expected{portRestored ? "SetPortPane " + device + (device == "COM1" ? "|one" : "|three")
                             : "PostPendingMessage"};
   if (c.fileRestored) {
-    expected.insert(expected.end(), {"SetBeginEnabled 1", "SetCaption fw.hex",
-                                     "SetStatusText fw.hex|" + w.HexFileName()});
+    expected.insert(expected.end(), {"SetBeginEnabled 1", "SetCaption fw.hex", ReadyStatus()});
   } else {
     expected.push_back("RunFileDialog");
     if (!portRestored) expected.push_back(kNoPortBox + " over dialog");
@@ -77,13 +76,17 @@ INSTANTIATE_TEST_SUITE_P(
                       TStartupCase{"FileKeyMissing", "Name=COM3\n", "Other=$HEX\n", "COM3", false}),
     [](const auto& info) { return std::string(info.param.name); });
 
-TEST_F(WindowLogicTest, CaptionIsSetOnceFromTheFileChosenAtStartUp) {
+// The caption names the file Старт sends: the one chosen last, not the one of the start-up.
+TEST_F(WindowLogicTest, CaptionFollowsTheChosenFile) {
   face.fileAnswers = {dir.File("typed.hex"), dir.File("other.hex")};  // neither exists
   window::TMainWindow& w = Create(true);
   w.ASelectFileExecute();
   EXPECT_EQ(w.HexFileName(), dir.File("other.hex"));
-  EXPECT_EQ(face.Calls("SetCaption"), 1);
-  EXPECT_EQ(face.Count("SetCaption typed.hex"), 1);
+  const auto last = std::find_if(face.log.rbegin(), face.log.rend(), [](const std::string& call) {
+    return call.starts_with("SetCaption ");
+  });
+  ASSERT_NE(last, face.log.rend());
+  EXPECT_EQ(*last, "SetCaption other.hex");
 }
 
 struct TFileCase {
@@ -104,7 +107,8 @@ TEST_P(FileChoiceTest, TakesTheChosenFileAndSavesIt) {
   // The file is taken over even when the write fails; ABegin is then not enabled.
   EXPECT_EQ(w.HexFileName(), chosen ? file : "");
   Log expected{"RunFileDialog"};
-  if (chosen) expected.push_back("SetStatusText new.hex|" + file);
+  if (chosen)
+    expected.insert(expected.end(), {"SetCaption new.hex", "SetStatusText new.hex|" + file});
   expected.push_back(writable ? "SetBeginEnabled 1"
                               : "ShowBox error Unable to write to " + ini + ".");
   if (!chosen) expected.pop_back();
@@ -194,11 +198,12 @@ TEST_F(WindowLogicTest, PendingMessagePostedTwiceIsShownOnce) {
   EXPECT_EQ(face.log, Log{kNoPortBox});
 }
 
-TEST_F(WindowLogicTest, StartWithNoPortDoesNothing) {
+// Start with no port chosen sends nothing and says why (the same box as at start-up).
+TEST_F(WindowLogicTest, StartWithNoPortSaysSoAndSendsNothing) {
   testsupport::WriteFile(ini, "[FileName]\nName=" + HexFile() + "\n");
   window::TMainWindow& w = Create();
   w.ABeginExecute();
-  EXPECT_EQ(face.log, Log{});
+  EXPECT_EQ(face.log, Log{kNoPortBox});
   EXPECT_EQ(w.Engine().TransferState(), engine::tsIdle);
   EXPECT_FALSE(w.Engine().HasImage());
   EXPECT_FALSE(std::filesystem::exists(dir.File("fw.BIN")));

@@ -11,10 +11,12 @@
 #include <string>
 #include <vector>
 
+#include "platform/crc32.h"
 #include "serial/ser_pump.h"
 #include "session/timer.h"
 #include "test_support.h"
 #include "window/main_window.h"
+#include "window/status_text.h"
 
 namespace windowtest {
 
@@ -24,6 +26,7 @@ class TRecordingFace : public window::IWindowFace {
   // after one shown while the file dialog's loop ran.
   std::vector<std::string> log;
   std::deque<std::optional<std::string>> fileAnswers;  // none left: the dialog is cancelled
+  std::deque<bool> questionAnswers;                    // none left: the default, «Нет»
   std::vector<window::TPortItem> menu;
   window::TMainWindow* window = nullptr;  // receives the delivered messages
 
@@ -43,6 +46,13 @@ class TRecordingFace : public window::IWindowFace {
   void ShowBox(const std::string& text, window::TBoxIcon icon) override {
     const char* kind = icon == window::TBoxIcon::Error ? "error " : "";
     log.push_back(std::string("ShowBox ") + kind + text + (inDialog_ ? " over dialog" : ""));
+  }
+  bool AskQuestion(const std::string& text) override {
+    log.push_back("AskQuestion " + text);
+    if (questionAnswers.empty()) return false;
+    const bool answer = questionAnswers.front();
+    questionAnswers.pop_front();
+    return answer;
   }
   void SetPromptVisible(bool on) override { Log("SetPromptVisible", on); }
   void SetTransferControlsEnabled(bool on) override { Log("SetTransferControlsEnabled", on); }
@@ -112,6 +122,13 @@ class WindowLogicTest : public ::testing::Test {
   std::string HexFile() {
     testsupport::WriteFile("fw.hex", testsupport::IntelHex(std::vector<std::uint8_t>(600)));
     return dir.File("fw.hex");
+  }
+  // The ready text of HexFile(): the image's identity, and the path in the tooltip.
+  std::string ReadyStatus() {
+    const std::vector<std::uint8_t> image(600);
+    const std::string identity =
+        window::IdentityText(image.size(), platform::Crc32(0, image.data(), image.size()));
+    return "SetStatusText " + identity + "|" + dir.File("fw.hex") + "\n" + identity;
   }
   std::string Ini() const {
     std::string text = testsupport::ReadFile(ini);

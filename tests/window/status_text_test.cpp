@@ -47,6 +47,31 @@ TEST(StatusText, StopReasonNamesWhatWasAwaitedAndWhatCame) {
   for (const TCase& c : cases) EXPECT_EQ(window::StopReason(c.outcome, c.stop), c.expected);
 }
 
+// Size, the addresses filled from 0 (at least four digits, more as the image needs) and the
+// CRC-32 as loader-cli writes it.
+TEST(StatusText, IdentityNamesSizeRangeAndCrc) {
+  const std::pair<std::uint64_t, const char*> cases[] = {
+      {3072, "3072 байта, 0x0000–0x0BFF, CRC-32 0x0A2B3C4D"},
+      {1, "1 байт, 0x0000–0x0000, CRC-32 0x0A2B3C4D"},
+      {0x10000, "65536 байт, 0x0000–0xFFFF, CRC-32 0x0A2B3C4D"},
+      {0x10001, "65537 байт, 0x00000–0x10000, CRC-32 0x0A2B3C4D"},
+      {0, "0 байт, CRC-32 0x0A2B3C4D"},
+  };
+  for (const auto& [bytes, expected] : cases)
+    EXPECT_EQ(window::IdentityText(bytes, 0x0A2B3C4D), expected) << bytes;
+  EXPECT_EQ(window::FinishedNotice("blink.hex", 12, 0.05, 0xFFFFFFFF),
+            "Загружено: blink.hex, 12 байт, 0,1 с, CRC-32 0xFFFFFFFF");
+}
+
+// The error box's second line: the stop's detail without the heading.
+TEST(StatusText, StopDetailIsTheReasonWithoutItsHeading) {
+  EXPECT_EQ(window::StopDetail({engine::tsAwaitBlockSum, 3, 0x0180, 0x5A, true, 0x12}),
+            "блок 3 (0x0180), ожидалось 0x5A, получено 0x12");
+  EXPECT_EQ(window::StopDetail({engine::tsAwaitHandshakeAck, -1, 0, 0xAA, false, 0}),
+            "рукопожатие");
+  EXPECT_EQ(window::StopDetail({}), "");
+}
+
 TEST(StatusText, FirstLineStopsAtEitherLineEnd) {
   EXPECT_EQ(window::FirstLine("one\r\ntwo"), "one");
   EXPECT_EQ(window::FirstLine("one\ntwo"), "one");

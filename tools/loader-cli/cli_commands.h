@@ -3,7 +3,10 @@
 
 #include <chrono>
 #include <cstdint>
+#include <cstdio>
 #include <filesystem>
+#include <iostream>
+#include <optional>
 #include <ostream>
 #include <stdexcept>
 #include <string>
@@ -57,6 +60,7 @@ struct TFlashResult {
   std::string outcome;       // "done", "reply error", "no reply", "failed", "interrupted"
   std::string error;         // empty when done
   int status = kExitOk;
+  std::optional<std::uint32_t> crc32;  // the image's, once converted
 };
 
 // A path given as UTF-8 (the command line, the converter's names), and back: a narrow
@@ -67,6 +71,13 @@ inline std::filesystem::path PathOf(const std::string& utf8) {
 inline std::string Utf8Of(const std::filesystem::path& path) {
   const std::u8string text = path.u8string();
   return std::string(text.begin(), text.end());
+}
+
+// A CRC-32 as loader-cli and the window write it: "0x1A2B3C4D".
+inline std::string CrcText(std::uint32_t crc32) {
+  char text[16];
+  std::snprintf(text, sizeof text, "0x%08lX", static_cast<unsigned long>(crc32));
+  return text;
 }
 
 // `text` as a JSON string, quotes included; UTF-8 passes unchanged.
@@ -120,10 +131,10 @@ class TCurrentDirectory {
 
 // Converts command.file, with its record checks unless they are off, into `folder` (the
 // current directory when empty); Ctrl-C cancels. On failure prints the error and returns
-// its exit status, else puts the image's name (in `folder`) into `image` and returns
-// kExitOk.
+// its exit status, else puts the image's name (in `folder`) into `image`, and its CRC-32
+// into `crc32` when given, and returns kExitOk.
 int ConvertHexFile(const TCommand& command, std::ostream& err, std::string& image,
-                   const std::filesystem::path& folder = {});
+                   const std::filesystem::path& folder = {}, std::uint32_t* crc32 = nullptr);
 
 int RunConvert(const TCommand& command, std::ostream& out, std::ostream& err);
 // Flashes every port of the command at once; 0 when all finished, else the worst status.

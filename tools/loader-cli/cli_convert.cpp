@@ -33,7 +33,7 @@ TCurrentDirectory::~TCurrentDirectory() {
 }
 
 int ConvertHexFile(const TCommand& command, std::ostream& err, std::string& image,
-                   const std::filesystem::path& folder) {
+                   const std::filesystem::path& folder, std::uint32_t* crc32) {
   const std::string& file = command.file;
   std::error_code ec;
   // Named from here, before the current directory changes.
@@ -48,9 +48,11 @@ int ConvertHexFile(const TCommand& command, std::ostream& err, std::string& imag
     if (!ec) {
       std::optional<TCurrentDirectory> there;
       if (!folder.empty()) there.emplace(folder);
-      image = oh2b::HexToBin(
+      const oh2b::TConvertedImage converted = oh2b::ConvertHex(
           Utf8Of(hexPath),
           oh2b::THexOptions{command.checkRecords, [&interrupted] { return interrupted.load(); }});
+      image = converted.name;
+      if (crc32 != nullptr) *crc32 = converted.crc32;
     }
     interrupts.Stop();
     // The converter answers a missing file with no name at all.
@@ -85,8 +87,13 @@ int RunConvert(const TCommand& command, std::ostream& out, std::ostream& err) {
     return kExitFailure;
   }
   std::string image;
-  const int status = ConvertHexFile(command, err, image, folder);
-  if (status == kExitOk) out << image << '\n';
+  std::uint32_t crc32 = 0;
+  const int status = ConvertHexFile(command, err, image, folder, &crc32);
+  // The name alone on standard output, for scripts; the CRC-32 the window shows beside it.
+  if (status == kExitOk) {
+    out << image << '\n';
+    err << image << ": CRC-32 " << CrcText(crc32) << '\n';
+  }
   return status;
 }
 

@@ -46,7 +46,8 @@ std::string EmptyImageText(const std::string& file) {
 int DryRun(const TCommand& command, std::ostream& out, std::ostream& err) {
   TScratchFolder scratch;
   std::string image;
-  if (const int status = ConvertHexFile(command, err, image, scratch.NewSubfolder());
+  std::uint32_t crc32 = 0;
+  if (const int status = ConvertHexFile(command, err, image, scratch.NewSubfolder(), &crc32);
       status != kExitOk) {
     return status;
   }
@@ -68,7 +69,8 @@ int DryRun(const TCommand& command, std::ostream& out, std::ostream& err) {
   out << "dry run: nothing sent (each port opened and closed)\n"
       << "port" << (command.ports.size() == 1 ? ": " : "s:") << "         " << Joined(command.ports)
       << '\n'
-      << "image:         " << image << ", " << size << " byte" << (size == 1 ? "" : "s") << '\n'
+      << "image:         " << image << ", " << size << " byte" << (size == 1 ? "" : "s")
+      << ", CRC-32 " << CrcText(crc32) << '\n'
       << "data blocks:   " << blocks << " of " << TTransferEngine::kBlockSize
       << " bytes, the last one short or empty\n"
       << "page commands: " << TTransferEngine::PageCommandsFor(size) << '\n';

@@ -90,6 +90,7 @@ std::string JsonResult(const TFlashResult& r) {
   std::snprintf(seconds, sizeof seconds, "%.3f", r.seconds);
   return "{\"port\":" + JsonString(r.port) + ",\"file\":" + JsonString(r.file) +
          ",\"image_bytes\":" + std::to_string(r.imageBytes) +
+         ",\"crc32\":" + (r.crc32 ? JsonString(CrcText(*r.crc32)) : std::string("null")) +
          ",\"blocks\":" + std::to_string(r.blocks) + ",\"seconds\":" + seconds +
          ",\"outcome\":" + JsonString(r.outcome) + ",\"error\":" + JsonString(r.error) +
          ",\"exit_code\":" + std::to_string(r.status) + "}";

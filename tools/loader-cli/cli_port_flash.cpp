@@ -201,7 +201,7 @@ void TPortFlash::Step(Clock::time_point now) {
       std::snprintf(summary, sizeof summary, "done, %u block%s in %.1f s",
                     static_cast<unsigned>(progress_.Blocks()), progress_.Blocks() == 1 ? "" : "s",
                     controls_.Seconds());
-      return End(kExitOk, "done", summary);
+      return End(kExitOk, "done", summary + (", CRC-32 " + CrcText(image_.crc32)));
     }
     return;
   }
@@ -285,6 +285,7 @@ void TPortFlash::End(int status, const char* outcome, const std::string& message
   result_.blocks = controls_.PeakParts();
   result_.seconds = controls_.Seconds();
   result_.imageBytes = transfer_.Engine().ImageSize();
+  result_.crc32 = image_.crc32;
   if (status != kExitOk && result_.error.empty()) result_.error = message;
   results_.push_back(result_);
   if (json_ != nullptr) *json_ << JsonResult(result_) << std::endl;
