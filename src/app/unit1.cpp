@@ -261,6 +261,8 @@ void TForm1::dropEvent(QDropEvent* event) {
   if (!logic_.TakesDroppedFiles(files)) return;
   event->acceptProposedAction();
   logic_.FilesDropped(files);
+}
+
 void TForm1::closeEvent(QCloseEvent* event) {
   if (!logic_.CloseQuery()) {
     event->ignore();

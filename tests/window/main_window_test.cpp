@@ -146,7 +146,7 @@ TEST_F(WindowLogicTest, FileOnTheCommandLineIsTakenAsTheDialogWouldTakeIt) {
   const std::string full = (dir.Path() / "sub" / "a.hex").string();
   EXPECT_EQ(win->HexFileName(), full);  // taken though missing, as typed
   EXPECT_EQ(face.Count("RunFileDialog"), 0);
-  EXPECT_EQ(face.Count("SetCaption a.hex"), 1);
+  EXPECT_GE(face.Count("SetCaption a.hex"), 1);
   EXPECT_EQ(Ini(), "[FileName]\nName=" + full + "\n");
   EXPECT_EQ(std::filesystem::current_path(), dir.Path() / "sub");
   std::filesystem::current_path(dir.Path());

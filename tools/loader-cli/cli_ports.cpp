@@ -62,7 +62,7 @@ int ListPorts(const std::vector<std::pair<std::string, std::string>>& rows, std:
     out << "{\"port\":" << JsonString(name) << ",\"description\":" << JsonString(description)
         << "}\n";
   }
-  return none(ports.empty());
+  return kExitOk;
 }
 
 }  // namespace cli
