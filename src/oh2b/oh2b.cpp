@@ -24,6 +24,7 @@
 #include "platform/crc32.h"
 #include "platform/file.h"
 #include "platform/file_errors.h"
+#include "platform/file_names.h"
 
 namespace oh2b {
 
@@ -61,18 +62,8 @@ std::uint32_t ParseHex(std::string_view digits, std::string_view appended = {}) 
   return value;
 }
 
-std::string FileNamePart(const std::string& path) {
-  // Backslash and colon separate Windows paths; a slash separates paths on every
-  // platform, and a name must never carry a directory into the image's name.
-  const std::size_t cut = path.find_last_of("\\:/");
-  return cut == std::string::npos ? path : path.substr(cut + 1);
-}
-
-std::string ChangeExtension(const std::string& name, const char* extension) {
-  const std::size_t dot = name.rfind('.');
-  return (dot == std::string::npos ? name : name.substr(0, dot)) + extension;
-}
-
+using platform::ChangeExtension;
+using platform::FileNamePart;
 using platform::ThrowCreateError;
 using platform::ThrowOpenError;
 using platform::ThrowWriteError;

@@ -70,6 +70,17 @@ bool RenameNoReplace(const std::string& from, const std::string& to);
 // earlier file open keeps reading the earlier bytes.
 TErrorCode RenameReplacing(const std::string& from, const std::string& to);
 
+// Replaces what the file at path holds with data in one step, so that a failed or
+// interrupted write never leaves it cut short or half written. The data goes to the
+// temporary file ".<name>.tmp" beside it, created afresh and held while it is written
+// (locked on POSIX, shared with nobody on Windows), so that two writers never share one and
+// one left by an interrupted write is removed by the next; it is flushed to disk and then
+// renamed over the file. On POSIX a symbolic link keeps naming the file it points at,
+// which is the one replaced, and a replaced file keeps its mode. Refused:
+// anything but a regular file under the name (kNotRegularFile) and a file its owner made
+// read-only. On failure the file is as it was and no temporary file of ours is left.
+TErrorCode ReplaceFileContents(const std::string& path, std::string_view data);
+
 // Removes a file; false when it cannot.
 bool RemoveFile(const std::string& path);
 

@@ -35,10 +35,4 @@ void MakeFolderFor(const std::string& file) {
   std::filesystem::create_directories(std::filesystem::path(file).parent_path(), ec);
 }
 
-// '/' separates directories; '\' and ':' are kept as stops too, so names behave alike
-// wherever the settings file is named.
-std::string_view PlatformPathDelimiters() {
-  return "\\:/";
-}
-
 }  // namespace settings

@@ -10,15 +10,6 @@
 
 namespace settings {
 
-// Replaces the extension of `name` with `ext` ("" removes it). The extension starts at the
-// last '.' of the name, unless a directory or drive delimiter (one of `delimiters`) comes
-// after that dot, in which case `ext` is appended to the whole name.
-std::string ChangeFileExt(const std::string& name, const std::string& ext,
-                          std::string_view delimiters);
-
-// The part of `name` after its last directory or drive delimiter.
-std::string ExtractFileName(const std::string& name, std::string_view delimiters);
-
 // Where the INI file lives when the store's Path is empty. Beside the executable (named
 // like it, with ".ini") when that file exists or its folder can be written: portable use.
 // Otherwise (an installed program in a folder its user cannot write) in the user's

@@ -1,11 +1,11 @@
 #include "window/main_window.h"
 
 #include <algorithm>
-#include <filesystem>
 #include <stdexcept>
 #include <system_error>
 
 #include "platform/file.h"
+#include "platform/file_names.h"
 #include "serial/port_info.h"
 #include "session/error_text.h"
 #include "window/status_text.h"
@@ -18,14 +18,9 @@ constexpr int kPortPaneWidth = 47;
 // The pane's frame and the gap before its text, left and right together.
 constexpr int kPortPaneMargins = 8;
 
-// Paths are UTF-8; a plain std::string would be read in the ANSI code page on Windows.
-std::filesystem::path Utf8Path(const std::string& path) {
-  return std::filesystem::path(std::u8string(path.begin(), path.end()));
-}
-
+// The caption and the status line name the file as this system's paths do.
 std::string FileNamePart(const std::string& path) {
-  const std::u8string name = Utf8Path(path).filename().u8string();
-  return std::string(name.begin(), name.end());
+  return platform::FileNamePart(path, platform::NativePathDelimiters());
 }
 
 }  // namespace
