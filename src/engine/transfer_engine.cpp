@@ -29,16 +29,17 @@ TTransferEngine::TTransferEngine(ITransport& transport, IControls& controls)
 
 TTransferEngine::~TTransferEngine() = default;
 
-void TTransferEngine::Start(const std::string& hexFileName) {
+void TTransferEngine::Start(const std::string& hexFileName, const std::string& imageFolder) {
   StartWith(
       [&] {
-        return oh2b::ConvertHex(hexFileName, oh2b::THexOptions{checkRecords_, conversionCancel_});
+        return oh2b::ConvertHex(hexFileName, imageFolder,
+                                oh2b::THexOptions{checkRecords_, conversionCancel_});
       },
       hexFileName);
 }
 
 void TTransferEngine::StartConverted(const oh2b::TConvertedImage& image) {
-  StartWith([&] { return image; }, image.name);
+  StartWith([&] { return image; }, image.path);
 }
 
 void TTransferEngine::StartWith(const std::function<oh2b::TConvertedImage()>& convert,
@@ -253,16 +254,13 @@ void TTransferEngine::Send() {
 
 void TTransferEngine::OpenImage(const oh2b::TConvertedImage& converted,
                                 const std::string& hexFileName) {
-  const std::string& imageName = converted.name;
   auto image = std::make_unique<TImageFile>();
   // The converter names no image when the HEX file does not exist: say which file is
-  // missing rather than naming the current directory.
-  const std::string path = imageName.empty()
-                               ? hexFileName
-                               : platform::PathInDirectory(platform::CurrentDirectory(), imageName);
-  const TImageFile::ErrorCode error = imageName.empty()
+  // missing rather than naming the image's folder.
+  const std::string& path = converted.path.empty() ? hexFileName : converted.path;
+  const TImageFile::ErrorCode error = converted.path.empty()
                                           ? TImageFile::NotFound()
-                                          : image->Open(imageName, converted.crc32, copyLimit_);
+                                          : image->Open(path, converted.crc32, copyLimit_);
   // Changed between its conversion and now: the same words as a change during the transfer.
   if (error == platform::kContentChanged) {
     throw EImageReadError("Cannot read file \"" + path + "\". " + platform::SystemErrorText(error));

@@ -100,15 +100,16 @@ class TTransferEngine {
   TTransferEngine(const TTransferEngine&) = delete;
   TTransferEngine& operator=(const TTransferEngine&) = delete;
 
-  // The start action: converts hexFileName, opens the image, sets up the progress
-  // bar, waits for the device. Does nothing when no port is chosen. Conversion,
-  // image and port errors propagate to the caller. A conversion or image error
-  // ends any earlier wait (state idle, prompt hidden): there is no image to send.
-  // A port error leaves the engine waiting with its image, the prompt not shown.
-  void Start(const std::string& hexFileName);
+  // The start action: converts hexFileName into imageFolder, opens the image at the path
+  // the converter returns, sets up the progress bar, waits for the device. Does nothing
+  // when no port is chosen. Conversion, image and port errors propagate to the caller. A
+  // conversion or image error ends any earlier wait (state idle, prompt hidden): there is
+  // no image to send. A port error leaves the engine waiting with its image, the prompt
+  // not shown.
+  void Start(const std::string& hexFileName, const std::string& imageFolder);
 
-  // The same for an image converted already (by oh2b::ConvertHex, into the current
-  // directory): several ports send the bytes of one conversion.
+  // The same for an image converted already (by oh2b::ConvertHex, at image.path): several
+  // ports send the bytes of one conversion.
   void StartConverted(const oh2b::TConvertedImage& image);
 
   // Images up to this size are copied whole when a transfer starts (TImageFile).

@@ -134,7 +134,9 @@ void TMainWindow::ABeginExecute() {
     // transfer, which stays until the next start, makes way for the file being sent.
     if (serComm1_.DeviceName() == kUnchosenPort) return;
     ShowReadyStatus();
-    session_->Start(hexFileName_);
+    // The image goes into the current directory: beside a file chosen in the dialog, which
+    // makes the folder it shows current, else in the folder the program started in.
+    session_->Start(hexFileName_, platform::CurrentDirectory());
   });
 }
 

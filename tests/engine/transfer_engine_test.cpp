@@ -34,9 +34,12 @@ class EngineTest : public ::testing::Test {
     return (dir_ / name).string();
   }
 
+  // Where the images go: the test's own folder.
+  std::string Folder() const { return dir_.string(); }
+
   // Starts a transfer of `image` and lets the device announce itself.
   void Transfer(const Bytes& image, std::size_t chunk = 0) {
-    engine.Start(WriteHex(image));
+    engine.Start(WriteHex(image), Folder());
     line.DeviceSends({0x55});
     line.Deliver(engine, chunk);
   }
@@ -178,7 +181,7 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(EngineTest, NoReplyAndAbandonEndOnlyWhatIsRunning) {
   engine.NoReply();  // idle: nothing happens
   EXPECT_TRUE(log.empty());
-  engine.Start(WriteHex(enginetest::Pattern(300)));
+  engine.Start(WriteHex(enginetest::Pattern(300)), Folder());
   log.clear();
   engine.NoReply();  // waiting for the announcement has no limit
   EXPECT_TRUE(log.empty());
@@ -251,7 +254,7 @@ TEST_F(EngineTest, AddressesWrapAbove64KiB) {
 }
 
 TEST_F(EngineTest, ReplyArrivingWithItsEchoInOneNotification) {
-  engine.Start(WriteHex(Pattern(600)));
+  engine.Start(WriteHex(Pattern(600)), Folder());
   line.replyOverride[0] = {};  // hold the handshake's answer back
   line.waiting = {0x55};
   engine.RxChar(1);
@@ -269,7 +272,7 @@ TEST_F(EngineTest, ReplyArrivingWithItsEchoInOneNotification) {
 // The packet that answers a reply is queued at once, so whatever follows that reply
 // is its echo, however the bytes look, and only the byte after is the next reply.
 TEST_F(EngineTest, BytesAfterAnAcceptedReplyCountAsTheNextPacketsEcho) {
-  engine.Start(WriteHex(Pattern(600)));
+  engine.Start(WriteHex(Pattern(600)), Folder());
   line.replyOverride[0] = {};
   line.DeviceSends({0x55});
   line.Deliver(engine);  // the handshake goes out, its echo comes back
@@ -283,7 +286,7 @@ TEST_F(EngineTest, BytesAfterAnAcceptedReplyCountAsTheNextPacketsEcho) {
 }
 
 TEST_F(EngineTest, AtMost1024BytesAreReadPerNotification) {
-  engine.Start(WriteHex(Pattern(600)));
+  engine.Start(WriteHex(Pattern(600)), Folder());
   line.waiting.assign(1500, 0x00);  // line noise while the device powers up
   line.waiting.push_back(0x55);
   engine.RxChar(1501);
@@ -304,7 +307,7 @@ TEST_F(EngineTest, NoiseBeforeTheAnnouncementIsIgnored) {
   for (std::size_t chunk : {0, 1}) {
     SCOPED_TRACE(chunk);
     line.packets.clear();
-    engine.Start(WriteHex(Pattern(300)));
+    engine.Start(WriteHex(Pattern(300)), Folder());
     line.DeviceSends({0x00, 0xFF, 0xFF, 0x00, 0x55});
     line.Deliver(engine, chunk);
     ExpectPackets(ExpectedPackets(Pattern(300)));
@@ -324,7 +327,7 @@ TEST_P(WrongReplyTest, StopsTransferAndReturnsToReady) {
   const WrongReplyCase& c = GetParam();
   const Bytes image = Pattern(600);
   const std::vector<Bytes> expected = ExpectedPackets(image);
-  engine.Start(WriteHex(image));
+  engine.Start(WriteHex(image), Folder());
   if (c.packet >= 0) {
     const Bytes& p = expected[static_cast<std::size_t>(c.packet)];
     line.replyOverride[static_cast<std::size_t>(c.packet)] = {
@@ -391,8 +394,8 @@ TEST_F(EngineTest, StartWithoutAChosenPortDoesNothing) {
   line.chosen = false;
   line.open = false;
   const std::string hex = WriteHex(Pattern(300));
-  engine.Start(hex);
-  engine.Start((dir_ / "missing.hex").string());  // not even converted, so no error
+  engine.Start(hex, Folder());
+  engine.Start((dir_ / "missing.hex").string(), Folder());  // not even converted, so no error
   EXPECT_FALSE(fs::exists(dir_ / "fw.BIN"));
   EXPECT_TRUE(log.empty());
   EXPECT_EQ(line.opens, 0);
@@ -406,7 +409,7 @@ TEST_F(EngineTest, StartWithoutAChosenPortDoesNothing) {
 
 TEST_F(EngineTest, StartOpensAClosedPortBeforeThePrompt) {
   line.open = false;
-  engine.Start(WriteHex(Pattern(600)));
+  engine.Start(WriteHex(Pattern(600)), Folder());
   EXPECT_EQ(line.opens, 1);
   EXPECT_EQ(log, (Log{"total 4", "parts 0", "prompt on"}));
   EXPECT_EQ(engine.TransferState(), engine::tsAwaitDevice);
@@ -415,13 +418,28 @@ TEST_F(EngineTest, StartOpensAClosedPortBeforeThePrompt) {
   EXPECT_TRUE(line.packets.empty());  // nothing is sent before the device speaks
 }
 
+// The image is converted into the folder the caller gives, whatever the current directory,
+// and sent from there.
+TEST_F(EngineTest, ImageIsMadeAndReadInTheFolderGiven) {
+  const fs::path out = dir_ / "out";
+  fs::create_directory(out);
+  const Bytes image = Pattern(300);
+  engine.Start(WriteHex(image), out.string());
+  EXPECT_TRUE(fs::exists(out / "fw.BIN"));
+  EXPECT_FALSE(fs::exists(dir_ / "fw.BIN"));
+  line.DeviceSends({0x55});
+  line.Deliver(engine);
+  ExpectPackets(ExpectedPackets(image));
+  EXPECT_EQ(engine.Outcome(), TOutcome::Finished);
+}
+
 TEST_F(EngineTest, RestartWhileWaitingUsesTheNewImage) {
   line.open = false;
-  engine.Start(WriteHex(Pattern(600), "a.hex"));
+  engine.Start(WriteHex(Pattern(600), "a.hex"), Folder());
   const Bytes second = Pattern(300, 42);
   line.DeviceSends({0x00});
   line.Deliver(engine);
-  engine.Start(WriteHex(second, "b.hex"));
+  engine.Start(WriteHex(second, "b.hex"), Folder());
   EXPECT_EQ(line.opens, 1);
   EXPECT_EQ(log, (Log{"total 4", "parts 0", "prompt on", "total 2", "parts 0", "prompt on"}));
   line.DeviceSends({0x55});
@@ -443,7 +461,7 @@ TEST_F(EngineTest, PortOpenFailureLeavesTheEngineWaitingWithItsImage) {
   line.openError = "Specified device not found (bootsim7).";
   const Bytes image = Pattern(600);
   try {
-    engine.Start(WriteHex(image));
+    engine.Start(WriteHex(image), Folder());
     FAIL() << "no error";
   } catch (const std::runtime_error& e) {
     EXPECT_STREQ(e.what(), "Specified device not found (bootsim7).");
@@ -473,7 +491,7 @@ class FailedStartTest : public EngineTest, public ::testing::WithParamInterface<
 
 TEST_P(FailedStartTest, NoImageMeansNoWait) {
   const FailedStartCase& c = GetParam();
-  if (c.earlierStart) engine.Start(WriteHex(Pattern(600)));
+  if (c.earlierStart) engine.Start(WriteHex(Pattern(600)), Folder());
   log.clear();
 
   std::string hex = (dir_ / "gone.hex").string();
@@ -491,7 +509,7 @@ TEST_P(FailedStartTest, NoImageMeansNoWait) {
     engine.SetRecordChecks(true);
   }
   try {
-    engine.Start(hex);
+    engine.Start(hex, Folder());
     FAIL() << "no error";
   } catch (const oh2b::EConvertCancelled& e) {
     EXPECT_TRUE(c.cancelled);
@@ -545,7 +563,7 @@ class WriteFailureTest : public EngineTest,
 TEST_P(WriteFailureTest, PropagatesAndDropsTheRestOfTheNotification) {
   const WriteFailureCase& c = GetParam();
   const Bytes image = Pattern(600);
-  engine.Start(WriteHex(image));
+  engine.Start(WriteHex(image), Folder());
   line.failWriteAt = static_cast<int>(c.packet);
   // The reply that provokes the failing write comes with bytes that, if handled,
   // would pass for the next packet's echo and its acknowledgement.
@@ -583,7 +601,7 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(EngineTest, ReadFailurePropagatesAndChangesNothing) {
-  engine.Start(WriteHex(Pattern(600)));
+  engine.Start(WriteHex(Pattern(600)), Folder());
   line.failRead = true;
   line.DeviceSends({0x55});
   EXPECT_THROW(line.Deliver(engine), std::runtime_error);
@@ -595,7 +613,7 @@ TEST_F(EngineTest, ReadFailurePropagatesAndChangesNothing) {
 // must not pass for a complete image.
 TEST_F(EngineTest, ImageCutShortDuringTransferIsAReadError) {
   engine.SetImageCopyLimit(0);  // read from the file as it is sent
-  engine.Start(WriteHex(Pattern(600)));
+  engine.Start(WriteHex(Pattern(600)), Folder());
   std::error_code ec;
   fs::resize_file(dir_ / "fw.BIN", 100, ec);
   if (ec) GTEST_SKIP() << "the image is held unshared: " << ec.message();
@@ -634,7 +652,7 @@ TEST_F(EngineTest, ImageRewrittenAtTheSameSizeIsNeverSentAsConverted) {
     enginetest::FakeLine caseLine{caseLog};
     TTransferEngine caseEngine{caseLine, caseControls};
     caseEngine.SetImageCopyLimit(c.copyLimit);
-    const oh2b::TConvertedImage converted = oh2b::ConvertHex(WriteHex(image), {});
+    const oh2b::TConvertedImage converted = oh2b::ConvertHex(WriteHex(image), Folder());
     if (!c.beforeStart) caseEngine.StartConverted(converted);
     try {
       testsupport::WriteFile(dir_ / "fw.BIN", std::string(image.rbegin(), image.rend()));
@@ -663,7 +681,7 @@ TEST_F(EngineTest, ImageRewrittenAtTheSameSizeIsNeverSentAsConverted) {
 }
 
 TEST_F(EngineTest, ReleasingTheImageEndsATransfer) {
-  engine.Start(WriteHex(Pattern(600)));
+  engine.Start(WriteHex(Pattern(600)), Folder());
   line.replyOverride[1] = {};  // the page command's answer is late
   line.DeviceSends({0x55});
   line.Deliver(engine);
@@ -677,7 +695,7 @@ TEST_F(EngineTest, ReleasingTheImageEndsATransfer) {
 }
 
 TEST_F(EngineTest, ResetMakesTheEngineIdle) {
-  engine.Start(WriteHex(Pattern(600)));
+  engine.Start(WriteHex(Pattern(600)), Folder());
   engine.Reset();
   EXPECT_EQ(engine.TransferState(), engine::tsIdle);
   line.DeviceSends({0x55});
@@ -686,11 +704,11 @@ TEST_F(EngineTest, ResetMakesTheEngineIdle) {
 }
 
 TEST_F(EngineTest, StartClearsTheOutcomeOfAnErrorStop) {
-  engine.Start(WriteHex(Pattern(600)));
+  engine.Start(WriteHex(Pattern(600)), Folder());
   line.DeviceSends({0x12});
   line.Deliver(engine);
   ASSERT_EQ(engine.Outcome(), TOutcome::ErrorStop);
-  engine.Start(WriteHex(Pattern(600)));
+  engine.Start(WriteHex(Pattern(600)), Folder());
   EXPECT_EQ(engine.Outcome(), TOutcome::None);
   EXPECT_TRUE(engine.HasImage());
 }

@@ -44,7 +44,7 @@ class SessionTest : public ::testing::Test {
     comm.SetSynchronizer(&sync);
     comm.SetDeviceFactory([this] { return device; });
     testsupport::WriteFile("fw.hex", testsupport::IntelHex(enginetest::Pattern(600)));
-    transfer.Start("fw.hex");
+    transfer.Start("fw.hex", dir.Path().string());
   }
   void TearDown() override {
     comm.Close();
@@ -142,7 +142,7 @@ TEST_F(SessionTest, ALostPortEndsTheTransferAndIsReportedOnceByName) {
 
   // The next start opens the port again (a replugged adapter).
   device->statusRc = 0;
-  transfer.Start("fw.hex");
+  transfer.Start("fw.hex", dir.Path().string());
   EXPECT_TRUE(comm.IsOpen());
   EXPECT_EQ(transfer.Engine().TransferState(), engine::tsAwaitDevice);
 }

@@ -94,23 +94,13 @@ class TScratchFolder {
   int subfolders_ = 0;
 };
 
-// Makes `folder` the current directory, where the converter writes its image, until
-// destroyed; throws std::filesystem::filesystem_error.
-class TCurrentDirectory {
- public:
-  explicit TCurrentDirectory(const std::filesystem::path& folder);
-  ~TCurrentDirectory();
-  TCurrentDirectory(const TCurrentDirectory&) = delete;
-  TCurrentDirectory& operator=(const TCurrentDirectory&) = delete;
-
- private:
-  std::filesystem::path previous_;
-};
+// A folder as the converter and the engine take paths: UTF-8 on every platform.
+std::string Utf8Path(const std::filesystem::path& path);
 
 // Converts command.file, with its record checks unless they are off, into `folder` (the
 // current directory when empty); Ctrl-C cancels. On failure prints the error and returns
-// its exit status, else puts the image's name (in `folder`) into `image` and returns
-// kExitOk.
+// its exit status, else puts the image's path (`folder` and its name) into `image` and
+// returns kExitOk. The process's current directory is never changed.
 int ConvertHexFile(const TCommand& command, std::ostream& err, std::string& image,
                    const std::filesystem::path& folder = {});
 

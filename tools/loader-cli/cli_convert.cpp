@@ -1,6 +1,5 @@
 #include <atomic>
 #include <filesystem>
-#include <optional>
 
 #include "cli_commands.h"
 #include "cli_platform.h"
@@ -21,21 +20,15 @@ std::filesystem::path TScratchFolder::NewSubfolder() {
   return sub;
 }
 
-TCurrentDirectory::TCurrentDirectory(const std::filesystem::path& folder)
-    : previous_(std::filesystem::current_path()) {
-  std::filesystem::current_path(folder);
-}
-
-TCurrentDirectory::~TCurrentDirectory() {
-  std::error_code ec;
-  std::filesystem::current_path(previous_, ec);
+std::string Utf8Path(const std::filesystem::path& path) {
+  const std::u8string text = path.u8string();
+  return std::string(text.begin(), text.end());
 }
 
 int ConvertHexFile(const TCommand& command, std::ostream& err, std::string& image,
                    const std::filesystem::path& folder) {
   const std::string& file = command.file;
   std::error_code ec;
-  // Named from here, before the current directory changes.
   const std::filesystem::path hexPath = std::filesystem::absolute(file, ec);
   // Ctrl-C cancels the conversion, which then leaves nothing half-written behind.
   std::atomic<bool> interrupted{false};
@@ -45,10 +38,8 @@ int ConvertHexFile(const TCommand& command, std::ostream& err, std::string& imag
     // The converter tells a name that names nothing (no image) from one it cannot reach,
     // and says why (a link loop, a folder closed to us, a path too long).
     if (!ec) {
-      std::optional<TCurrentDirectory> there;
-      if (!folder.empty()) there.emplace(folder);
       image = oh2b::HexToBin(
-          hexPath.string(),
+          hexPath.string(), Utf8Path(folder),
           oh2b::THexOptions{command.checkRecords, [&interrupted] { return interrupted.load(); }});
     }
     interrupts.Stop();
@@ -57,7 +48,6 @@ int ConvertHexFile(const TCommand& command, std::ostream& err, std::string& imag
       err << MissingFileText(file) << '\n';
       return kExitFailure;
     }
-    if (!folder.empty()) image = (folder / image).string();
     return kExitOk;
   } catch (const oh2b::EConvertCancelled&) {
     interrupts.Stop();

@@ -152,26 +152,24 @@ class TFlashRun {
     // With --json standard output carries the results alone.
     std::ostream& human = command_.json ? err_ : out_;
     oh2b::TConvertedImage image;
-    std::filesystem::path folder;
     try {
-      folder = scratch_->NewSubfolder();
-      TCurrentDirectory there(folder);
-      image = oh2b::ConvertHex(hexPath_, oh2b::THexOptions{command_.checkRecords, [this] {
-                                                             return interruptRequested_.load();
-                                                           }});
+      const std::filesystem::path folder = scratch_->NewSubfolder();
+      image = oh2b::ConvertHex(
+          hexPath_, Utf8Path(folder),
+          oh2b::THexOptions{command_.checkRecords, [this] { return interruptRequested_.load(); }});
     } catch (const oh2b::EConvertCancelled&) {
       return FailAll(kExitInterrupted, "interrupted", "loader-cli: interrupted; nothing sent");
     } catch (const std::exception& e) {
       return FailAll(kExitFailure, "failed", ConversionErrorText(command_.file, e));
     }
-    if (image.name.empty()) return FailAll(kExitFailure, "failed", MissingFileText(command_.file));
+    if (image.path.empty()) return FailAll(kExitFailure, "failed", MissingFileText(command_.file));
     for (std::size_t i = 0; i < command_.ports.size(); ++i) {
       ports_.push_back(std::make_unique<TPortFlash>(
           command_, command_.ports[i], sync_, human, command_.json ? &out_ : nullptr, err_,
           errIsTerminal_, board_ ? &*board_ : nullptr, i, interruptRequested_,
           trace_ ? &*trace_ : nullptr));
       try {
-        ports_.back()->Start(image, folder);
+        ports_.back()->Start(image);
       } catch (const oh2b::EConvertCancelled&) {
         return FailAll(kExitInterrupted, "interrupted", "loader-cli: interrupted; nothing sent");
       } catch (const std::exception& e) {

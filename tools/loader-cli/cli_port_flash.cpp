@@ -142,9 +142,8 @@ TPortFlash::TPortFlash(const TCommand& command, const std::string& port,
   }
 }
 
-void TPortFlash::Start(const oh2b::TConvertedImage& image, const std::filesystem::path& folder) {
+void TPortFlash::Start(const oh2b::TConvertedImage& image) {
   image_ = image;
-  folder_ = folder;
   controls_.HoldPrompt();
   try {
     Begin();
@@ -156,10 +155,7 @@ void TPortFlash::Start(const oh2b::TConvertedImage& image, const std::filesystem
 }
 
 void TPortFlash::Begin() {
-  {
-    TCurrentDirectory there(folder_);
-    transfer_.StartConverted(image_);
-  }
+  transfer_.StartConverted(image_);
   writesSeen_ = transfer_.Writes();
   deadline_ = Clock::now() + command_.timeout;
 }

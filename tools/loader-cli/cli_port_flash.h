@@ -92,10 +92,10 @@ class TPortFlash {
   TPortFlash(const TPortFlash&) = delete;
   TPortFlash& operator=(const TPortFlash&) = delete;
 
-  // Starts the transfer of `image`, converted once for every port into `folder`, and opens
-  // the port. An image error (the image changed since it was converted) is the same on every
-  // port: it is passed on; a port that cannot be opened ends this port only.
-  void Start(const oh2b::TConvertedImage& image, const std::filesystem::path& folder);
+  // Starts the transfer of `image`, converted once for every port, and opens the port. An
+  // image error (the image changed since it was converted) is the same on every port: it is
+  // passed on; a port that cannot be opened ends this port only.
+  void Start(const oh2b::TConvertedImage& image);
 
   bool Done() const { return done_; }
   void ReleasePrompt() { controls_.ReleasePrompt(); }
@@ -120,7 +120,7 @@ class TPortFlash {
   // which is the operator's.
   bool Timed() const;
 
-  // Starts the transfer of the converted image from its folder; the --timeout clock begins.
+  // Starts the transfer of the converted image; the --timeout clock begins.
   void Begin();
 
   // --repeat: the same image for the next device on this port.
@@ -151,7 +151,6 @@ class TPortFlash {
   std::vector<TFlashResult> results_;
   int boardsDone_ = 0;
   oh2b::TConvertedImage image_;
-  std::filesystem::path folder_;
   Clock::time_point created_ = Clock::now();
 };
 
