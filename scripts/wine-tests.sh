@@ -121,16 +121,18 @@ exec 7<>"$work/echo.in" 8<>"$work/sim.in"
 pids+=($!)
 echo_pty=$(first_line "$work/echo.out")
 
-# COM5: the device simulator, switched on later by SIGUSR1.
+# COM5: the device simulator, switched on later by SIGUSR1; it announces three times at once,
+# before the loader reads.
 head -c 1000 /dev/urandom >"$work/payload.dat" # any bytes: the image to write
-"$bootsim" --no-publish --once --out "$work/received.bin" <&8 \
+"$bootsim" --no-publish --once --announce-burst 3 --out "$work/received.bin" <&8 \
   >"$work/bootsim.out" 2>"$work/bootsim.err" &
 bootsim_pid=$!
 pids+=("$bootsim_pid")
 sim_pty=$(first_line "$work/bootsim.out")
 
-# COM7, COM8, COM9: a device simulator each for the window: a clean transfer, a wrong sum
-# in the first block, and the Cyrillic folder. Each is switched on by SIGUSR1 (gui_power).
+# COM7, COM8, COM9: a device simulator each for the window: a clean transfer (announcing
+# three times at once), a wrong sum in the first block, and the Cyrillic folder. Each is
+# switched on by SIGUSR1 (gui_power).
 gui_sim() { # port, then bootsim's options
   local port=$1
   shift
@@ -141,7 +143,7 @@ gui_sim() { # port, then bootsim's options
   eval "${port}_pid=$!"
   eval "${port}_pty=\$(first_line \"$work/$port.out\")"
 }
-gui_sim COM7 --out "$work/gui-received.bin"
+gui_sim COM7 --announce-burst 3 --out "$work/gui-received.bin"
 gui_sim COM8 --wrong-sum-at 0
 gui_sim COM9 --out "$work/gui-ru-received.bin"
 

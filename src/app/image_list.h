@@ -5,9 +5,16 @@
 #include <QIcon>
 #include <QPixmap>
 
+#include "window/window_look.h"
+
 namespace app {
 
-enum TImageIndex { imFile = 0, imSerialPort = 1, imStart = 2, imExit = 3, imCount = 4 };
+using window::imCount;
+using window::imExit;
+using window::imFile;
+using window::imSerialPort;
+using window::imStart;
+using window::TImageIndex;
 
 // The picture of one image, 16 x 16 unless asked larger (for high-density screens); an
 // index outside the list gives a null pixmap.

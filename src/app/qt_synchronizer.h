@@ -2,12 +2,10 @@
 #pragma once
 
 #include <QObject>
-#include <condition_variable>
 #include <functional>
 #include <memory>
-#include <mutex>
 
-#include "serial/ser_sync.h"
+#include "serial/ser_handoff.h"
 
 namespace app {
 
@@ -19,27 +17,20 @@ namespace app {
 // Shutdown() releases every blocked caller and makes later calls return at once
 // without running, so a background thread that hands off a report while the window
 // is closing never holds up the shutdown.
-class TQtSynchronizer : public serial::ISerSynchronizer {
+class TQtSynchronizer : public serial::TSerHandOff {
  public:
   // context must live on the user-interface thread and outlive this object.
   explicit TQtSynchronizer(QObject* context);
   ~TQtSynchronizer() override;
-  TQtSynchronizer(const TQtSynchronizer&) = delete;
-  TQtSynchronizer& operator=(const TQtSynchronizer&) = delete;
-
-  void Synchronize(const std::function<void()>& call) override;
-  void Shutdown();
-  bool IsShutDown() const;
 
  private:
-  struct TShared {
-    std::mutex mutex;
-    std::condition_variable done;
-    bool shutDown = false;
-  };
+  // A queued event per call, to an object of our own: events still queued when this
+  // object goes are dropped with it.
+  bool Wake() override;
+  // An exception that leaves a call is shown, never unwound through the toolkit's frames.
+  void Run(const std::function<void()>& call) override;
 
-  QObject* context_;
-  std::shared_ptr<TShared> shared_ = std::make_shared<TShared>();
+  std::unique_ptr<QObject> receiver_;
 };
 
 }  // namespace app

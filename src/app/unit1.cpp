@@ -26,23 +26,27 @@ namespace app {
 
 namespace {
 
-constexpr int kClientWidth = 344;
-constexpr int kClientHeight = 128;
-constexpr int kToolbarHeight = 29;
-constexpr int kStatusBarHeight = 19;
-constexpr int kPortButtonWidth = 39;
+using window::kMainClientSize;
+using window::kOpenDialog;
+using window::kPortButton;
+using window::kPortButtonWidth;
+using window::kStatusBarHeight;
+using window::kToolbarHeight;
 
 QString Text(const std::string& utf8) {
   return QString::fromStdString(utf8);
 }
 
-QAction* MakeAction(QObject* owner, const char* name, const char* caption, const char* hint,
-                    int image, const QKeySequence& shortcut) {
-  auto* action = new QAction(ImageListIcon(image), Text(caption), owner);
-  action->setObjectName(name);
-  action->setToolTip(Text(hint));
+QKeySequence Shortcut(const window::TShortcut& shortcut) {
+  return QKeySequence::fromString(Text(window::ShortcutText(shortcut)), QKeySequence::PortableText);
+}
+
+QAction* MakeAction(QObject* owner, const window::TActionLook& look) {
+  auto* action = new QAction(ImageListIcon(look.image), Text(look.caption), owner);
+  action->setObjectName(look.name);
+  action->setToolTip(Text(look.hint));
   action->setStatusTip(QString());
-  action->setShortcut(shortcut);
+  action->setShortcut(Shortcut(look.shortcut));
   return action;
 }
 
@@ -76,22 +80,8 @@ void TQtTimer::Disarm() {
 
 // ---- the window --------------------------------------------------------------------------------
 
-window::TMainWindowOptions TForm1::LogicOptions(TForm1Options options) {
-  window::TMainWindowOptions result;
-  result.settingsPath = std::move(options.settingsPath);
-  if (options.enumeratePorts) {
-    result.enumeratePorts = [list = std::move(options.enumeratePorts)] {
-      std::vector<window::TPortInfo> ports;
-      for (std::string& name : list()) ports.push_back({std::move(name), {}});
-      return ports;
-    };
-  }
-  return result;
-}
-
-TForm1::TForm1(TForm1Options options)
-    : logic_(static_cast<window::IWindowFace&>(*this), synchronizer_, timer_,
-             LogicOptions(std::move(options))) {
+TForm1::TForm1(window::TMainWindowOptions options)
+    : logic_(static_cast<window::IWindowFace&>(*this), synchronizer_, timer_, std::move(options)) {
   CreateComponents();
   logic_.FormCreate();
 }
@@ -109,7 +99,7 @@ void TForm1::CreateComponents() {
   setWindowIcon(ProgramIcon());
   setWindowFlags(Qt::Window | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint |
                  Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
-  setFixedSize(kClientWidth, kClientHeight);
+  setFixedSize(kMainClientSize.width, kMainClientSize.height);
   if (const QScreen* screen = QGuiApplication::primaryScreen(); screen != nullptr) {
     QRect frame(QPoint(0, 0), size());
     frame.moveCenter(screen->availableGeometry().center());
@@ -128,13 +118,10 @@ void TForm1::CreateComponents() {
 }
 
 void TForm1::CreateActions() {
-  ASelectFile = MakeAction(this, "ASelectFile", "Файл", "Выбор файла для загрузки", imFile,
-                           QKeySequence(Qt::CTRL | Qt::Key_O));
-  AChangeComPort = MakeAction(this, "AChangeComPort", "AChangeComPort",
-                              "Выбрать последовательный порт", imSerialPort, QKeySequence());
-  ABegin =
-      MakeAction(this, "ABegin", "Старт", "Начать загрузку", imStart, QKeySequence(Qt::Key_F5));
-  AExit = MakeAction(this, "AExit", "Выход", "Выход", imExit, QKeySequence(Qt::CTRL | Qt::Key_Q));
+  ASelectFile = MakeAction(this, window::kSelectFileAction);
+  AChangeComPort = MakeAction(this, window::kChangeComPortAction);
+  ABegin = MakeAction(this, window::kBeginAction);
+  AExit = MakeAction(this, window::kExitAction);
   connect(ASelectFile, &QAction::triggered, this, [this] { logic_.ASelectFileExecute(); });
   connect(AChangeComPort, &QAction::triggered, this, [this] { logic_.AChangeComPortExecute(); });
   connect(ABegin, &QAction::triggered, this, [this] { logic_.ABeginExecute(); });
@@ -154,10 +141,10 @@ void TForm1::CreateToolbar() {
 
   UiToolbar1->addAction(ASelectFile);
   UiToolButton2 = new controls::TUiToolButton(UiToolbar1);
-  UiToolButton2->setObjectName("UiToolButton2");
-  UiToolButton2->setText(Text("Порт"));
-  UiToolButton2->setToolTip(Text("Выбрать последовательный порт"));
-  UiToolButton2->setIcon(ImageListIcon(imSerialPort));
+  UiToolButton2->setObjectName(kPortButton.name);
+  UiToolButton2->setText(Text(kPortButton.caption));
+  UiToolButton2->setToolTip(Text(kPortButton.hint));
+  UiToolButton2->setIcon(ImageListIcon(kPortButton.image));
   UiToolButton2->setIconSize(QSize(16, 16));
   UiToolButton2->setToolButtonStyle(Qt::ToolButtonIconOnly);
   UiToolButton2->setPopupMode(QToolButton::InstantPopup);
@@ -176,7 +163,7 @@ void TForm1::CreateToolbar() {
   for (QToolButton* button :
        {UiToolButton1, static_cast<QToolButton*>(UiToolButton2), UiToolButton3, UiToolButton4})
     button->setFocusPolicy(Qt::TabFocus);
-  auto* dropPorts = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_P), this);
+  auto* dropPorts = new QShortcut(Shortcut(kPortButton.shortcut), this);
   connect(dropPorts, &QShortcut::activated, this, [this] { UiToolButton2->DropMenu(); });
 }
 
@@ -216,9 +203,10 @@ void TForm1::CreateFileDialog() {
   UiOpenDialog1->setObjectName("UiOpenDialog1");
   // The toolkit's own dialog: the same everywhere, and it works without a desktop.
   UiOpenDialog1->setOption(QFileDialog::DontUseNativeDialog);
-  UiOpenDialog1->setWindowTitle(Text("Выбери файл (*.hex) для загрузки"));
-  UiOpenDialog1->setNameFilter("HexFiles (*.hex)");
-  UiOpenDialog1->setDefaultSuffix("hex");
+  UiOpenDialog1->setWindowTitle(Text(kOpenDialog.title));
+  UiOpenDialog1->setNameFilter(
+      Text(std::string(kOpenDialog.filterName) + " (" + kOpenDialog.filterPattern + ")"));
+  UiOpenDialog1->setDefaultSuffix(Text(kOpenDialog.defaultExtension));
   UiOpenDialog1->setAcceptMode(QFileDialog::AcceptOpen);
   // A typed name of a file that does not exist is accepted too.
   UiOpenDialog1->setFileMode(QFileDialog::AnyFile);

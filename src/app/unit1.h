@@ -17,6 +17,7 @@
 #include "session/timer.h"
 #include "window/main_window.h"
 #include "window/window_face.h"
+#include "window/window_look.h"
 
 class QAction;
 class QFileDialog;
@@ -38,15 +39,6 @@ using window::kNoPortMessage;
 // message number plus one).
 inline constexpr QEvent::Type kPendingMessageEvent = static_cast<QEvent::Type>(QEvent::User + 1);
 
-// What the window takes from its surroundings; the defaults are the program's own.
-// Tests inject an isolated settings file and their own port list.
-struct TForm1Options {
-  // INI file of the settings store; empty: the program's own.
-  std::string settingsPath;
-  // The port list of the port menu; empty: the serial ports present.
-  std::function<std::vector<std::string>()> enumeratePorts;
-};
-
 // The toolkit's single-shot timer as the transfer session's clock.
 class TQtTimer : public session::ITimer {
  public:
@@ -66,7 +58,9 @@ class TForm1 : public QMainWindow, private window::IWindowFace {
   TQtTimer timer_;
 
  public:
-  explicit TForm1(TForm1Options options = {});
+  // What the window takes from its surroundings (tests inject an isolated settings file and
+  // their own port list); the defaults are the program's own.
+  explicit TForm1(window::TMainWindowOptions options = {});
   ~TForm1() override;
 
   // Components, named as the program names them.
@@ -86,13 +80,8 @@ class TForm1 : public QMainWindow, private window::IWindowFace {
   QAction* AExit;
   TForm2* Form2;
 
- private:
-  window::TMainWindow logic_;
-
- public:
-  serial::TSerComm& SerComm1 = logic_.SerComm1();
-  settings::TUiRegIniFile& UiRegIniFile1 = logic_.UiRegIniFile1();
-
+  serial::TSerComm& SerComm1() { return logic_.SerComm1(); }
+  settings::TUiRegIniFile& UiRegIniFile1() { return logic_.UiRegIniFile1(); }
   window::TMainWindow& Logic() { return logic_; }
   const std::string& HexFileName() const { return logic_.HexFileName(); }
   const std::string& PendingMessage() const { return logic_.PendingMessage(); }
@@ -111,7 +100,6 @@ class TForm1 : public QMainWindow, private window::IWindowFace {
   bool event(QEvent* event) override;
 
  private:
-  static window::TMainWindowOptions LogicOptions(TForm1Options options);
   void CreateComponents();
   void CreateActions();
   void CreateToolbar();
@@ -134,6 +122,8 @@ class TForm1 : public QMainWindow, private window::IWindowFace {
   void SetStatusText(const std::string& text, const std::string& tooltip) override;
   void PostPendingMessage() override;
   void CloseWindow() override;
+
+  window::TMainWindow logic_;
 };
 
 }  // namespace app

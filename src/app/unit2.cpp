@@ -4,6 +4,8 @@
 #include <QLabel>
 #include <QVBoxLayout>
 
+#include "window/window_look.h"
+
 namespace app {
 
 TForm2::TForm2(QWidget* mainWindow) : QDialog(mainWindow) {
@@ -11,7 +13,7 @@ TForm2::TForm2(QWidget* mainWindow) : QDialog(mainWindow) {
   setWindowTitle(QString());
   setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint |
                  Qt::WindowCloseButtonHint);
-  setFixedSize(195, 57);
+  setFixedSize(window::kPromptClientSize.width, window::kPromptClientSize.height);
   setModal(false);
   setAutoFillBackground(true);
   setBackgroundRole(QPalette::Window);
@@ -20,7 +22,7 @@ TForm2::TForm2(QWidget* mainWindow) : QDialog(mainWindow) {
   Label1->setObjectName("Label1");
   Label1->setAlignment(Qt::AlignCenter);
   QFont font = Label1->font();
-  font.setPixelSize(19);
+  font.setPixelSize(window::kPromptFontHeight);
   Label1->setFont(font);
   auto* layout = new QVBoxLayout(this);
   layout->setContentsMargins(0, 0, 0, 0);

@@ -1,6 +1,7 @@
 #include "engine/transfer_engine.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <limits>
 #include <numeric>
 
@@ -21,6 +22,12 @@ constexpr std::uint8_t kPageCommand = 0x11;
 constexpr std::uint8_t kDataBlock = 0x22;
 constexpr std::uint8_t kFinishCommand = 0x99;
 constexpr int kCommandLength = 3;
+
+std::string Hex(unsigned value, int digits) {
+  char text[16];
+  std::snprintf(text, sizeof text, "0x%0*X", digits, value);
+  return text;
+}
 
 }  // namespace
 
@@ -79,10 +86,31 @@ void TTransferEngine::StartWith(const std::function<oh2b::TConvertedImage()>& co
 }
 
 void TTransferEngine::RxChar(int count) {
-  if (count <= 0) return;
   std::array<std::uint8_t, kTxBufferSize> rxBuffer{};
-  const int got = transport_.ReadData(rxBuffer.data(), std::min(count, kTxBufferSize));
-  for (int i = 0; i < std::min(got, kTxBufferSize); ++i) ByteStep(rxBuffer[i]);
+  bool answered = false;
+  try {
+    // Bytes left waiting would be read only when another byte arrives, which a device that
+    // has announced itself once never sends.
+    for (int left = count; left > 0;) {
+      const int asked = std::min(left, kTxBufferSize);
+      const int got = std::min(transport_.ReadData(rxBuffer.data(), asked), asked);
+      if (got <= 0) break;
+      left -= got;
+      for (int i = 0; i < got; ++i) {
+        // Already received when the answer went out, so no echo of it (an announcement
+        // repeated before we read it).
+        if (answered) {
+          Note(TLineByte::Ignored, rxBuffer[i]);
+        } else {
+          answered = ByteStep(rxBuffer[i]);
+        }
+      }
+      FlushNotes();
+    }
+  } catch (...) {
+    FlushNotes();
+    throw;
+  }
 }
 
 void TTransferEngine::ReleaseImage() {
@@ -94,15 +122,25 @@ void TTransferEngine::Reset() {
   transferState_ = tsIdle;
 }
 
-void TTransferEngine::ByteStep(std::uint8_t b) {
+bool TTransferEngine::ByteStep(std::uint8_t b) {
   // Saturates instead of overflowing on a line that chatters for weeks while idle.
   if (rxCount_ < std::numeric_limits<std::int32_t>::max()) ++rxCount_;
-  if (rxCount_ <= txLength_) return;  // our own packet coming back
-  if (transferState_ == tsIdle) return;
-  if (transferState_ == tsAwaitDevice && (b == kLineIdleLow || b == kLineIdleHigh)) return;
+  if (rxCount_ <= txLength_) {  // our own packet coming back
+    Note(TLineByte::Echo, b);
+    // A byte that differs means that the byte taken for the reply would be a guess.
+    if (Transferring() && b != txBuffer_[static_cast<std::size_t>(rxCount_ - 1)])
+      LineFault(rxCount_ - 1, b);
+    return false;
+  }
+  if (transferState_ == tsIdle ||
+      (transferState_ == tsAwaitDevice && (b == kLineIdleLow || b == kLineIdleHigh))) {
+    Note(TLineByte::Ignored, b);
+    return false;
+  }
+  Note(TLineByte::Reply, b);
   if (b != expectedReply_) {
     ErrorStop(b);
-    return;
+    return false;
   }
 
   switch (transferState_) {
@@ -122,9 +160,10 @@ void TTransferEngine::ByteStep(std::uint8_t b) {
       transferState_ = tsAwaitBlockSum;
       break;
     case tsIdle:
-      return;
+      return false;
   }
   Send();
+  return true;
 }
 
 void TTransferEngine::NextStep() {
@@ -204,6 +243,43 @@ void TTransferEngine::ErrorStop(std::uint8_t received) {
   StopTransfer(kReplyErrorText, TOutcome::ErrorStop);
 }
 
+void TTransferEngine::LineFault(std::int32_t offset, std::uint8_t received) {
+  const auto at = static_cast<std::size_t>(offset);
+  const std::string text = std::string(kLineFaultText) + " " + transport_.PortName() + ": эхо " +
+                           SentPacketName() + ", байт " + std::to_string(offset) + ": отправлен " +
+                           Hex(txBuffer_[at], 2) + ", получен " + Hex(received, 2);
+  NoteStop(true, received);
+  // Nothing more is sent: the controls return to ready and the error says why.
+  StopTransfer(nullptr, TOutcome::LineFault);
+  throw ELineFault(text);
+}
+
+// The packet in TxBuffer, in the genitive: "рукопожатия", "блока 3 (0x0180)", ...
+std::string TTransferEngine::SentPacketName() const {
+  const unsigned address = (unsigned{txBuffer_[1]} << 8) | txBuffer_[2];
+  switch (txBuffer_[0]) {
+    case kPageCommand:
+      return "команды страницы " + Hex(address, 4);
+    case kDataBlock:
+      return "блока " + std::to_string(blockCount_ - 1) + " (" + Hex(address, 4) + ")";
+    default:
+      return "рукопожатия";
+  }
+}
+
+void TTransferEngine::Note(TLineByte use, std::uint8_t byte) {
+  if (!lineObserver_) return;
+  if (use != notedUse_) FlushNotes();
+  notedUse_ = use;
+  noted_.push_back(byte);
+}
+
+void TTransferEngine::FlushNotes() {
+  if (noted_.empty()) return;
+  const std::vector<std::uint8_t> bytes = std::exchange(noted_, {});
+  if (lineObserver_) lineObserver_(notedUse_, bytes.data(), bytes.size());
+}
+
 void TTransferEngine::NoReply() {
   if (!Transferring()) return;
   NoteStop(false, 0);
@@ -249,6 +325,11 @@ void TTransferEngine::StopTransfer(const char* message, TOutcome outcome) {
 
 void TTransferEngine::Send() {
   rxCount_ = 0;
+  // The byte answered is told first, then the answer.
+  FlushNotes();
+  if (lineObserver_ && txLength_ > 0) {
+    lineObserver_(TLineByte::Sent, txBuffer_.data(), static_cast<std::size_t>(txLength_));
+  }
   transport_.WriteData(txBuffer_.data(), txLength_);
 }
 

@@ -15,6 +15,7 @@
 #include <stdexcept>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "oh2b/oh2b.h"
 
@@ -32,7 +33,15 @@ enum TTransferState : std::uint8_t {
 
 // How the last transfer ended, for callers that need to know (the command line).
 // Abandoned: ended by its line or its image (the caller is told why by an error).
-enum class TOutcome { None, Finished, ErrorStop, NoReply, Abandoned };
+// LineFault: the line returned a packet other than it was sent (ELineFault says where).
+enum class TOutcome { None, Finished, ErrorStop, NoReply, Abandoned, LineFault };
+
+// What the engine did with a byte on the line, for a trace: a packet it sent, or a received
+// byte that it took for the echo of that packet, for the device's reply, or ignored.
+enum class TLineByte { Sent, Echo, Reply, Ignored };
+// Told of the bytes in runs of one kind, in line order, as the engine handles them.
+using TLineObserver =
+    std::function<void(TLineByte use, const std::uint8_t* bytes, std::size_t count)>;
 
 // Where the last transfer stopped, for the operator's status line.
 struct TStopDetail {
@@ -51,6 +60,8 @@ class ITransport {
   virtual ~ITransport() = default;
   // True once a port has been chosen (the component's DeviceName differs from "COM%d").
   virtual bool PortChosen() const = 0;
+  // The port's name, for error texts.
+  virtual std::string PortName() const = 0;
   virtual bool IsOpen() const = 0;
   virtual void Open() = 0;  // raises the component's error on failure
   // Queues n bytes for sending and returns at once.
@@ -73,9 +84,19 @@ class IControls {
 
 inline constexpr const char* kReplyErrorText = "Ошибка ответа";
 inline constexpr const char* kNoReplyText = "Нет ответа от устройства";
+inline constexpr const char* kLineFaultText = "Искажение на линии";
 
 // Reading the image failed in the middle of a transfer: "Cannot read file "%s". %s".
 class EImageReadError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+// A byte of a packet came back on the line other than it was sent (a noisy line, a stray
+// byte ahead of the echo): the device may have heard it wrong too, and the byte taken for
+// its reply would be a guess. The text names the port, the packet and the byte's offset:
+// "Искажение на линии ttyUSB0: эхо блока 3 (0x0180), байт 5: отправлен 0x3C, получен 0x3D".
+class ELineFault : public std::runtime_error {
  public:
   using std::runtime_error::runtime_error;
 };
@@ -126,10 +147,15 @@ class TTransferEngine {
   // hand-edited files as they are.
   void SetRecordChecks(bool on) { checkRecords_ = on; }
 
-  // The received-data notification: count bytes are waiting (never 0). Reads at
-  // most kTxBufferSize of them; the rest wait for the next notification. A
-  // transport error propagates; the bytes of this call not yet handled are lost.
+  // The received-data notification: count bytes are waiting (never 0). Reads all of them,
+  // kTxBufferSize at a time. Those left after the byte that a packet answers were on the
+  // line before that packet went out, so they are no echo of it: they are ignored. A
+  // transport error, a line fault (ELineFault) or an image error propagates; the bytes of
+  // this call not yet handled are lost.
   void RxChar(int count);
+
+  // Optional (a trace); an empty observer ends the watching.
+  void SetLineObserver(TLineObserver observer) { lineObserver_ = std::move(observer); }
 
   // Closes and releases the image, if any (window destruction). A transfer in
   // progress cannot go on without its image, so the engine goes idle.
@@ -163,13 +189,18 @@ class TTransferEngine {
   const TStopDetail& LastStop() const { return lastStop_; }
 
  private:
-  void ByteStep(std::uint8_t b);
+  // True when the byte was answered with a packet.
+  bool ByteStep(std::uint8_t b);
   void NextStep();
   void BuildHandshake();
   void BuildPageCommand();
   void BuildDataBlock();
   void Finish();
   void ErrorStop(std::uint8_t received);
+  [[noreturn]] void LineFault(std::int32_t offset, std::uint8_t received);
+  std::string SentPacketName() const;
+  void Note(TLineByte use, std::uint8_t byte);
+  void FlushNotes();
   void NoteStop(bool received, std::uint8_t byte);
   // Stops on a failure and returns the controls to ready; message, if any, is shown.
   void StopTransfer(const char* message, TOutcome outcome);
@@ -202,6 +233,9 @@ class TTransferEngine {
   std::function<bool()> conversionCancel_;
   bool checkRecords_ = false;
   std::uint64_t copyLimit_;
+  TLineObserver lineObserver_;
+  std::vector<std::uint8_t> noted_;  // received bytes not yet told to the observer
+  TLineByte notedUse_ = TLineByte::Ignored;
 };
 
 }  // namespace engine

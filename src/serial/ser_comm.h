@@ -35,6 +35,9 @@ class ESerPortLost : public ESerCommError {
   using ESerCommError::ESerCommError;
 };
 
+// DeviceName until a port is chosen: the pattern that names no port of its own.
+inline constexpr const char* kUnchosenPort = "COM%d";
+
 class TSerCustomComm;
 class TSerCommEventThread;
 class TSerCommWriteThread;
@@ -103,6 +106,8 @@ class TSerCustomComm {
   // The stored pattern, not the formatted name.
   const std::string& DeviceName() const { return deviceName_; }
   void SetDeviceName(std::string v);
+  // Whether a port has been named: DeviceName differs from kUnchosenPort.
+  bool HasChosenName() const { return deviceName_ != kUnchosenPort; }
   TSerCommEvents MonitorEvents() const { return monitorEvents_; }
   void SetMonitorEvents(TSerCommEvents v);
   TSerBuffers& Buffers() { return buffers_; }
@@ -141,7 +146,7 @@ class TSerCustomComm {
 
   // --- environment ------------------------------------------------------------------------
   // Where the threads' reports run. The synchronizer must outlive the threads of every
-  // opening (its destruction must release blocked callers, as TSerPumpSynchronizer's does);
+  // opening (its destruction must release blocked callers, as every TSerHandOff's does);
   // the shared_ptr form lets the threads keep it alive themselves. Without a synchronizer
   // the reports run on the reporting thread.
   void SetSynchronizer(ISerSynchronizer* sync);
@@ -209,7 +214,7 @@ class TSerCustomComm {
   std::uint32_t eventMask_ = 0;
   bool autoOpen_ = false;
   TSerPortInt portNum_ = 0;
-  std::string deviceName_ = "COM%d";
+  std::string deviceName_ = kUnchosenPort;
   TSerCommEvents monitorEvents_ = SerEvents({ceError, ceRxChar, ceTxEmpty});
   TSerBuffers buffers_;
   TThreadPriority eventPriority_ = tpNormal;

@@ -124,7 +124,8 @@ class TSerDevice {
   virtual int SetEventMask(std::uint32_t mask) = 0;
 
   // Blocks until events of the mask occur and returns 0 with them in `occurred`; events that
-  // occur while no wait is outstanding are reported by the next wait. Returns kSerCancelled
+  // occur while no wait is outstanding are reported by the next wait, and so are received
+  // bytes that were waiting before the event mask was set. Returns kSerCancelled
   // when woken by WakeWait() or Close(). May return 0 with `occurred` 0 (nothing to report;
   // wait again). Must never return at once pass after pass without anything having happened.
   virtual int WaitEvent(std::uint32_t& occurred) = 0;

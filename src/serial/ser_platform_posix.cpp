@@ -261,13 +261,14 @@ class TPosixDevice final : public TSerDevice {
   // Takes the terminal for ourselves and sets up the waits. Returns 0 or errno.
   int Prepare(int fd) {
     // Exclusive like a Windows port: TIOCEXCL turns away later opens (except root's), the
-    // lock turns away other loaders, root or not.
+    // lock turns away other loaders, root or not. The claim belongs to the terminal, not to
+    // a descriptor: root, let in past another holder's claim, must neither share the port
+    // nor clear that claim on its way out, so the claim is only looked at until the port
+    // is known to be ours.
+    int claimed = 0;
+    if (ioctl(fd, TIOCGEXCL, &claimed) == 0 && claimed != 0) return EBUSY;
+    if (flock(fd, LOCK_EX | LOCK_NB) != 0) return errno == EWOULDBLOCK ? EBUSY : errno;
     if (ioctl(fd, TIOCEXCL) != 0) return errno;
-    if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
-      const int err = errno == EWOULDBLOCK ? EBUSY : errno;
-      ioctl(fd, TIOCNXCL);
-      return err;
-    }
     if (!isatty(fd)) {
       const int err = errno;
       ioctl(fd, TIOCNXCL);

@@ -50,6 +50,8 @@ class TSerDeviceWin32 final : public TSerDevice {
     if (h == INVALID_HANDLE_VALUE) return static_cast<int>(GetLastError());
     ResetEvent(closing_.get());
     ResetEvent(wake_.get());
+    checkQueue_ = false;
+    keptErrors_ = 0;
     handle_ = h;
     return kSerOk;
   }
@@ -116,6 +118,7 @@ class TSerDeviceWin32 final : public TSerDevice {
     return Call([&](HANDLE h) {
       if (!SetCommMask(h, mask)) return LastError();
       eventMask_ = mask;
+      checkQueue_ = true;
       return kSerOk;
     });
   }
@@ -127,6 +130,13 @@ class TSerDeviceWin32 final : public TSerDevice {
         ResetEvent(wake_.get());
         return kSerCancelled;
       }
+      // WaitCommEvent reports bytes that arrive once it waits: those already waiting (an
+      // announcement that came with the open, or while the last report was handled) would
+      // lie unnoticed until another byte came.
+      if (checkQueue_.exchange(false)) {
+        if (const int rc = WaitingEvents(h, occurred); rc != kSerOk || occurred != 0) return rc;
+      }
+      checkQueue_ = true;
       DWORD mask = 0;
       OVERLAPPED ov{};
       ov.hEvent = waitDone_.get();
@@ -172,7 +182,7 @@ class TSerDeviceWin32 final : public TSerDevice {
       DWORD errors = 0;
       COMSTAT stat{};
       if (!ClearCommError(h, &errors, &stat)) return LastError();
-      status.Errors = errors;
+      status.Errors = errors | keptErrors_.exchange(0);
       status.InQueue = stat.cbInQue;
       return kSerOk;
     });
@@ -200,6 +210,22 @@ class TSerDeviceWin32 final : public TSerDevice {
 
  private:
   static int LastError() { return static_cast<int>(GetLastError()); }
+
+  // Received data already in the input queue, as the received-character event. The query
+  // clears the line error flags: they are kept for the next ReadStatus and reported as the
+  // error event, so that looking at the queue loses none.
+  int WaitingEvents(HANDLE h, std::uint32_t& occurred) {
+    occurred = 0;
+    const DWORD mask = eventMask_.load();
+    if (!(mask & SerEv::RxChar)) return kSerOk;
+    DWORD errors = 0;
+    COMSTAT stat{};
+    if (!ClearCommError(h, &errors, &stat)) return PauseAfterFailure(LastError());
+    keptErrors_ |= errors;
+    if (stat.cbInQue != 0) occurred |= SerEv::RxChar;
+    if (errors != 0 && (mask & SerEv::Err)) occurred |= SerEv::Err;
+    return kSerOk;
+  }
 
   // Runs fn(handle) as a call "inside" the open device: Close() waits for it to leave.
   template <typename Fn>
@@ -264,6 +290,9 @@ class TSerDeviceWin32 final : public TSerDevice {
   int inside_ = 0;
   bool closingNow_ = false;
   std::atomic<DWORD> eventMask_{0};
+  // Set by the event mask and by every wait: the next call looks at the queue before it waits.
+  std::atomic<bool> checkQueue_{false};
+  std::atomic<DWORD> keptErrors_{0};
   TEventHandle readDone_, writeDone_, waitDone_, wake_, closing_;
 };
 

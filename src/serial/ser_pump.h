@@ -4,53 +4,25 @@
 #pragma once
 
 #include <chrono>
-#include <condition_variable>
-#include <deque>
-#include <functional>
-#include <memory>
-#include <mutex>
-#include <thread>
 
-#include "serial/ser_sync.h"
+#include "serial/ser_handoff.h"
 
 namespace serial {
 
-class TSerPumpSynchronizer : public ISerSynchronizer {
+class TSerPumpSynchronizer : public TSerHandOff {
  public:
   TSerPumpSynchronizer() = default;
-  TSerPumpSynchronizer(const TSerPumpSynchronizer&) = delete;
-  TSerPumpSynchronizer& operator=(const TSerPumpSynchronizer&) = delete;
-  // Shuts down and waits until every caller has left Synchronize.
-  ~TSerPumpSynchronizer() override;
-
-  // Queues `call` and blocks until a Pump has run it or Shutdown has released it. Called
-  // from inside a call that Pump is running (on the pumping thread), it runs at once.
-  void Synchronize(const std::function<void()>& call) override;
+  ~TSerPumpSynchronizer() override { Shutdown(); }
 
   // Runs the queued calls on the calling thread, in the order they were queued, waiting up
-  // to `timeout` for the first one. Returns whether it ran any. An exception from a call is
+  // to `timeout` for the first. Returns whether it ran any. An exception from a call is
   // passed on after its caller has been released. May be called from inside a call (a
-  // nested loop).
-  bool Pump(std::chrono::milliseconds timeout);
-
-  // Releases every blocked caller without running its call; later callers return at once.
-  void Shutdown();
-  bool IsShutDown() const;
+  // nested loop); a call handed off from inside a call being run there runs at once.
+  bool Pump(std::chrono::milliseconds timeout) { return RunQueued(timeout); }
 
  private:
-  struct TItem {
-    const std::function<void()>* call;
-    bool done = false;
-  };
-
-  mutable std::mutex mutex_;
-  std::condition_variable queued_;  // a call was queued, or shut down
-  std::condition_variable done_;    // a call has run or been released
-  std::deque<std::shared_ptr<TItem>> queue_;
-  bool shutdown_ = false;
-  int callers_ = 0;
-  int pumpDepth_ = 0;
-  std::thread::id pumpThread_;
+  // The pumping thread waits on the hand-off's own signal: nothing more to wake.
+  bool Wake() override { return true; }
 };
 
 }  // namespace serial

@@ -1,6 +1,5 @@
 #include "session/transfer_session.h"
 
-#include <algorithm>
 #include <utility>
 
 namespace session {
@@ -49,7 +48,11 @@ void TTransferSession::Release() {
 }
 
 bool TTransferSession::PortChosen() const {
-  return comm_.DeviceName() != kUnchosenPort;
+  return comm_.HasChosenName();
+}
+
+std::string TTransferSession::PortName() const {
+  return comm_.DeviceName();
 }
 
 bool TTransferSession::IsOpen() const {
@@ -63,31 +66,30 @@ void TTransferSession::Open() {
 int TTransferSession::WriteData(const void* p, int n) {
   ++writes_;
   readSinceWrite_ = 0;
-  lastWriteLength_ = n;
-  if (observer_ && n > 0) {
-    observer_(TByteDirection::Sent, static_cast<const std::uint8_t*>(p),
-              static_cast<std::size_t>(n));
-  }
   return comm_.WriteData(p, n);
 }
 
 int TTransferSession::ReadData(void* p, int n) {
   const int got = comm_.ReadData(p, n);
-  if (observer_ && got > 0) {
-    const auto* bytes = static_cast<const std::uint8_t*>(p);
-    const std::int64_t echo = std::clamp<std::int64_t>(lastWriteLength_ - readSinceWrite_, 0, got);
-    if (echo > 0) observer_(TByteDirection::Echo, bytes, static_cast<std::size_t>(echo));
-    if (got > echo) {
-      observer_(TByteDirection::Received, bytes + echo, static_cast<std::size_t>(got - echo));
-    }
-  }
   readSinceWrite_ += got;
+  readTotal_ += got;
   return got;
 }
 
 void TTransferSession::RxChar(std::int32_t count) {
   try {
-    engine_.RxChar(count);
+    // Until the queue is empty: more may wait than one read takes (a noisy line while the
+    // loader was stalled), and what stays in the queue is reported again only when a
+    // further byte arrives.
+    std::int64_t left = kReadLimitPerNotification;
+    while (count > 0 && left > 0) {
+      const std::int64_t before = readTotal_;
+      engine_.RxChar(count);
+      const std::int64_t got = readTotal_ - before;
+      if (got <= 0) break;
+      left -= got;
+      count = comm_.InQueueCount();
+    }
   } catch (...) {
     FollowEngine();
     throw;

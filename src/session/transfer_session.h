@@ -22,8 +22,8 @@ namespace session {
 // slowest answer (a 131-byte block and its echo at 10400 bit/s) takes about 0.26 s.
 inline constexpr std::chrono::milliseconds kReplyLimit{5000};
 
-// The serial component's DeviceName until a port is chosen: no port, no transfer.
-inline constexpr const char* kUnchosenPort = "COM%d";
+// No port chosen, no transfer.
+using serial::kUnchosenPort;
 
 // The port failed under the session (an adapter pulled): "Потеряна связь с портом %s. %s",
 // the port's name and the component's own text.
@@ -38,12 +38,15 @@ class EPortLost : public std::runtime_error {
   std::string detail_;
 };
 
-// Which way bytes went on the line. The line returns every byte sent: received bytes that
-// are the packet just sent coming back are echo.
-enum class TByteDirection { Sent, Received, Echo };
+// What became of a byte on the line, as the engine judged it: sent, or received and taken for
+// echo, for the device's reply or ignored.
+using TByteDirection = engine::TLineByte;
 // Sees each byte the engine sends or receives, as it goes (loader-cli's --trace).
-using TByteObserver =
-    std::function<void(TByteDirection direction, const std::uint8_t* bytes, std::size_t count)>;
+using TByteObserver = engine::TLineObserver;
+
+// The most one notification reads: a line that never falls silent must not hold the
+// user-interface thread; what is left comes with the next notification.
+inline constexpr std::int64_t kReadLimitPerNotification = 64 * 1024;
 
 // Shows an error to the operator (the window's error display, loader-cli's message).
 using TErrorDisplay = std::function<void(const std::exception& error)>;
@@ -75,11 +78,12 @@ class TTransferSession : private engine::ITransport {
   std::int64_t ReadSinceWrite() const { return readSinceWrite_; }
 
   // Optional; an empty observer ends the watching.
-  void SetByteObserver(TByteObserver observer) { observer_ = std::move(observer); }
+  void SetByteObserver(TByteObserver observer) { engine_.SetLineObserver(std::move(observer)); }
 
  private:
   // engine::ITransport
   bool PortChosen() const override;
+  std::string PortName() const override;
   bool IsOpen() const override;
   void Open() override;
   int WriteData(const void* p, int n) override;
@@ -96,8 +100,7 @@ class TTransferSession : private engine::ITransport {
   engine::TTransferEngine engine_;
   std::int64_t writes_ = 0;
   std::int64_t readSinceWrite_ = 0;
-  std::int64_t lastWriteLength_ = 0;  // the first this many bytes read after it are echo
-  TByteObserver observer_;
+  std::int64_t readTotal_ = 0;
   std::int64_t writesTimed_ = 0;  // writes_ when the clock was last set
 };
 

@@ -6,9 +6,17 @@
 // after windows.h, whose types it uses
 #include <commctrl.h>
 
+#include "window/window_look.h"
+
 namespace win32face {
 
-enum TToolImage { imFile = 0, imSerialPort = 1, imStart = 2, imExit = 3, imCount = 4 };
+// The pictures' order is the window's image list.
+using TToolImage = window::TImageIndex;
+using window::imCount;
+using window::imExit;
+using window::imFile;
+using window::imSerialPort;
+using window::imStart;
 
 // The image list size for a DPI: 16 pixels up to 143 DPI, 32 from 144 (150%) on.
 int ToolImageSize(UINT dpi);

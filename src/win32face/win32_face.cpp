@@ -1,86 +1,36 @@
+// The main window's frame and its life: classes, creation in steps, fonts and pictures in
+// the monitor's scale, layout, the message loop and the window procedures.
 #include "win32face/win32_face.h"
 
-#include <windowsx.h>
-
-#include <algorithm>
 #include <array>
-#include <filesystem>
 #include <stdexcept>
 
 #include "platform/file.h"
 #include "platform/utf8_win32.h"
 #include "win32face/resource.h"
 #include "win32face/toolbar_images.h"
+#include "win32face/win32_face_shared.h"
 
 namespace win32face {
 
+using namespace face;
+using platform::Utf8ToWide;
+using window::kMainClientSize;
+using window::kPortButtonWidth;
+using window::kPromptClientSize;
+using window::kPromptFontHeight;
+
 namespace {
 
-using platform::Utf8ToWide;
-using platform::WideToUtf8;
-
-constexpr const wchar_t* kMainClass = L"TForm1";
-constexpr const wchar_t* kPromptClass = L"TForm2";
-constexpr int kClientWidth = 344;
-constexpr int kClientHeight = 128;
-constexpr int kPromptWidth = 195;
-constexpr int kPromptHeight = 57;
-constexpr int kPromptFontHeight = 19;
-constexpr int kPortButtonWidth = 39;
-constexpr int kMenuExtraWidth = 56;  // check mark, margins and arrow beside the caption
-constexpr ULONGLONG kMenuReopenMs = 100;
-
-// The window's own message: a pending message box.
-constexpr UINT kPendingMessage = 0x401;
-constexpr UINT_PTR kReplyTimerId = 1;
-
-enum TCommand : int {
-  cmFile = 101,
-  cmPort = 102,
-  cmBegin = 103,
-  cmExit = 104,
-  cmPortKey = 105,  // Ctrl+P: the port menu from the keyboard
-  cmPortItem = 1000,
-};
-
-struct TButton {
-  int command;
-  int image;
-  const char* caption;
-  const char* hint;
-};
-
-constexpr std::array<TButton, 4> kButtons{{
-    {cmFile, imFile, "Файл", "Выбор файла для загрузки"},
-    {cmPort, imSerialPort, "Порт", "Выбрать последовательный порт"},
-    {cmBegin, imStart, "Старт", "Начать загрузку"},
-    {cmExit, imExit, "Выход", "Выход"},
-}};
-
-const TButton* ButtonOf(int command) {
-  for (const TButton& button : kButtons)
-    if (button.command == command) return &button;
-  return nullptr;
-}
-
-// A menu caption shows '&' literally only when doubled.
-std::wstring MenuCaption(const std::string& name) {
-  std::wstring caption;
-  for (const wchar_t c : Utf8ToWide(name)) {
-    if (c == L'&') caption += L'&';
-    caption += c;
-  }
-  return caption;
-}
-
-int TextWidth(HWND window, HFONT font, const std::wstring& text) {
-  const HDC dc = ::GetDC(window);
-  const HGDIOBJ old = ::SelectObject(dc, font);
-  SIZE size{};
-  ::GetTextExtentPoint32W(dc, text.c_str(), static_cast<int>(text.size()), &size);
-  ::SelectObject(dc, old);
-  ::ReleaseDC(window, dc);
-  return size.cx;
+// The keys: each button's shortcut; the port button's drops its menu from the keyboard.
+ACCEL Accelerator(const window::TActionLook& look, int command) {
+  const window::TShortcut& key = look.shortcut;
+  ACCEL accel{};
+  accel.fVirt = static_cast<BYTE>(FVIRTKEY | (key.control ? FCONTROL : 0));
+  accel.key = key.letter != 0 ? static_cast<WORD>(key.letter)
+                              : static_cast<WORD>(VK_F1 + key.functionKey - 1);
+  accel.cmd = static_cast<WORD>(command);
+  return accel;
 }
 
 }  // namespace
@@ -118,12 +68,11 @@ int TWin32Face::Run(int show) {
   CreateMainWindow();
   CreatePrompt();
 
-  std::array<ACCEL, 4> keys{{
-      {FCONTROL | FVIRTKEY, 'O', cmFile},
-      {FVIRTKEY, VK_F5, cmBegin},
-      {FCONTROL | FVIRTKEY, 'P', cmPortKey},
-      {FCONTROL | FVIRTKEY, 'Q', cmExit},
-  }};
+  std::array<ACCEL, kButtons.size()> keys{};
+  for (std::size_t i = 0; i < kButtons.size(); ++i) {
+    const int command = kButtons[i].command == cmPort ? cmPortKey : kButtons[i].command;
+    keys[i] = Accelerator(*kButtons[i].look, command);
+  }
   accelerators_ = ::CreateAcceleratorTableW(keys.data(), static_cast<int>(keys.size()));
 
   sync_ = std::make_unique<TWin32Synchronizer>(
@@ -178,8 +127,8 @@ void TWin32Face::CreateMainWindow() {
   // A fixed frame: a caption with the system menu, no sizing border, no maximize.
   constexpr DWORD kStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX;
   main_ = ::CreateWindowExW(WS_EX_CONTROLPARENT, kMainClass, Utf8ToWide(window::kAppTitle).c_str(),
-                            kStyle, CW_USEDEFAULT, CW_USEDEFAULT, kClientWidth, kClientHeight,
-                            nullptr, nullptr, instance_, this);
+                            kStyle, CW_USEDEFAULT, CW_USEDEFAULT, kMainClientSize.width,
+                            kMainClientSize.height, nullptr, nullptr, instance_, this);
   if (main_ == nullptr) {
     throw std::runtime_error("Cannot create the main window. " +
                              platform::SystemErrorText(::GetLastError()));
@@ -194,62 +143,9 @@ void TWin32Face::CreateMainWindow() {
   PlaceMainWindow();
 }
 
-void TWin32Face::CreateToolbar() {
-  toolbar_ = ::CreateWindowExW(
-      0, TOOLBARCLASSNAMEW, nullptr,
-      WS_CHILD | WS_VISIBLE | WS_TABSTOP | TBSTYLE_FLAT | TBSTYLE_TOOLTIPS | CCS_TOP, 0, 0, 0, 0,
-      main_, nullptr, instance_, nullptr);
-  ::SendMessageW(toolbar_, TB_BUTTONSTRUCTSIZE, sizeof(TBBUTTON), 0);
-  ::SendMessageW(toolbar_, TB_SETEXTENDEDSTYLE, 0,
-                 TBSTYLE_EX_DRAWDDARROWS | TBSTYLE_EX_MIXEDBUTTONS);
-  ::SendMessageW(toolbar_, TB_SETIMAGELIST, 0, reinterpret_cast<LPARAM>(images_));
-  std::array<std::wstring, kButtons.size()> captions;
-  std::array<TBBUTTON, kButtons.size()> buttons{};
-  for (std::size_t i = 0; i < kButtons.size(); ++i) {
-    captions[i] = Utf8ToWide(kButtons[i].caption);
-    buttons[i].iBitmap = kButtons[i].image;
-    buttons[i].idCommand = kButtons[i].command;
-    buttons[i].fsState = TBSTATE_ENABLED;
-    // Image only: the captions name the buttons for screen readers.
-    buttons[i].fsStyle = BTNS_BUTTON | BTNS_AUTOSIZE;
-    buttons[i].iString = reinterpret_cast<INT_PTR>(captions[i].c_str());
-  }
-  buttons[1].fsStyle = BTNS_WHOLEDROPDOWN;
-  ::SendMessageW(toolbar_, TB_ADDBUTTONSW, buttons.size(),
-                 reinterpret_cast<LPARAM>(buttons.data()));
-  ::SetWindowSubclass(toolbar_, &TWin32Face::ToolbarKeys, 1, reinterpret_cast<DWORD_PTR>(this));
-}
-
-void TWin32Face::CreateStatusBar() {
-  statusBar_ = ::CreateWindowExW(0, STATUSCLASSNAMEW, nullptr, WS_CHILD | WS_VISIBLE, 0, 0, 0, 0,
-                                 main_, nullptr, instance_, nullptr);
-  // One hint per part: the port pane's and the status text's (UpdateStatusTips).
-  statusTips_ = ::CreateWindowExW(WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr, WS_POPUP | TTS_NOPREFIX,
-                                  CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, main_,
-                                  nullptr, instance_, nullptr);
-  for (UINT_PTR part = 0; part < 2; ++part) {
-    TOOLINFOW tool{};
-    tool.cbSize = sizeof tool;
-    tool.uFlags = TTF_SUBCLASS;
-    tool.hwnd = statusBar_;
-    tool.uId = part;
-    tool.lpszText = const_cast<wchar_t*>(L"");
-    ::SendMessageW(statusTips_, TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&tool));
-  }
-  // The progress bar is the second part, drawn by its owner. The percentage shows at
-  // once, not at the window's next paint cycle.
-  progress_.SetRepaint([this] {
-    if (!progressVisible_) return;
-    RECT part{};
-    ::SendMessageW(statusBar_, SB_GETRECT, 1, reinterpret_cast<LPARAM>(&part));
-    ::InvalidateRect(statusBar_, &part, FALSE);
-    ::UpdateWindow(statusBar_);
-  });
-}
-
 void TWin32Face::PlaceMainWindow() {
   // The client area is 344 x 128 at 100%, scaled with the monitor; centred on its work area.
-  RECT frame{0, 0, Scale(kClientWidth), Scale(kClientHeight)};
+  RECT frame{0, 0, Scale(kMainClientSize.width), Scale(kMainClientSize.height)};
   ::AdjustWindowRectExForDpi(&frame, static_cast<DWORD>(::GetWindowLongW(main_, GWL_STYLE)), FALSE,
                              static_cast<DWORD>(::GetWindowLongW(main_, GWL_EXSTYLE)), dpi_);
   MONITORINFO monitor{};
@@ -264,9 +160,9 @@ void TWin32Face::PlaceMainWindow() {
 }
 
 void TWin32Face::CreatePrompt() {
-  prompt_ =
-      ::CreateWindowExW(WS_EX_DLGMODALFRAME, kPromptClass, L"", WS_POPUP | WS_CAPTION | WS_SYSMENU,
-                        0, 0, kPromptWidth, kPromptHeight, main_, nullptr, instance_, this);
+  prompt_ = ::CreateWindowExW(WS_EX_DLGMODALFRAME, kPromptClass, L"",
+                              WS_POPUP | WS_CAPTION | WS_SYSMENU, 0, 0, kPromptClientSize.width,
+                              kPromptClientSize.height, main_, nullptr, instance_, this);
   promptLabel_ = ::CreateWindowExW(0, L"STATIC", Utf8ToWide(window::kPowerOnPrompt).c_str(),
                                    WS_CHILD | WS_VISIBLE | SS_CENTER | SS_CENTERIMAGE, 0, 0, 0, 0,
                                    prompt_, nullptr, instance_, nullptr);
@@ -315,149 +211,8 @@ void TWin32Face::Layout() {
   UpdateStatusParts();
 }
 
-void TWin32Face::UpdateStatusParts() {
-  const int textWidth = TextWidth(statusBar_, font_, Utf8ToWide(portPaneText_));
-  const std::array<int, 2> edges{Scale(window::TMainWindow::PortPaneWidth(Unscale(textWidth))), -1};
-  ::SendMessageW(statusBar_, SB_SETPARTS, edges.size(), reinterpret_cast<LPARAM>(edges.data()));
-  ::SendMessageW(statusBar_, SB_SETTEXTW, 0,
-                 reinterpret_cast<LPARAM>(Utf8ToWide(portPaneText_).c_str()));
-  if (progressVisible_) {
-    ::SendMessageW(statusBar_, SB_SETTEXTW, 1 | SBT_OWNERDRAW, 0);
-  } else {
-    ::SendMessageW(statusBar_, SB_SETTEXTW, 1,
-                   reinterpret_cast<LPARAM>(Utf8ToWide(statusText_).c_str()));
-  }
-  UpdateStatusTips();
-}
-
-void TWin32Face::UpdateStatusTips() {
-  const std::array<std::wstring, 2> tips{
-      Utf8ToWide(portPaneTip_), progressVisible_ ? std::wstring() : Utf8ToWide(statusTip_)};
-  for (UINT_PTR part = 0; part < tips.size(); ++part) {
-    TOOLINFOW tool{};
-    tool.cbSize = sizeof tool;
-    tool.hwnd = statusBar_;
-    tool.uId = part;
-    ::SendMessageW(statusBar_, SB_GETRECT, part, reinterpret_cast<LPARAM>(&tool.rect));
-    ::SendMessageW(statusTips_, TTM_NEWTOOLRECTW, 0, reinterpret_cast<LPARAM>(&tool));
-    tool.lpszText = const_cast<wchar_t*>(tips[part].c_str());
-    ::SendMessageW(statusTips_, TTM_UPDATETIPTEXTW, 0, reinterpret_cast<LPARAM>(&tool));
-  }
-}
-
-void TWin32Face::CentrePrompt() {
-  const UINT dpi = ::GetDpiForWindow(main_);
-  RECT frame{0, 0, MulDiv(kPromptWidth, static_cast<int>(dpi), 96),
-             MulDiv(kPromptHeight, static_cast<int>(dpi), 96)};
-  ::AdjustWindowRectExForDpi(&frame, static_cast<DWORD>(::GetWindowLongW(prompt_, GWL_STYLE)),
-                             FALSE, static_cast<DWORD>(::GetWindowLongW(prompt_, GWL_EXSTYLE)),
-                             dpi);
-  RECT owner{};
-  ::GetWindowRect(main_, &owner);
-  const int width = frame.right - frame.left;
-  const int height = frame.bottom - frame.top;
-  ::SetWindowPos(prompt_, nullptr, (owner.left + owner.right - width) / 2,
-                 (owner.top + owner.bottom - height) / 2, width, height,
-                 SWP_NOZORDER | SWP_NOACTIVATE);
-}
-
-// --- window::IWindowFace ----------------------------------------------------------------
-
-void TWin32Face::ShowBox(const std::string& text, window::TBoxIcon icon) {
-  // Over whatever window of ours is active: the file dialog at start-up, else the main one.
-  HWND owner = ::GetActiveWindow();
-  if (owner == nullptr) owner = main_;
-  const UINT type = MB_OK | (icon == window::TBoxIcon::Error ? MB_ICONERROR : 0);
-  ::MessageBoxW(owner, Utf8ToWide(text).c_str(), Utf8ToWide(window::kAppTitle).c_str(), type);
-}
-
-void TWin32Face::SetPromptVisible(bool visible) {
-  if (visible) {
-    CentrePrompt();
-    ::ShowWindow(prompt_, SW_SHOW);
-    ::SetWindowPos(prompt_, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
-  } else {
-    ::ShowWindow(prompt_, SW_HIDE);
-  }
-}
-
-void TWin32Face::SetTransferControlsEnabled(bool enabled) {
-  for (const int command : {cmBegin, cmFile, cmPort})
-    ::SendMessageW(toolbar_, TB_ENABLEBUTTON, command, MAKELONG(enabled ? TRUE : FALSE, 0));
-}
-
-void TWin32Face::SetBeginEnabled(bool enabled) {
-  ::SendMessageW(toolbar_, TB_ENABLEBUTTON, cmBegin, MAKELONG(enabled ? TRUE : FALSE, 0));
-}
-
 void TWin32Face::SetCaption(const std::string& text) {
   ::SetWindowTextW(main_, Utf8ToWide(text).c_str());
-}
-
-void TWin32Face::SetPortPane(const std::string& text, const std::string& tooltip) {
-  portPaneText_ = text;
-  portPaneTip_ = tooltip;
-  UpdateStatusParts();
-}
-
-void TWin32Face::SetPortMenu(const std::vector<window::TPortItem>& items) {
-  while (::GetMenuItemCount(portMenu_) > 0) ::DeleteMenu(portMenu_, 0, MF_BYPOSITION);
-  portNames_.clear();
-  for (const window::TPortItem& item : items) {
-    const UINT flags = MF_STRING | (item.checked ? MF_CHECKED : MF_UNCHECKED);
-    ::AppendMenuW(portMenu_, flags, cmPortItem + portNames_.size(), MenuCaption(item.name).c_str());
-    portNames_.push_back(item.name);
-  }
-}
-
-std::optional<std::string> TWin32Face::RunFileDialog() {
-  std::wstring file(32768, L'\0');
-  static constexpr wchar_t kFilter[] = L"HexFiles\0*.hex\0";
-  const std::wstring title = Utf8ToWide("Выбери файл (*.hex) для загрузки");
-  OPENFILENAMEW dialog{};
-  dialog.lStructSize = sizeof dialog;
-  dialog.hwndOwner = main_;
-  dialog.lpstrFilter = kFilter;
-  dialog.nFilterIndex = 1;
-  dialog.lpstrFile = file.data();
-  dialog.nMaxFile = static_cast<DWORD>(file.size());
-  dialog.lpstrTitle = title.c_str();
-  dialog.lpstrDefExt = L"hex";
-  // No OFN_FILEMUSTEXIST: a typed name of a file that does not exist is taken too. No
-  // OFN_NOCHANGEDIR: the folder shown becomes the current directory, where the converter
-  // writes the image.
-  dialog.Flags = OFN_EXPLORER | OFN_HIDEREADONLY | OFN_ENABLESIZING;
-  if (!::GetOpenFileNameW(&dialog)) {
-    const DWORD error = ::CommDlgExtendedError();
-    if (error != 0) {
-      throw std::runtime_error("Cannot show the file dialog (error " + std::to_string(error) + ")");
-    }
-    return std::nullopt;
-  }
-  const std::filesystem::path chosen(file.c_str());
-  // The dialog changes the directory itself; this makes it certain on every system.
-  ::SetCurrentDirectoryW(chosen.parent_path().c_str());
-  return WideToUtf8(chosen.wstring());
-}
-
-void TWin32Face::SetProgressVisible(bool visible) {
-  if (visible == progressVisible_) return;
-  progressVisible_ = visible;
-  UpdateStatusParts();
-}
-
-void TWin32Face::SetProgressTotal(std::uint32_t total) {
-  progress_.SetTotalParts(total);
-}
-
-void TWin32Face::SetProgressComplete(std::uint32_t parts) {
-  progress_.SetPartsComplete(parts);
-}
-
-void TWin32Face::SetStatusText(const std::string& text, const std::string& tooltip) {
-  statusText_ = text;
-  statusTip_ = tooltip;
-  UpdateStatusParts();
 }
 
 void TWin32Face::PostPendingMessage() {
@@ -470,160 +225,6 @@ void TWin32Face::CloseWindow() {
 }
 
 // --- messages ---------------------------------------------------------------------------
-
-void TWin32Face::Command(int id) {
-  if (const TButton* button = ButtonOf(id == cmPortKey ? cmPort : id); button != nullptr) {
-    // A shortcut of a disabled button does nothing, as a click on it would.
-    if (::SendMessageW(toolbar_, TB_ISBUTTONENABLED, button->command, 0) == 0) return;
-  }
-  switch (id) {
-    case cmFile:
-      Handle([this] { logic_->ASelectFileExecute(); });
-      break;
-    case cmBegin:
-      Handle([this] { logic_->ABeginExecute(); });
-      break;
-    case cmExit:
-      Handle([this] { logic_->AExitExecute(); });
-      break;
-    case cmPort:
-    case cmPortKey:
-      DropPortMenu(false);
-      break;
-    default:
-      break;
-  }
-}
-
-void TWin32Face::DropPortMenu(bool byMouse) {
-  if (byMouse) {
-    // Only a press of the left button alone drops the menu, and not the press that
-    // closed it a moment ago.
-    if (::GetKeyState(VK_SHIFT) < 0 || ::GetKeyState(VK_CONTROL) < 0 ||
-        ::GetKeyState(VK_MENU) < 0) {
-      return;
-    }
-    if (menuClosedOnce_ && ::GetTickCount64() - menuClosedAt_ < kMenuReopenMs) return;
-  }
-  Handle([this] { logic_->PortMenuDropping(); });
-  const int count = ::GetMenuItemCount(portMenu_);
-  if (count <= 0) return;
-
-  RECT button{};
-  ::SendMessageW(toolbar_, TB_GETRECT, cmPort, reinterpret_cast<LPARAM>(&button));
-  ::MapWindowPoints(toolbar_, nullptr, reinterpret_cast<POINT*>(&button), 2);
-  // Below the button's bottom-left corner; moved left to end at the button's right edge
-  // when it would pass the right edge of the monitor's work area.
-  int widest = 0;
-  NONCLIENTMETRICSW metrics{};
-  metrics.cbSize = sizeof metrics;
-  ::SystemParametersInfoForDpi(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0, dpi_);
-  const HFONT menuFont = ::CreateFontIndirectW(&metrics.lfMenuFont);
-  for (const std::string& name : portNames_)
-    widest = std::max(widest, TextWidth(main_, menuFont, MenuCaption(name)));
-  ::DeleteObject(menuFont);
-  MONITORINFO monitor{};
-  monitor.cbSize = sizeof monitor;
-  ::GetMonitorInfoW(::MonitorFromPoint({button.left, button.bottom}, MONITOR_DEFAULTTONEAREST),
-                    &monitor);
-  UINT align = TPM_LEFTALIGN;
-  int x = button.left;
-  if (button.left + widest + Scale(kMenuExtraWidth) > monitor.rcWork.right) {
-    align = TPM_RIGHTALIGN;
-    x = button.right;
-  }
-  TPMPARAMS exclude{sizeof exclude, button};
-  ::SendMessageW(toolbar_, TB_PRESSBUTTON, cmPort, MAKELONG(TRUE, 0));
-  const UINT chosen = static_cast<UINT>(::TrackPopupMenuEx(
-      portMenu_, align | TPM_TOPALIGN | TPM_VERTICAL | TPM_RETURNCMD | TPM_LEFTBUTTON, x,
-      button.bottom, main_, &exclude));
-  ::SendMessageW(toolbar_, TB_PRESSBUTTON, cmPort, MAKELONG(FALSE, 0));
-  menuClosedAt_ = ::GetTickCount64();
-  menuClosedOnce_ = true;
-  if (chosen >= cmPortItem && chosen - cmPortItem < portNames_.size()) {
-    const std::string name = portNames_[chosen - cmPortItem];
-    Handle([this, &name] { logic_->PortMenuItemClick(name); });
-  }
-}
-
-bool TWin32Face::ToolbarKey(WPARAM key) {
-  const int count = static_cast<int>(kButtons.size());
-  const auto enabled = [this](int index) {
-    return ::SendMessageW(toolbar_, TB_ISBUTTONENABLED, kButtons[index].command, 0) != 0;
-  };
-  const auto step = [&](int direction) {
-    for (int n = 1; n <= count; ++n) {
-      const int index = ((hotButton_ + direction * n) % count + count) % count;
-      if (enabled(index)) {
-        hotButton_ = index;
-        break;
-      }
-    }
-    ::SendMessageW(toolbar_, TB_SETHOTITEM, hotButton_, 0);
-  };
-  switch (key) {
-    case VK_TAB:
-      step(::GetKeyState(VK_SHIFT) < 0 ? -1 : 1);
-      return true;
-    case VK_RIGHT:
-    case VK_DOWN:
-      step(1);
-      return true;
-    case VK_LEFT:
-    case VK_UP:
-      step(-1);
-      return true;
-    case VK_SPACE:
-    case VK_RETURN:
-      if (enabled(hotButton_)) Command(kButtons[hotButton_].command);
-      return true;
-    default:
-      return false;
-  }
-}
-
-LRESULT CALLBACK TWin32Face::ToolbarKeys(HWND window, UINT message, WPARAM wParam, LPARAM lParam,
-                                         UINT_PTR /*id*/, DWORD_PTR self) {
-  auto* face = reinterpret_cast<TWin32Face*>(self);
-  switch (message) {
-    case WM_GETDLGCODE:
-      return DLGC_WANTALLKEYS | DLGC_WANTARROWS | DLGC_WANTTAB;
-    case WM_KEYDOWN:
-      if (face->ToolbarKey(wParam)) return 0;
-      break;
-    case WM_CHAR:
-      // Tab, Space and Enter were handled as keys; no beep for their characters.
-      if (wParam == L'\t' || wParam == L' ' || wParam == L'\r') return 0;
-      break;
-    case WM_SETFOCUS:
-      ::SendMessageW(window, TB_SETHOTITEM, face->hotButton_, 0);
-      break;
-    case WM_KILLFOCUS:
-      ::SendMessageW(window, TB_SETHOTITEM, static_cast<WPARAM>(-1), 0);
-      break;
-    default:
-      break;
-  }
-  return ::DefSubclassProc(window, message, wParam, lParam);
-}
-
-LRESULT TWin32Face::HandleNotify(const NMHDR& header) {
-  if (header.hwndFrom == toolbar_ && header.code == TBN_DROPDOWN) {
-    DropPortMenu(true);
-    return TBDDRET_DEFAULT;
-  }
-  if (header.hwndFrom == toolbar_ && header.code == TBN_GETINFOTIPW) {
-    auto& tip = const_cast<NMTBGETINFOTIPW&>(reinterpret_cast<const NMTBGETINFOTIPW&>(header));
-    if (const TButton* button = ButtonOf(tip.iItem); button != nullptr && tip.cchTextMax > 0) {
-      const std::wstring hint = Utf8ToWide(button->hint);
-      const std::size_t n = std::min<std::size_t>(hint.size(), tip.cchTextMax - 1);
-      std::copy_n(hint.c_str(), n, tip.pszText);
-      tip.pszText[n] = L'\0';
-    }
-    return 0;
-  }
-  return 0;
-}
 
 LRESULT TWin32Face::HandleMain(UINT message, WPARAM wParam, LPARAM lParam) {
   switch (message) {

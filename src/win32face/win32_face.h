@@ -19,6 +19,7 @@
 #include "win32face/win32_timer.h"
 #include "window/main_window.h"
 #include "window/window_face.h"
+#include "window/window_look.h"
 
 namespace win32face {
 

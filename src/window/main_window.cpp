@@ -63,7 +63,7 @@ void TMainWindow::BuildPortMenu() {
   ports_ = ListPorts();
   std::vector<TPortItem> items;
   items.reserve(ports_.size());
-  const bool chosen = serComm1_.DeviceName() != kUnchosenPort;
+  const bool chosen = serComm1_.HasChosenName();
   for (const TPortInfo& port : ports_)
     items.push_back({port.name, port.description, chosen && port.name == serComm1_.DeviceName()});
   face_.SetPortMenu(items);
@@ -132,7 +132,7 @@ void TMainWindow::ABeginExecute() {
   RunHandler([this] {
     // With no port chosen a start does nothing at all. Otherwise the notice of the last
     // transfer, which stays until the next start, makes way for the file being sent.
-    if (serComm1_.DeviceName() == kUnchosenPort) return;
+    if (!serComm1_.HasChosenName()) return;
     ShowReadyStatus();
     // The image goes into the current directory: beside a file chosen in the dialog, which
     // makes the folder it shows current, else in the folder the program started in.
@@ -174,7 +174,8 @@ void TMainWindow::ShowException(const std::exception& error) {
   if (dynamic_cast<const EAbort*>(&error) != nullptr) return;
   // A transfer ended by its line or its image: the reason stays in the status line.
   if (dynamic_cast<const session::EPortLost*>(&error) != nullptr ||
-      dynamic_cast<const engine::EImageReadError*>(&error) != nullptr)
+      dynamic_cast<const engine::EImageReadError*>(&error) != nullptr ||
+      dynamic_cast<const engine::ELineFault*>(&error) != nullptr)
     face_.SetStatusText(FirstLine(error.what()), error.what());
   face_.ShowBox(session::ErrorBoxText(error.what()), TBoxIcon::Error);
 }
@@ -236,6 +237,7 @@ void TMainWindow::SetProgressVisible(bool visible) {
       break;
     case engine::TOutcome::None:
     case engine::TOutcome::Abandoned:
+    case engine::TOutcome::LineFault:  // the error box that follows says why
       break;
   }
 }

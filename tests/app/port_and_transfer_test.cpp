@@ -60,7 +60,7 @@ TEST_F(BootsimTest, FullTransferFollowsProgressAndReturnsToReady) {
   form->ABegin->trigger();
   // Waiting for the device: prompt shown, image converted, bar prepared.
   EXPECT_TRUE(form->Form2->isVisible());
-  EXPECT_TRUE(form->SerComm1.IsOpen());
+  EXPECT_TRUE(form->SerComm1().IsOpen());
   EXPECT_EQ(form->UiProgressBar1->TotalParts(), 600u / 128u);
   EXPECT_TRUE(std::filesystem::exists(dir.File("fw.BIN")));
   PowerOn();
@@ -172,7 +172,7 @@ TEST_F(BootsimTest, LostPortEndsTheTransferWithOneBoxNamingIt) {
   EXPECT_TRUE(driver.Seen[0].text.startsWith(
       QString::fromStdString("Потеряна связь с портом " + portPath + ". ")))
       << driver.Seen[0].text.toStdString();
-  EXPECT_FALSE(form->SerComm1.IsOpen());
+  EXPECT_FALSE(form->SerComm1().IsOpen());
   EXPECT_EQ(form->Engine().TransferState(), engine::tsIdle);
   EXPECT_TRUE(form->UiProgressBar1->isHidden());
   EXPECT_TRUE(form->ABegin->isEnabled());

@@ -12,6 +12,7 @@
 #include <thread>
 #include <vector>
 
+#include "handoff_contract.h"
 #include "window_test_support.h"
 
 namespace {
@@ -112,5 +113,15 @@ TEST(QtSynchronizer, CallFromUiThreadRunsDirectly) {
   sync.Synchronize([&] { ran = true; });
   EXPECT_TRUE(ran);
 }
+
+struct TQtTraits {
+  using TSync = app::TQtSynchronizer;
+  static std::unique_ptr<TSync> Make() { return std::make_unique<TSync>(qApp); }
+  static bool ServeUntil(TSync& /*sync*/, const std::function<bool()>& done) {
+    QCoreApplication::processEvents();
+    return done() || WaitFor(done);
+  }
+};
+INSTANTIATE_TYPED_TEST_SUITE_P(Qt, HandOffContractTest, TQtTraits);
 
 }  // namespace

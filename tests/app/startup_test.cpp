@@ -101,7 +101,7 @@ TEST_F(WindowTest, PortMenuItemsCarryTheirExactNames) {
 
   form->PortMenuItemClick(form->ABegin);
   form->PortMenuItemClick(nullptr);
-  EXPECT_EQ(form->SerComm1.DeviceName(), "COM2");
+  EXPECT_EQ(form->SerComm1().DeviceName(), "COM2");
   QTimer::singleShot(0, form.get(), [&] { form->PortMenu->actions().value(0)->trigger(); });
   ASSERT_TRUE(WaitFor([&] { return driver.Count("box") == 1; }));
   EXPECT_EQ(driver.Seen[0].icon, QMessageBox::Critical);

@@ -19,10 +19,14 @@ class WindowTest : public ::testing::Test {
   std::vector<std::string> ports;
   TModalDriver driver;
 
-  app::TForm1Options Options() {
-    app::TForm1Options options;
+  window::TMainWindowOptions Options() {
+    window::TMainWindowOptions options;
     options.settingsPath = ini;
-    options.enumeratePorts = [this] { return ports; };
+    options.enumeratePorts = [this] {
+      std::vector<window::TPortInfo> list;
+      for (const std::string& name : ports) list.push_back({name, {}});
+      return list;
+    };
     return options;
   }
   std::unique_ptr<app::TForm1> Create() { return std::make_unique<app::TForm1>(Options()); }

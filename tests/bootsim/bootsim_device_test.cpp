@@ -192,6 +192,8 @@ TEST(BootDeviceFaults, WrongHandshakeReply) {
 TEST(BootDeviceFaults, NoiseAheadOfTheAnnouncement) {
   TBootDevice d({.noise = 5});
   EXPECT_EQ(d.PowerOn().at(0).bytes, (Bytes{0x00, 0xFF, 0x00, 0xFF, 0x00, 0x55}));
+  TBootDevice burst({.noise = 1, .announceBurst = 3});
+  EXPECT_EQ(burst.PowerOn().at(0).bytes, (Bytes{0x00, 0x55, 0x55, 0x55}));
 }
 
 TEST(BootDeviceFaults, SplitAndDelaySeparateTheReplyFromTheEcho) {
@@ -240,6 +242,8 @@ TEST(BootsimOptions, ParsesEveryOption) {
                                       "--wrong-handshake-reply",
                                       "--noise",
                                       "4",
+                                      "--announce-burst",
+                                      "3",
                                       "--split",
                                       "--delay",
                                       "7",
@@ -256,6 +260,7 @@ TEST(BootsimOptions, ParsesEveryOption) {
   EXPECT_EQ(o.device.wrongSumAt, 3);
   EXPECT_TRUE(o.device.wrongHandshakeReply);
   EXPECT_EQ(o.device.noise, 4);
+  EXPECT_EQ(o.device.announceBurst, 3);
   EXPECT_TRUE(o.device.split);
   EXPECT_EQ(o.device.delay, std::chrono::milliseconds(7));
   EXPECT_EQ(o.device.silentAfter, 9);
@@ -269,6 +274,8 @@ TEST(BootsimOptions, RejectsMalformedCommandLines) {
       {"--bogus"},
       {"--out"},
       {"--noise", "-1"},
+      {"--announce-burst", "0"},
+      {"--announce-burst", "4097"},
       {"--delay", "abc"},
       {"--wrong-sum-at", "1x"},
       {"--announce-every", "0"},

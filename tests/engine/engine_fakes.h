@@ -98,6 +98,8 @@ class FakeLine : public engine::ITransport {
 
   // The device: replaces its reply to the packet of that index (empty = silence).
   std::map<std::size_t, Bytes> replyOverride;
+  // The line: replaces the echo of the packet of that index (a stray or changed byte).
+  std::map<std::size_t, Bytes> echoOverride;
 
   std::deque<std::uint8_t> pending;
   std::deque<std::uint8_t> waiting;
@@ -106,6 +108,7 @@ class FakeLine : public engine::ITransport {
   std::vector<int> readSizes;  // n of every ReadData call
 
   bool PortChosen() const override { return chosen; }
+  std::string PortName() const override { return "ttyTEST0"; }
   bool IsOpen() const override { return open; }
   void Open() override {
     if (!openError.empty()) throw std::runtime_error(openError);
@@ -123,7 +126,9 @@ class FakeLine : public engine::ITransport {
     if (n > 3) entry += " +" + std::to_string(n - 3);
     log_.push_back(entry);
     packets.push_back(packet);
-    pending.insert(pending.end(), packet.begin(), packet.end());  // the echo
+    const auto echo = echoOverride.find(packets.size() - 1);
+    const Bytes& back = echo != echoOverride.end() ? echo->second : packet;
+    pending.insert(pending.end(), back.begin(), back.end());  // the echo
     DeviceHears(packets.size() - 1);
     return n;
   }

@@ -8,6 +8,7 @@
 #include <deque>
 #include <mutex>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "serial/ser_platform.h"
@@ -93,6 +94,7 @@ class FakeDevice : public TSerDevice {
     input.copy(static_cast<char*>(p), take);
     input.erase(0, take);
     got = static_cast<std::int32_t>(take);
+    input += std::exchange(arriveDuringRead, "");  // no event of their own
     return 0;
   }
   int Write(const void* p, std::int32_t n, std::int32_t, std::int32_t& put) override {
@@ -149,6 +151,7 @@ class FakeDevice : public TSerDevice {
   std::vector<TOpenLine> openLines;
   std::deque<std::uint32_t> events;
   std::string input;
+  std::string arriveDuringRead;  // bytes that reach the input queue while the next read runs
   std::uint32_t errors = 0;
   std::string output;
   std::vector<std::int32_t> writeSizes;

@@ -11,6 +11,7 @@
 #include <thread>
 
 #include "fake_device.h"
+#include "ser_rig.h"
 #include "serial/ser_pump.h"
 
 namespace serial::test {
@@ -19,27 +20,14 @@ namespace {
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 
-// The component with a scripted device, a pumped synchronizer and a recording error display.
-struct Rig {
+// The component with a scripted device on the shared rig.
+struct Rig : testsupport::TSerRig {
   std::shared_ptr<FakeDevice> dev = std::make_shared<FakeDevice>();
-  TSerPumpSynchronizer sync;
   std::unique_ptr<TSerComm> comm = std::make_unique<TSerComm>();
-  std::vector<std::string> shown;
 
   Rig() {
     comm->SetDeviceFactory([d = dev] { return d; });
-    comm->SetSynchronizer(&sync);
-    comm->SetErrorDisplay([this](const std::exception& e) { shown.push_back(e.what()); });
-  }
-  // Pumps until `done` holds or two seconds pass.
-  template <typename Pred>
-  bool PumpUntil(Pred done) {
-    const auto deadline = Clock::now() + 2s;
-    while (!done()) {
-      if (Clock::now() > deadline) return false;
-      sync.Pump(5ms);
-    }
-    return true;
+    Attach(*comm);
   }
 };
 
@@ -105,6 +93,23 @@ TEST(SerCommSettings, BaudrateAndUserBaudrateCouple) {
   c.SetBaudrate(brUser);  // brUser itself never clears it
   EXPECT_EQ(c.UserBaudrate(), 0);
   EXPECT_EQ(c.BuildDcb().BaudRate, 0u);
+}
+
+TEST(SerCommSettings, HasChosenNameOnlyAwayFromTheUnchosenPattern) {
+  const struct {
+    const char* name;
+    bool chosen;
+  } cases[] = {{kUnchosenPort, false},
+               {"COM3", true},
+               {"com%d", true},
+               {"COM%d ", true},
+               {"bootsim0", true}};
+  for (const auto& k : cases) {
+    TSerComm c;
+    EXPECT_FALSE(c.HasChosenName());
+    c.SetDeviceName(k.name);
+    EXPECT_EQ(c.HasChosenName(), k.chosen) << k.name;
+  }
 }
 
 TEST(SerCommSettings, FormatDeviceName) {

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
 #include <sys/file.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <termios.h>
 #include <time.h>
@@ -17,6 +18,7 @@
 #include <thread>
 
 #include "fake_device.h"
+#include "ser_rig.h"
 #include "serial/port_names.h"
 #include "serial/ser_comm.h"
 #include "serial/ser_pump.h"
@@ -31,27 +33,16 @@ using Clock = std::chrono::steady_clock;
 
 using testsupport::TTestPty;
 
-struct Rig {
+// The component on the slave side of a pseudo-terminal, on the shared rig.
+struct Rig : testsupport::TSerRig {
   TTestPty pty;
-  TSerPumpSynchronizer sync;
   TSerComm comm;
-  std::vector<std::string> shown;
   Rig() {
-    comm.SetSynchronizer(&sync);
-    comm.SetErrorDisplay([this](const std::exception& e) { shown.push_back(e.what()); });
+    Attach(comm);
     ApplyLoaderSettings(comm);
     comm.SetDeviceName(pty.SlavePath());
     comm.Buffers().SetReadTimeout(200);
     comm.Buffers().SetWriteTimeout(200);
-  }
-  template <typename Pred>
-  bool PumpUntil(Pred done) {
-    const auto deadline = Clock::now() + 3s;
-    while (!done()) {
-      if (Clock::now() > deadline) return false;
-      sync.Pump(5ms);
-    }
-    return true;
   }
 };
 
@@ -273,6 +264,39 @@ TEST(SerPty, SecondOpenerIsTurnedAway) {
   r.comm.Close();
   second.Open();
   EXPECT_TRUE(second.IsOpen());
+}
+
+// As root an open gets past another holder's exclusive claim; a refused open must leave the
+// terminal as it found it, claimed or not.
+TEST(SerPty, RefusedOpenLeavesTheExclusiveClaimAsItWas) {
+  if (geteuid() != 0) GTEST_SKIP() << "only the superuser is let in past an exclusive claim";
+  const struct {
+    const char* holder;
+    bool claim;  // the holder has set TIOCEXCL
+    bool lock;   // the holder holds the loaders' lock
+  } cases[] = {{"another loader", true, true},
+               {"a program with the claim alone", true, false},
+               {"a program with the lock alone", false, true}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.holder);
+    TTestPty pty;
+    const int holder = ::open(pty.SlavePath().c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+    ASSERT_GE(holder, 0);
+    if (c.claim) {
+      ASSERT_EQ(ioctl(holder, TIOCEXCL), 0);
+    }
+    if (c.lock) {
+      ASSERT_EQ(flock(holder, LOCK_EX | LOCK_NB), 0);
+    }
+    TSerComm second;
+    second.SetDeviceName(pty.SlavePath());
+    EXPECT_THROW(second.Open(), ESerCommError);
+    EXPECT_FALSE(second.IsOpen());
+    int claimed = -1;
+    ASSERT_EQ(ioctl(holder, TIOCGEXCL, &claimed), 0);
+    EXPECT_EQ(claimed != 0, c.claim);
+    ::close(holder);
+  }
 }
 
 TEST(SerPty, LineSettingsReachTheTerminal) {

@@ -8,6 +8,8 @@
 #include <thread>
 #include <vector>
 
+#include "handoff_contract.h"
+
 namespace serial {
 namespace {
 
@@ -105,6 +107,21 @@ TEST(SerPump, ExceptionFromACallReachesThePumpAfterReleasingTheCaller) {
   }
   t.join();
 }
+
+struct TPumpTraits {
+  using TSync = TSerPumpSynchronizer;
+  static std::unique_ptr<TSync> Make() { return std::make_unique<TSync>(); }
+  static bool ServeUntil(TSync& sync, const std::function<bool()>& done) {
+    const auto until = std::chrono::steady_clock::now() + 5s;
+    do {
+      sync.Pump(0ms);
+      if (done()) return true;
+      sync.Pump(5ms);
+    } while (std::chrono::steady_clock::now() < until);
+    return done();
+  }
+};
+INSTANTIATE_TYPED_TEST_SUITE_P(Pump, HandOffContractTest, TPumpTraits);
 
 }  // namespace
 }  // namespace serial

@@ -91,24 +91,34 @@ TEST_F(SessionTest, EachPacketMustBeAnsweredWithinTheLimit) {
   EXPECT_FALSE(timer.Deadline());
 }
 
-// The echo is told apart from the reply even when one read holds the end of the one and
-// the start of the other.
+// The engine tells what became of each byte: noise and repeats of the announcement read
+// with it are ignored, and the echo is told apart from the reply even when one read holds
+// the end of the one and the start of the other.
 TEST_F(SessionTest, ByteObserverSeesSentEchoAndReceived) {
   std::vector<std::string> seen;
   transfer.SetByteObserver(
       [&seen](session::TByteDirection d, const std::uint8_t* bytes, std::size_t n) {
-        static const char* const kNames[] = {"sent", "recv", "echo"};
+        static const char* const kNames[] = {"sent", "echo", "reply", "ignored"};
         std::string entry = kNames[static_cast<int>(d)];
         for (std::size_t i = 0; i < n; ++i) entry.append(" ").append(std::to_string(bytes[i]));
         seen.push_back(entry);
       });
-  Play(kRx, "\x55");
+  Play(kRx, std::string("\x00\x55\x55", 3));
   Play(kRx, "\x55\x33");
   Play(kRx, std::string("\xCC\xAA", 2));
-  ASSERT_GE(seen.size(), 5u);
-  seen.resize(5);  // then the page command goes out
-  EXPECT_EQ(seen, (std::vector<std::string>{"recv 85", "sent 85 51 204", "echo 85 51", "echo 204",
-                                            "recv 170"}));
+  ASSERT_GE(seen.size(), 7u);
+  seen.resize(7);  // then the page command goes out
+  EXPECT_EQ(seen, (std::vector<std::string>{"ignored 0", "reply 85", "sent 85 51 204", "ignored 85",
+                                            "echo 85 51", "echo 204", "reply 170"}));
+}
+
+// More waits than one read takes, and more arrives while it is read: all of it is read in
+// the one notification, the announcement at its end included.
+TEST_F(SessionTest, ANotificationReadsUntilTheQueueIsEmpty) {
+  device->arriveDuringRead = "\x55";
+  Play(kRx, std::string(3000, '\0'));
+  EXPECT_EQ(transfer.Engine().TransferState(), engine::tsAwaitHandshakeAck);
+  EXPECT_TRUE(device->Get(&FakeDevice::input).empty());
 }
 
 TEST_F(SessionTest, AWrongReplyStopsTheClock) {

@@ -182,6 +182,11 @@ TEST_F(WindowLogicTest, ErrorLeavingAHandlerIsShownAndTheRestSkipped) {
        {"ShowBox error Cannot open file \"/x/y.BIN\". No such file."}},
       {[] { throw window::EAbort(); }, {}},
       {[] { throw 42; }, {"ShowBox error Unknown error."}},
+      // A transfer stopped by its line keeps the reason in the status line.
+      {[] { throw engine::ELineFault("Искажение на линии COM3: эхо рукопожатия"); },
+       {"SetStatusText Искажение на линии COM3: эхо рукопожатия|Искажение на линии COM3: эхо "
+        "рукопожатия",
+        "ShowBox error Искажение на линии COM3: эхо рукопожатия."}},
   };
   window::TMainWindow& w = Create();
   for (const auto& c : cases) {

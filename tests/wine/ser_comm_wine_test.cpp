@@ -5,8 +5,10 @@
 #include <chrono>
 #include <cstdlib>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "ser_rig.h"
 #include "serial/ser_comm.h"
 #include "serial/ser_pump.h"
 
@@ -16,22 +18,17 @@ namespace {
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 
-std::string EchoPort() {
-  const char* port = std::getenv("LOADER_WINE_ECHO_PORT");
-  return port ? port : "";
-}
+using testsupport::WineEchoPort;
 
-struct Rig {
-  TSerPumpSynchronizer sync;
+// The component on a Wine COM port, on the shared rig, recording what it reads.
+struct Rig : testsupport::TSerRig {
   TSerComm comm;
-  std::vector<std::string> shown;
   std::string received;
   std::vector<std::int32_t> counts;
 
   Rig() {
     ApplyLoaderSettings(comm);
-    comm.SetSynchronizer(&sync);
-    comm.SetErrorDisplay([this](const std::exception& e) { shown.push_back(e.what()); });
+    Attach(comm);
     comm.SetOnRxChar([this](TSerCustomComm& sender, std::int32_t count) {
       counts.push_back(count);
       std::string buf(static_cast<std::size_t>(count), '\0');
@@ -45,15 +42,9 @@ struct Rig {
   }
   // Runs the hand-offs for a while, so whatever an earlier test left on the line is read.
   void Drain() {
-    const auto until = Clock::now() + 300ms;
-    while (Clock::now() < until) sync.Pump(20ms);
+    PumpFor(300ms);
     received.clear();
     counts.clear();
-  }
-  bool PumpUntil(const std::function<bool()>& done) {
-    const auto deadline = Clock::now() + 3s;
-    while (!done() && Clock::now() < deadline) sync.Pump(20ms);
-    return done();
   }
 };
 
@@ -70,9 +61,9 @@ TEST(SerCommWine, MissingPortIsNotFound) {
 }
 
 TEST(SerCommWine, QueuedBytesComeBackThroughOnRxChar) {
-  if (EchoPort().empty()) GTEST_SKIP() << "LOADER_WINE_ECHO_PORT is not set";
+  if (WineEchoPort().empty()) GTEST_SKIP() << "LOADER_WINE_ECHO_PORT is not set";
   Rig r;
-  r.comm.SetDeviceName(EchoPort());
+  r.comm.SetDeviceName(WineEchoPort());
   r.comm.Open();
   r.Drain();
 
@@ -90,9 +81,9 @@ TEST(SerCommWine, QueuedBytesComeBackThroughOnRxChar) {
 }
 
 TEST(SerCommWine, CloseWithThreadsRunningReturnsAndTheLineCanBeOpenedAgain) {
-  if (EchoPort().empty()) GTEST_SKIP() << "LOADER_WINE_ECHO_PORT is not set";
+  if (WineEchoPort().empty()) GTEST_SKIP() << "LOADER_WINE_ECHO_PORT is not set";
   Rig r;
-  r.comm.SetDeviceName(EchoPort());
+  r.comm.SetDeviceName(WineEchoPort());
   for (int round = 0; round < 3; ++round) {
     r.comm.Open();
     ASSERT_TRUE(r.comm.IsOpen());
@@ -108,10 +99,30 @@ TEST(SerCommWine, CloseWithThreadsRunningReturnsAndTheLineCanBeOpenedAgain) {
   ASSERT_TRUE(r.PumpUntil([&] { return r.received.find("after") != std::string::npos; }));
 }
 
-TEST(SerCommWine, ReadWithNothingWaitingTimesOutWithZero) {
+// A device switched on before the port was opened: its announcement waits in the queue, and
+// no further byte will come to bring it to notice.
+TEST(SerCommWine, BytesQueuedBeforeTheOpenReachOnRxChar) {
   if (EchoPort().empty()) GTEST_SKIP() << "LOADER_WINE_ECHO_PORT is not set";
+  auto device = CreateSerDevice();
+  ASSERT_EQ(device->Open(EchoPort()), kSerOk);
+  std::int32_t put = 0;
+  ASSERT_EQ(device->Write("\x55", 1, 1000, put), kSerOk);
+  TSerStatus status;
+  for (int i = 0; i < 200 && status.InQueue == 0; ++i) {
+    std::this_thread::sleep_for(10ms);
+    ASSERT_EQ(device->ReadStatus(status), kSerOk);
+  }
+  device->Close();  // the echo stays queued on the line
   Rig r;
   r.comm.SetDeviceName(EchoPort());
+  r.comm.Open();
+  EXPECT_TRUE(r.PumpUntil([&] { return !r.received.empty() && r.received.back() == '\x55'; }));
+}
+
+TEST(SerCommWine, ReadWithNothingWaitingTimesOutWithZero) {
+  if (WineEchoPort().empty()) GTEST_SKIP() << "LOADER_WINE_ECHO_PORT is not set";
+  Rig r;
+  r.comm.SetDeviceName(WineEchoPort());
   r.comm.Buffers().SetReadTimeout(100);
   r.comm.Open();
   r.Drain();

@@ -10,6 +10,7 @@
 #include <string>
 #include <thread>
 
+#include "ser_rig.h"
 #include "serial/ser_platform.h"
 
 namespace serial {
@@ -18,10 +19,7 @@ namespace {
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 
-std::string EchoPort() {
-  const char* port = std::getenv("LOADER_WINE_ECHO_PORT");
-  return port ? port : "";
-}
+using testsupport::WineEchoPort;
 
 TSerDcb LoaderDcb() {
   TSerDcb dcb;
@@ -38,9 +36,9 @@ TSerDcb LoaderDcb() {
 class SerDeviceWine : public ::testing::Test {
  protected:
   void SetUp() override {
-    if (EchoPort().empty()) GTEST_SKIP() << "LOADER_WINE_ECHO_PORT is not set";
+    if (WineEchoPort().empty()) GTEST_SKIP() << "LOADER_WINE_ECHO_PORT is not set";
     dev_ = CreateSerDevice();
-    ASSERT_EQ(dev_->Open(EchoPort()), kSerOk);
+    ASSERT_EQ(dev_->Open(WineEchoPort()), kSerOk);
     ASSERT_EQ(dev_->ApplyDcb(LoaderDcb()), kSerOk);
     ASSERT_EQ(dev_->SetupQueues(4096, 2048), kSerOk);
     ASSERT_EQ(dev_->SetTimeouts(5), kSerOk);
@@ -206,7 +204,7 @@ TEST_F(SerDeviceWine, CloseEndsAPendingWaitAndLaterCallsAreCancelled) {
 
 TEST_F(SerDeviceWine, ReopenAfterCloseWorks) {
   dev_->Close();
-  ASSERT_EQ(dev_->Open(EchoPort()), kSerOk);
+  ASSERT_EQ(dev_->Open(WineEchoPort()), kSerOk);
   ASSERT_EQ(dev_->SetEventMask(SerEv::RxChar), kSerOk);
   ASSERT_EQ(dev_->SetTimeouts(5), kSerOk);
   Send("again");
@@ -214,7 +212,7 @@ TEST_F(SerDeviceWine, ReopenAfterCloseWorks) {
 }
 
 TEST_F(SerDeviceWine, SecondOpenOfAnOpenDeviceObjectIsRefused) {
-  EXPECT_NE(dev_->Open(EchoPort()), kSerOk);
+  EXPECT_NE(dev_->Open(WineEchoPort()), kSerOk);
   // The first opening is untouched.
   Send("k");
   EXPECT_EQ(WaitForQueued(1), 1u);

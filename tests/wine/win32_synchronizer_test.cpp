@@ -9,6 +9,7 @@
 #include <thread>
 #include <vector>
 
+#include "handoff_contract.h"
 #include "win32face/win32_timer.h"
 
 namespace win32face {
@@ -142,6 +143,23 @@ TEST(Win32Timer, FiresOnceAndADisarmedCallNever) {
   EXPECT_EQ(late, 1);
   ::DestroyWindow(window);
 }
+
+struct TWin32Traits {
+  using TSync = TWin32Synchronizer;
+  static std::unique_ptr<TSync> Make() { return std::make_unique<TSync>(); }
+  // Dispatches this thread's messages until done(), sleeping between them; 5 s at most.
+  static bool ServeUntil(TSync& /*sync*/, const std::function<bool()>& done) {
+    const ULONGLONG until = ::GetTickCount64() + 5000;
+    for (;;) {
+      MSG message;
+      while (::PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) ::DispatchMessageW(&message);
+      if (done()) return true;
+      if (::GetTickCount64() > until) return false;
+      ::MsgWaitForMultipleObjects(0, nullptr, FALSE, 5, QS_ALLINPUT);
+    }
+  }
+};
+INSTANTIATE_TYPED_TEST_SUITE_P(Win32, HandOffContractTest, TWin32Traits);
 
 }  // namespace
 }  // namespace win32face

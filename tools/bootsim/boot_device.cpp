@@ -55,7 +55,8 @@ std::vector<TOutput> TBootDevice::PowerOn() {
   announce.reply = true;
   // A line settling at power-on: alternating low and high idle levels.
   for (int i = 0; i < options_.noise; ++i) announce.bytes.push_back(i % 2 == 0 ? 0x00 : 0xFF);
-  announce.bytes.push_back(kAnnounce);
+  announce.bytes.insert(announce.bytes.end(), static_cast<std::size_t>(options_.announceBurst),
+                        kAnnounce);
   return {std::move(announce)};
 }
 

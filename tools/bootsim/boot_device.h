@@ -4,7 +4,7 @@
 // it hands back, honouring each chunk's gap.
 //
 // What the boot code does:
-//   power-on            -> [noise] 0x55
+//   power-on            -> [noise] 0x55 (or several at once)
 //   55 33 CC            -> AA          (handshake)
 //   11 hi lo            -> AA          (page command, before blocks 0, 4, 8, ...)
 //   22 hi lo + 128 data -> 8-bit sum   (data block)
@@ -33,6 +33,7 @@ struct TDeviceOptions {
   int wrongSumAt = -1;  // block index (0-based) whose sum is answered off by one; -1 none
   bool wrongHandshakeReply = false;
   int noise = 0;                       // bytes of 0x00/0xFF sent ahead of each 0x55
+  int announceBurst = 1;               // 0x55 bytes in each announcement, written at once
   bool split = false;                  // echo and reply as separate chunks
   std::chrono::milliseconds delay{0};  // line silence before each reply
   int silentAfter = -1;                // answer nothing after this block (0-based); -1 never

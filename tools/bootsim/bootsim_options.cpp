@@ -37,6 +37,8 @@ const char* const kUsageText =
     "  --wrong-sum-at N         answer block N (0-based) with a wrong sum\n"
     "  --wrong-handshake-reply  answer the handshake with 0xA5 instead of 0xAA\n"
     "  --noise N                send N bytes of 0x00/0xFF ahead of each 0x55\n"
+    "  --announce-burst N       announce with N bytes 0x55 in one write (default 1), as\n"
+    "                           a device that repeats itself before the loader reads\n"
     "  --split                  send echo and reply as separate chunks, 3 ms apart\n"
     "  --delay MS               keep the line silent for MS ms before each reply\n"
     "  --silent-after N         answer nothing after block N (0-based)\n"
@@ -105,6 +107,9 @@ TSimOptions ParseOptions(const std::vector<std::string>& args) {
       o.device.wrongHandshakeReply = true;
     } else if (a == "--noise") {
       o.device.noise = static_cast<int>(ParseNumber(a, value(), 1 << 20));
+    } else if (a == "--announce-burst") {
+      o.device.announceBurst = static_cast<int>(ParseNumber(a, value(), 4096));
+      if (o.device.announceBurst == 0) throw EUsageError(a + ": at least one 0x55 is sent");
     } else if (a == "--split") {
       o.device.split = true;
     } else if (a == "--delay") {

@@ -26,7 +26,7 @@ TByteTrace::TByteTrace(const std::string& path) : path_(path) {
     throw ETraceFileError(
         ErrorText("Cannot open file \"" + (ec ? path : full.string()) + "\". " + SystemText()));
   }
-  file_ << "# loader-cli trace: microseconds, port, sent/recv/echo, bytes in hex\n";
+  file_ << "# loader-cli trace: microseconds, port, sent/echo/reply/ignored, bytes in hex\n";
   // A full disk shows now rather than after the transfer.
   Check();
 }
@@ -34,7 +34,7 @@ TByteTrace::TByteTrace(const std::string& path) : path_(path) {
 std::string TraceLine(std::chrono::microseconds at, const std::string& port,
                       session::TByteDirection direction, const std::uint8_t* bytes,
                       std::size_t count) {
-  static const char* const kNames[] = {"sent", "recv", "echo"};
+  static const char* const kNames[] = {"sent", "echo", "reply", "ignored"};
   char head[64];
   std::snprintf(head, sizeof head, "%10lld ", static_cast<long long>(at.count()));
   std::string line = head + port + ' ' + kNames[static_cast<int>(direction)];

@@ -18,13 +18,15 @@ class ETraceFileError : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
-// "<microseconds> <port> sent|recv|echo XX XX ..." for a trace or -v.
+// "<microseconds> <port> sent|echo|reply|ignored XX XX ..." for a trace or -v: what the
+// engine did with the bytes.
 std::string TraceLine(std::chrono::microseconds at, const std::string& port,
                       session::TByteDirection direction, const std::uint8_t* bytes,
                       std::size_t count);
 
-// One line per read or write: microseconds since the trace began, the port, the direction
-// (sent, recv, echo) and the bytes in hex.
+// One line per packet written and per run of received bytes that the engine treated alike:
+// microseconds since the trace began, the port, what became of them (sent, echo, reply,
+// ignored) and the bytes in hex.
 class TByteTrace {
  public:
   using Clock = std::chrono::steady_clock;

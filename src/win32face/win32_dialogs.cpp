@@ -1,0 +1,92 @@
+// What the face shows over the main window: the power-on prompt, message boxes and the
+// file-open dialog.
+#include <windows.h>
+// after windows.h, whose types it uses
+#include <commdlg.h>
+
+#include <filesystem>
+#include <stdexcept>
+#include <string>
+
+#include "platform/utf8_win32.h"
+#include "win32face/win32_face.h"
+#include "win32face/win32_face_shared.h"
+
+namespace win32face {
+
+using namespace face;
+using platform::Utf8ToWide;
+using platform::WideToUtf8;
+using window::kOpenDialog;
+using window::kPromptClientSize;
+
+void TWin32Face::CentrePrompt() {
+  const UINT dpi = ::GetDpiForWindow(main_);
+  RECT frame{0, 0, MulDiv(kPromptClientSize.width, static_cast<int>(dpi), 96),
+             MulDiv(kPromptClientSize.height, static_cast<int>(dpi), 96)};
+  ::AdjustWindowRectExForDpi(&frame, static_cast<DWORD>(::GetWindowLongW(prompt_, GWL_STYLE)),
+                             FALSE, static_cast<DWORD>(::GetWindowLongW(prompt_, GWL_EXSTYLE)),
+                             dpi);
+  RECT owner{};
+  ::GetWindowRect(main_, &owner);
+  const int width = frame.right - frame.left;
+  const int height = frame.bottom - frame.top;
+  ::SetWindowPos(prompt_, nullptr, (owner.left + owner.right - width) / 2,
+                 (owner.top + owner.bottom - height) / 2, width, height,
+                 SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+void TWin32Face::ShowBox(const std::string& text, window::TBoxIcon icon) {
+  // Over whatever window of ours is active: the file dialog at start-up, else the main one.
+  HWND owner = ::GetActiveWindow();
+  if (owner == nullptr) owner = main_;
+  const UINT type = MB_OK | (icon == window::TBoxIcon::Error ? MB_ICONERROR : 0);
+  ::MessageBoxW(owner, Utf8ToWide(text).c_str(), Utf8ToWide(window::kAppTitle).c_str(), type);
+}
+
+void TWin32Face::SetPromptVisible(bool visible) {
+  if (visible) {
+    CentrePrompt();
+    ::ShowWindow(prompt_, SW_SHOW);
+    ::SetWindowPos(prompt_, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
+  } else {
+    ::ShowWindow(prompt_, SW_HIDE);
+  }
+}
+
+std::optional<std::string> TWin32Face::RunFileDialog() {
+  std::wstring file(32768, L'\0');
+  // Pairs of description and pattern, each ended by a NUL, the list by one more.
+  std::wstring filter = Utf8ToWide(kOpenDialog.filterName);
+  filter += L'\0';
+  filter += Utf8ToWide(kOpenDialog.filterPattern);
+  filter += L'\0';
+  const std::wstring title = Utf8ToWide(kOpenDialog.title);
+  const std::wstring extension = Utf8ToWide(kOpenDialog.defaultExtension);
+  OPENFILENAMEW dialog{};
+  dialog.lStructSize = sizeof dialog;
+  dialog.hwndOwner = main_;
+  dialog.lpstrFilter = filter.c_str();
+  dialog.nFilterIndex = 1;
+  dialog.lpstrFile = file.data();
+  dialog.nMaxFile = static_cast<DWORD>(file.size());
+  dialog.lpstrTitle = title.c_str();
+  dialog.lpstrDefExt = extension.c_str();
+  // No OFN_FILEMUSTEXIST: a typed name of a file that does not exist is taken too. No
+  // OFN_NOCHANGEDIR: the folder shown becomes the current directory, where the converter
+  // writes the image.
+  dialog.Flags = OFN_EXPLORER | OFN_HIDEREADONLY | OFN_ENABLESIZING;
+  if (!::GetOpenFileNameW(&dialog)) {
+    const DWORD error = ::CommDlgExtendedError();
+    if (error != 0) {
+      throw std::runtime_error("Cannot show the file dialog (error " + std::to_string(error) + ")");
+    }
+    return std::nullopt;
+  }
+  const std::filesystem::path chosen(file.c_str());
+  // The dialog changes the directory itself; this makes it certain on every system.
+  ::SetCurrentDirectoryW(chosen.parent_path().c_str());
+  return WideToUtf8(chosen.wstring());
+}
+
+}  // namespace win32face
