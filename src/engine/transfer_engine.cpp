@@ -145,6 +145,7 @@ bool TTransferEngine::ByteStep(std::uint8_t b) {
 
   switch (transferState_) {
     case tsAwaitDevice:
+      controls_.TransferBegan();
       controls_.SetProgressVisible(true);
       controls_.SetControlsEnabled(false);
       controls_.SetPromptVisible(false);
@@ -229,6 +230,7 @@ void TTransferEngine::BuildDataBlock() {
 void TTransferEngine::Finish() {
   outcome_ = TOutcome::Finished;
   controls_.SetProgressVisible(false);
+  controls_.TransferEnded(outcome_, TStopDetail{});
   controls_.SetControlsEnabled(true);
   ClearTxBuffer();
   txBuffer_[0] = kFinishCommand;
@@ -306,6 +308,7 @@ void TTransferEngine::Abandon() {
     CloseImage();
     return;
   }
+  NoteStop(false, 0);
   StopTransfer(nullptr, TOutcome::Abandoned);
 }
 
@@ -316,6 +319,7 @@ void TTransferEngine::StopTransfer(const char* message, TOutcome outcome) {
   transferState_ = tsIdle;
   outcome_ = outcome;
   controls_.SetProgressVisible(false);
+  controls_.TransferEnded(outcome_, lastStop_);
   if (message != nullptr) controls_.ShowMessage(message);
   // Back to ready, so that the operator can simply start again.
   controls_.SetControlsEnabled(true);
@@ -356,6 +360,7 @@ void TTransferEngine::AbandonOnReadError(unsigned long error) {
                            platform::SystemErrorText(static_cast<platform::TErrorCode>(error));
   // Nothing is sent: the device keeps waiting for a block and the controls return to
   // ready, as after a wrong reply, and the error tells the operator why.
+  NoteStop(false, 0);
   StopTransfer(nullptr, TOutcome::Abandoned);
   throw EImageReadError(text);
 }

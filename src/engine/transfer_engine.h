@@ -80,6 +80,11 @@ class IControls {
   virtual void SetControlsEnabled(bool enabled) = 0;       // ABegin, ASelectFile, UiToolButton2
   virtual void SetPromptVisible(bool visible) = 0;         // Form2 ("Включи питание")
   virtual void ShowMessage(const std::string& text) = 0;   // modal box with an OK button
+  // The device has announced itself: the transfer begins (before the progress bar shows).
+  virtual void TransferBegan() = 0;
+  // The transfer, or the wait for the device, is over: how it ended and, for a stop, where
+  // (LastStop). Comes once the progress bar is hidden, before any message box.
+  virtual void TransferEnded(TOutcome outcome, const TStopDetail& stop) = 0;
 };
 
 inline constexpr const char* kReplyErrorText = "Ошибка ответа";

@@ -220,31 +220,35 @@ void TMainWindow::SetPartsComplete(std::uint32_t parts) {
 
 void TMainWindow::SetProgressVisible(bool visible) {
   face_.SetProgressVisible(visible);
-  if (visible) return;
-  // The transfer has ended: what it came to stays in the status line until the next start.
-  const engine::TTransferEngine& engine = Engine();
-  switch (engine.Outcome()) {
+}
+
+void TMainWindow::SetControlsEnabled(bool enabled) {
+  face_.SetTransferControlsEnabled(enabled);
+}
+
+void TMainWindow::TransferBegan() {
+  transferBegan_ = std::chrono::steady_clock::now();
+}
+
+void TMainWindow::TransferEnded(engine::TOutcome outcome, const engine::TStopDetail& stop) {
+  // What the transfer came to stays in the status line until the next start.
+  switch (outcome) {
     case engine::TOutcome::Finished: {
       const std::chrono::duration<double> took = std::chrono::steady_clock::now() - transferBegan_;
       const std::string notice =
-          FinishedNotice(FileNamePart(hexFileName_), engine.ImageSize(), took.count());
+          FinishedNotice(FileNamePart(hexFileName_), Engine().ImageSize(), took.count());
       face_.SetStatusText(notice, hexFileName_);
       break;
     }
     case engine::TOutcome::ErrorStop:
     case engine::TOutcome::NoReply:
-      face_.SetStatusText(StopReason(engine.Outcome(), engine.LastStop()), hexFileName_);
+      face_.SetStatusText(StopReason(outcome, stop), hexFileName_);
       break;
     case engine::TOutcome::None:
     case engine::TOutcome::Abandoned:
     case engine::TOutcome::LineFault:  // the error box that follows says why
       break;
   }
-}
-
-void TMainWindow::SetControlsEnabled(bool enabled) {
-  if (!enabled) transferBegan_ = std::chrono::steady_clock::now();
-  face_.SetTransferControlsEnabled(enabled);
 }
 
 void TMainWindow::SetPromptVisible(bool visible) {

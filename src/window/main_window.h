@@ -98,6 +98,8 @@ class TMainWindow : private engine::IControls {
   void SetControlsEnabled(bool enabled) override;
   void SetPromptVisible(bool visible) override;
   void ShowMessage(const std::string& text) override;
+  void TransferBegan() override;
+  void TransferEnded(engine::TOutcome outcome, const engine::TStopDetail& stop) override;
 
   void BuildPortMenu();
   void RestorePort();

@@ -465,6 +465,53 @@ TEST_F(EngineTest, ImageIsMadeAndReadInTheFolderGiven) {
   EXPECT_EQ(engine.Outcome(), TOutcome::Finished);
 }
 
+// The start and the end are told as events: the start when the device has announced itself,
+// before the progress bar shows; the end, of a transfer or of the wait, once the bar is
+// hidden and before any box, with the outcome and where it stopped.
+TEST_F(EngineTest, StartAndEndAreToldOnceInTheirPlace) {
+  using enginetest::FakeLine;
+  const struct {
+    const char* name;
+    bool announce;
+    void (*end)(TTransferEngine&, FakeLine&);
+    TOutcome outcome;
+    TTransferState stoppedIn;
+  } cases[] = {
+      {"Finished", true, [](TTransferEngine&, FakeLine&) {}, TOutcome::Finished, engine::tsIdle},
+      {"ErrorStop", true, [](TTransferEngine&, FakeLine&) {}, TOutcome::ErrorStop,
+       engine::tsAwaitPageAck},
+      {"NoReply", true, [](TTransferEngine& e, FakeLine&) { e.NoReply(); }, TOutcome::NoReply,
+       engine::tsAwaitHandshakeAck},
+      {"Abandoned", true, [](TTransferEngine& e, FakeLine&) { e.Abandon(); }, TOutcome::Abandoned,
+       engine::tsAwaitHandshakeAck},
+      {"WaitAbandoned", false, [](TTransferEngine& e, FakeLine&) { e.Abandon(); },
+       TOutcome::Abandoned, engine::tsAwaitDevice},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    Log caseLog;
+    enginetest::FakeControls caseControls{caseLog};
+    FakeLine caseLine{caseLog};
+    TTransferEngine caseEngine{caseLine, caseControls};
+    if (c.outcome == TOutcome::ErrorStop) caseLine.replyOverride[1] = {0x00};
+    if (c.outcome != TOutcome::Finished && c.outcome != TOutcome::ErrorStop)
+      caseLine.replyOverride[0] = {};
+    caseEngine.Start(WriteHex(Pattern(600)), Folder());
+    if (c.announce) caseLine.DeviceSends({0x55});
+    caseLine.Deliver(caseEngine);
+    c.end(caseEngine, caseLine);
+    const auto& events = caseControls.events;
+    ASSERT_EQ(events.size(), c.announce ? 2u : 1u);
+    if (c.announce) {
+      EXPECT_EQ(events[0].what, "began");
+      EXPECT_EQ(caseLog.at(events[0].logged), "progress on");
+    }
+    EXPECT_EQ(events.back().what, "ended " + std::to_string(static_cast<int>(c.outcome)));
+    EXPECT_EQ(caseLog.at(events.back().logged - 1), "progress off");
+    EXPECT_EQ(events.back().stop.state, c.stoppedIn);
+  }
+}
+
 TEST_F(EngineTest, RestartWhileWaitingUsesTheNewImage) {
   line.open = false;
   engine.Start(WriteHex(Pattern(600), "a.hex"), Folder());

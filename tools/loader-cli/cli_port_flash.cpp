@@ -53,8 +53,11 @@ void TCliControls::SetPartsComplete(std::uint32_t parts) {
 }
 
 void TCliControls::SetProgressVisible(bool visible) {
-  if (visible && !began_) began_ = Clock::now();
   if (!quiet_) progress_.SetVisible(visible);
+}
+
+void TCliControls::TransferBegan() {
+  began_ = Clock::now();
 }
 
 void TCliControls::SetPromptVisible(bool visible) {

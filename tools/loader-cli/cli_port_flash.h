@@ -44,6 +44,10 @@ class TCliControls : public engine::IControls {
   void HoldPrompt() { holdPrompt_ = true; }
   void ReleasePrompt();
   void ShowMessage(const std::string& text) override;
+  // The clock of the transfer's time starts when the device has announced itself.
+  void TransferBegan() override;
+  // Each pass of the loop reads how the transfer ended from the engine.
+  void TransferEnded(engine::TOutcome, const engine::TStopDetail&) override {}
   void SetLabel(std::string label) { label_ = std::move(label); }
   void SetQuiet(bool quiet) { quiet_ = quiet; }
   // The next board: its own blocks, time and message.
@@ -60,7 +64,7 @@ class TCliControls : public engine::IControls {
   bool promptPending_ = false;
   std::string lastMessage_;
   std::uint32_t peakParts_ = 0;
-  std::optional<Clock::time_point> began_;  // the transfer's first progress
+  std::optional<Clock::time_point> began_;  // the device's announcement
   std::ostream& out_;
   std::ostream& err_;
   TConsoleProgress& progress_;
