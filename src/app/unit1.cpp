@@ -235,7 +235,7 @@ bool TForm1::event(QEvent* event) {
 // ---- window::IWindowFace -----------------------------------------------------------------------
 
 void TForm1::ShowBox(const std::string& text, window::TBoxIcon icon) {
-  if (icon == window::TBoxIcon::Error) {
+  if (icon == window::TBoxIcon::biError) {
     ShowErrorBox(text);
   } else {
     ShowMessageBox(text);

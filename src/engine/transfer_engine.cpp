@@ -52,7 +52,7 @@ void TTransferEngine::StartConverted(const oh2b::TConvertedImage& image) {
 void TTransferEngine::StartWith(const std::function<oh2b::TConvertedImage()>& convert,
                                 const std::string& hexFileName) {
   if (!transport_.PortChosen()) return;
-  outcome_ = TOutcome::None;
+  outcome_ = TOutcome::ocNone;
 
   // The converter renames and recreates the image file, so ours must be closed first.
   CloseImage();
@@ -100,7 +100,7 @@ void TTransferEngine::RxChar(int count) {
         // Already received when the answer went out, so no echo of it (an announcement
         // repeated before we read it).
         if (answered) {
-          Note(TLineByte::Ignored, rxBuffer[i]);
+          Note(TLineByte::lbIgnored, rxBuffer[i]);
         } else {
           answered = ByteStep(rxBuffer[i]);
         }
@@ -126,7 +126,7 @@ bool TTransferEngine::ByteStep(std::uint8_t b) {
   // Saturates instead of overflowing on a line that chatters for weeks while idle.
   if (rxCount_ < std::numeric_limits<std::int32_t>::max()) ++rxCount_;
   if (rxCount_ <= txLength_) {  // our own packet coming back
-    Note(TLineByte::Echo, b);
+    Note(TLineByte::lbEcho, b);
     // A byte that differs means that the byte taken for the reply would be a guess.
     if (Transferring() && b != txBuffer_[static_cast<std::size_t>(rxCount_ - 1)])
       LineFault(rxCount_ - 1, b);
@@ -134,10 +134,10 @@ bool TTransferEngine::ByteStep(std::uint8_t b) {
   }
   if (transferState_ == tsIdle ||
       (transferState_ == tsAwaitDevice && (b == kLineIdleLow || b == kLineIdleHigh))) {
-    Note(TLineByte::Ignored, b);
+    Note(TLineByte::lbIgnored, b);
     return false;
   }
-  Note(TLineByte::Reply, b);
+  Note(TLineByte::lbReply, b);
   if (b != expectedReply_) {
     ErrorStop(b);
     return false;
@@ -228,7 +228,7 @@ void TTransferEngine::BuildDataBlock() {
 }
 
 void TTransferEngine::Finish() {
-  outcome_ = TOutcome::Finished;
+  outcome_ = TOutcome::ocFinished;
   controls_.SetProgressVisible(false);
   controls_.TransferEnded(outcome_, TStopDetail{});
   controls_.SetControlsEnabled(true);
@@ -242,7 +242,7 @@ void TTransferEngine::Finish() {
 
 void TTransferEngine::ErrorStop(std::uint8_t received) {
   NoteStop(true, received);
-  StopTransfer(kReplyErrorText, TOutcome::ErrorStop);
+  StopTransfer(kReplyErrorText, TOutcome::ocErrorStop);
 }
 
 void TTransferEngine::LineFault(std::int32_t offset, std::uint8_t received) {
@@ -252,7 +252,7 @@ void TTransferEngine::LineFault(std::int32_t offset, std::uint8_t received) {
                            Hex(txBuffer_[at], 2) + ", получен " + Hex(received, 2);
   NoteStop(true, received);
   // Nothing more is sent: the controls return to ready and the error says why.
-  StopTransfer(nullptr, TOutcome::LineFault);
+  StopTransfer(nullptr, TOutcome::ocLineFault);
   throw ELineFault(text);
 }
 
@@ -285,7 +285,7 @@ void TTransferEngine::FlushNotes() {
 void TTransferEngine::NoReply() {
   if (!Transferring()) return;
   NoteStop(false, 0);
-  StopTransfer(kNoReplyText, TOutcome::NoReply);
+  StopTransfer(kNoReplyText, TOutcome::ocNoReply);
 }
 
 void TTransferEngine::NoteStop(bool received, std::uint8_t byte) {
@@ -309,7 +309,7 @@ void TTransferEngine::Abandon() {
     return;
   }
   NoteStop(false, 0);
-  StopTransfer(nullptr, TOutcome::Abandoned);
+  StopTransfer(nullptr, TOutcome::ocAbandoned);
 }
 
 void TTransferEngine::StopTransfer(const char* message, TOutcome outcome) {
@@ -332,7 +332,7 @@ void TTransferEngine::Send() {
   // The byte answered is told first, then the answer.
   FlushNotes();
   if (lineObserver_ && txLength_ > 0) {
-    lineObserver_(TLineByte::Sent, txBuffer_.data(), static_cast<std::size_t>(txLength_));
+    lineObserver_(TLineByte::lbSent, txBuffer_.data(), static_cast<std::size_t>(txLength_));
   }
   transport_.WriteData(txBuffer_.data(), txLength_);
 }
@@ -361,7 +361,7 @@ void TTransferEngine::AbandonOnReadError(unsigned long error) {
   // Nothing is sent: the device keeps waiting for a block and the controls return to
   // ready, as after a wrong reply, and the error tells the operator why.
   NoteStop(false, 0);
-  StopTransfer(nullptr, TOutcome::Abandoned);
+  StopTransfer(nullptr, TOutcome::ocAbandoned);
   throw EImageReadError(text);
 }
 

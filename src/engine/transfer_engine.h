@@ -34,11 +34,11 @@ enum TTransferState : std::uint8_t {
 // How the last transfer ended, for callers that need to know (the command line).
 // Abandoned: ended by its line or its image (the caller is told why by an error).
 // LineFault: the line returned a packet other than it was sent (ELineFault says where).
-enum class TOutcome { None, Finished, ErrorStop, NoReply, Abandoned, LineFault };
+enum class TOutcome { ocNone, ocFinished, ocErrorStop, ocNoReply, ocAbandoned, ocLineFault };
 
 // What the engine did with a byte on the line, for a trace: a packet it sent, or a received
 // byte that it took for the echo of that packet, for the device's reply, or ignored.
-enum class TLineByte { Sent, Echo, Reply, Ignored };
+enum class TLineByte { lbSent, lbEcho, lbReply, lbIgnored };
 // Told of the bytes in runs of one kind, in line order, as the engine handles them.
 using TLineObserver =
     std::function<void(TLineByte use, const std::uint8_t* bytes, std::size_t count)>;
@@ -232,7 +232,7 @@ class TTransferEngine {
   TTransferState transferState_ = tsIdle;
   bool endReached_ = false;
   std::uint8_t blockSum_ = 0;
-  TOutcome outcome_ = TOutcome::None;
+  TOutcome outcome_ = TOutcome::ocNone;
   std::uint64_t imageSize_ = 0;
   TStopDetail lastStop_;
   std::function<bool()> conversionCancel_;
@@ -240,7 +240,7 @@ class TTransferEngine {
   std::uint64_t copyLimit_;
   TLineObserver lineObserver_;
   std::vector<std::uint8_t> noted_;  // received bytes not yet told to the observer
-  TLineByte notedUse_ = TLineByte::Ignored;
+  TLineByte notedUse_ = TLineByte::lbIgnored;
 };
 
 }  // namespace engine

@@ -532,7 +532,7 @@ TConvertedImage ConvertHex(const std::string& hexPath, const std::string& folder
     poll();  // the last moment at which stopping still leaves everything as it was
 
     const platform::TFileKind earlier = platform::KindOf(imagePath);
-    if (earlier != platform::TFileKind::kMissing && earlier != platform::TFileKind::kDirectory) {
+    if (earlier != platform::TFileKind::ftMissing && earlier != platform::TFileKind::ftDirectory) {
       // Keeps an earlier image unless a backup exists already; then it is replaced.
       platform::RenameNoReplace(imagePath, ChangeExtension(imagePath, ".BAK"));
     }

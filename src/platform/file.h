@@ -21,6 +21,7 @@ inline constexpr TErrorCode kNotRegularFile = 0x20000002;
 inline constexpr TErrorCode kOutOfMemory = 0x20000003;
 inline constexpr TErrorCode kSizeChanged = 0x20000004;
 inline constexpr TErrorCode kContentChanged = 0x20000005;
+inline constexpr TErrorCode kNotDirectory = 0x20000006;
 
 // The text of one of the layer's own codes, or nullptr for a system error.
 inline const char* OwnErrorText(TErrorCode code) {
@@ -35,6 +36,8 @@ inline const char* OwnErrorText(TErrorCode code) {
       return "The file changed its size while it was read";
     case kContentChanged:
       return "The file changed while it was read";
+    case kNotDirectory:
+      return "Not a directory";
     default:
       return nullptr;
   }
@@ -59,7 +62,7 @@ bool IsNotFound(TErrorCode code);
 bool NameTaken(TErrorCode code);
 
 // What a path names, following symbolic links.
-enum class TFileKind { kMissing, kRegular, kDirectory, kOther };
+enum class TFileKind { ftMissing, ftRegular, ftDirectory, ftOther };
 TFileKind KindOf(const std::string& path);
 
 // Renames from to to, but never over an existing file of the name to.
@@ -125,8 +128,8 @@ class TMemoryBlock {
 // Who else may open a file while it is open for reading. POSIX has no share modes; there
 // the converter recreates an image only when a new start has released it.
 enum class TShare {
-  kReaders,  // others may read it meanwhile, not write it
-  kNobody,   // nobody may open it: the image cannot change under a transfer
+  shReaders,  // others may read it meanwhile, not write it
+  shNobody,   // nobody may open it: the image cannot change under a transfer
 };
 
 // One open file: either a regular file opened for reading, or a file created new for
@@ -140,7 +143,7 @@ class TFile {
 
   // Opens a regular file without ever waiting for a writer (a FIFO could block the open
   // for good); anything else is refused with kIsDirectory or kNotRegularFile.
-  TErrorCode OpenToRead(const std::string& path, TShare share = TShare::kReaders);
+  TErrorCode OpenToRead(const std::string& path, TShare share = TShare::shReaders);
   // Fails when a file of the name exists already (NameTaken). The file is held for as
   // long as it is open, so that RemoveUnheld leaves it alone.
   TErrorCode CreateNew(const std::string& path);

@@ -131,9 +131,9 @@ TErrorCode WriteAll(int fd, std::string_view data) {
 
 TFileKind KindOf(const std::string& path) {
   struct stat st;
-  if (::stat(path.c_str(), &st) != 0) return TFileKind::kMissing;
-  if (S_ISREG(st.st_mode)) return TFileKind::kRegular;
-  return S_ISDIR(st.st_mode) ? TFileKind::kDirectory : TFileKind::kOther;
+  if (::stat(path.c_str(), &st) != 0) return TFileKind::ftMissing;
+  if (S_ISREG(st.st_mode)) return TFileKind::ftRegular;
+  return S_ISDIR(st.st_mode) ? TFileKind::ftDirectory : TFileKind::ftOther;
 }
 
 bool RenameNoReplace(const std::string& from, const std::string& to) {

@@ -31,9 +31,9 @@ std::wstring W(const std::string& path) {
 
 TFileKind KindOf(const std::string& path) {
   const DWORD attributes = ::GetFileAttributesW(W(path).c_str());
-  if (attributes == INVALID_FILE_ATTRIBUTES) return TFileKind::kMissing;
-  if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) return TFileKind::kDirectory;
-  return (attributes & FILE_ATTRIBUTE_DEVICE) != 0 ? TFileKind::kOther : TFileKind::kRegular;
+  if (attributes == INVALID_FILE_ATTRIBUTES) return TFileKind::ftMissing;
+  if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) return TFileKind::ftDirectory;
+  return (attributes & FILE_ATTRIBUTE_DEVICE) != 0 ? TFileKind::ftOther : TFileKind::ftRegular;
 }
 
 bool RenameNoReplace(const std::string& from, const std::string& to) {
@@ -174,16 +174,16 @@ TErrorCode TFile::OpenToRead(const std::string& path, TShare share) {
   // CreateFileW refuses a directory with "Access is denied"; say what it is instead. A
   // device is refused before it is opened: opening one can act on what it drives.
   switch (KindOf(path)) {
-    case TFileKind::kDirectory:
+    case TFileKind::ftDirectory:
       return kIsDirectory;
-    case TFileKind::kOther:
+    case TFileKind::ftOther:
       return kNotRegularFile;
-    case TFileKind::kMissing:
-    case TFileKind::kRegular:
+    case TFileKind::ftMissing:
+    case TFileKind::ftRegular:
       break;
   }
   const HANDLE file = ::CreateFileW(
-      W(path).c_str(), GENERIC_READ, share == TShare::kReaders ? FILE_SHARE_READ : 0, nullptr,
+      W(path).c_str(), GENERIC_READ, share == TShare::shReaders ? FILE_SHARE_READ : 0, nullptr,
       OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
   if (file == INVALID_HANDLE_VALUE) return LastError();
   // Pipes, consoles and devices such as NUL or COM1 open as files too.

@@ -15,11 +15,11 @@ namespace {
 
 // What the store makes of the file behind its name.
 struct TFileText {
-  enum Kind { kText, kMissing, kUnreadable } kind = kText;
+  enum TKind { tkText, tkMissing, tkUnreadable } kind = tkText;
   platform::TWholeFile whole;  // text up to the first NUL byte
 
   // What a read sees: whatever is not a readable settings file reads like a missing one.
-  std::string_view Text() const { return kind == kText ? whole.text : std::string_view(); }
+  std::string_view Text() const { return kind == tkText ? whole.text : std::string_view(); }
 };
 
 // Reads the settings file without ever blocking: only a regular file is read (a FIFO or a
@@ -28,7 +28,8 @@ struct TFileText {
 TFileText ReadWhole(const std::string& path) {
   TFileText result;
   if (const platform::TErrorCode error = platform::ReadWholeFile(path, result.whole); error != 0) {
-    result.kind = error == platform::NotFoundError() ? TFileText::kMissing : TFileText::kUnreadable;
+    result.kind =
+        error == platform::NotFoundError() ? TFileText::tkMissing : TFileText::tkUnreadable;
   }
   return result;
 }
@@ -48,9 +49,9 @@ void TIniFile::WriteText(const std::string& section, const std::string& key,
   // Neither is anything but a regular file (a FIFO, a device, a folder) under the name.
   const TFileText file = ReadWhole(FileName());
   std::optional<std::string> updated;
-  if (file.kind == TFileText::kText && !file.whole.cutAtNul) {
+  if (file.kind == TFileText::tkText && !file.whole.cutAtNul) {
     updated = ini::WithValue(file.whole.text, section, key, value);
-  } else if (file.kind == TFileText::kMissing) {
+  } else if (file.kind == TFileText::tkMissing) {
     updated = ini::WithValue("", section, key, value);
   }
   if (!updated || platform::ReplaceFileContents(FileName(), *updated) != 0) {

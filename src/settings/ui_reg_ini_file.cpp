@@ -69,7 +69,7 @@ std::string TUiRegIniFile::DefaultIniPath() {
   const std::string besideFolder =
       places.beside.substr(0, places.beside.size() - platform::FileNamePart(places.beside).size());
   const std::string name =
-      ChooseIniPath(places, platform::KindOf(places.beside) != platform::TFileKind::kMissing,
+      ChooseIniPath(places, platform::KindOf(places.beside) != platform::TFileKind::ftMissing,
                     FolderWritable(besideFolder.empty() ? "." : besideFolder));
   if (name != places.beside) MakeFolderFor(name);
   return name;

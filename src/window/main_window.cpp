@@ -101,7 +101,7 @@ void TMainWindow::RestorePort() {
 void TMainWindow::RestoreFile() {
   if (uiRegIniFile1_.SectionHasKeys("FileName")) {
     const std::string name = uiRegIniFile1_.ReadText("FileName", "Name", "");
-    if (platform::KindOf(name) == platform::TFileKind::kRegular) {
+    if (platform::KindOf(name) == platform::TFileKind::ftRegular) {
       hexFileName_ = name;
       face_.SetBeginEnabled(true);
       return;
@@ -165,7 +165,7 @@ void TMainWindow::PendingMessageArrived() {
   const std::string text = pendingMessage_;
   pendingMessage_.clear();
   // A second posting before the loop ran has nothing left to show: no empty box.
-  if (!text.empty()) face_.ShowBox(text, TBoxIcon::None);
+  if (!text.empty()) face_.ShowBox(text, TBoxIcon::biNone);
 }
 
 // ---- the error display -------------------------------------------------------------------------
@@ -177,7 +177,7 @@ void TMainWindow::ShowException(const std::exception& error) {
       dynamic_cast<const engine::EImageReadError*>(&error) != nullptr ||
       dynamic_cast<const engine::ELineFault*>(&error) != nullptr)
     face_.SetStatusText(FirstLine(error.what()), error.what());
-  face_.ShowBox(session::ErrorBoxText(error.what()), TBoxIcon::Error);
+  face_.ShowBox(session::ErrorBoxText(error.what()), TBoxIcon::biError);
 }
 
 void TMainWindow::RunHandler(const std::function<void()>& fn) {
@@ -233,20 +233,20 @@ void TMainWindow::TransferBegan() {
 void TMainWindow::TransferEnded(engine::TOutcome outcome, const engine::TStopDetail& stop) {
   // What the transfer came to stays in the status line until the next start.
   switch (outcome) {
-    case engine::TOutcome::Finished: {
+    case engine::TOutcome::ocFinished: {
       const std::chrono::duration<double> took = std::chrono::steady_clock::now() - transferBegan_;
       const std::string notice =
           FinishedNotice(FileNamePart(hexFileName_), Engine().ImageSize(), took.count());
       face_.SetStatusText(notice, hexFileName_);
       break;
     }
-    case engine::TOutcome::ErrorStop:
-    case engine::TOutcome::NoReply:
+    case engine::TOutcome::ocErrorStop:
+    case engine::TOutcome::ocNoReply:
       face_.SetStatusText(StopReason(outcome, stop), hexFileName_);
       break;
-    case engine::TOutcome::None:
-    case engine::TOutcome::Abandoned:
-    case engine::TOutcome::LineFault:  // the error box that follows says why
+    case engine::TOutcome::ocNone:
+    case engine::TOutcome::ocAbandoned:
+    case engine::TOutcome::ocLineFault:  // the error box that follows says why
       break;
   }
 }
@@ -256,7 +256,7 @@ void TMainWindow::SetPromptVisible(bool visible) {
 }
 
 void TMainWindow::ShowMessage(const std::string& text) {
-  face_.ShowBox(text, TBoxIcon::None);
+  face_.ShowBox(text, TBoxIcon::biNone);
 }
 
 }  // namespace window

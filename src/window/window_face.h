@@ -17,7 +17,7 @@ struct TPortItem {
   bool checked = false;     // the port currently chosen
 };
 
-enum class TBoxIcon { None, Error };
+enum class TBoxIcon { biNone, biError };
 
 class IWindowFace {
  public:

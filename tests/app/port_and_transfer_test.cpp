@@ -65,7 +65,7 @@ TEST_F(BootsimTest, FullTransferFollowsProgressAndReturnsToReady) {
   EXPECT_TRUE(std::filesystem::exists(dir.File("fw.BIN")));
   PowerOn();
 
-  ASSERT_TRUE(WaitFor([&] { return form->Engine().Outcome() == engine::TOutcome::Finished; }))
+  ASSERT_TRUE(WaitFor([&] { return form->Engine().Outcome() == engine::TOutcome::ocFinished; }))
       << "state " << int(form->Engine().TransferState());
   EXPECT_EQ(percents, (std::vector<int>{25, 50, 75, 100}));
   EXPECT_EQ(barShown, std::vector<bool>(percents.size(), true));
@@ -103,7 +103,7 @@ TEST_F(BootsimTest, WrongReplyStopsAndReturnsToReady) {
   ASSERT_TRUE(WaitFor([&] { return driver.Count("box") == 1; }));
   EXPECT_EQ(driver.Seen[0].text, QString::fromUtf8("Ошибка ответа"));
   EXPECT_EQ(driver.Seen[0].title, QString::fromUtf8("Загрузчик"));
-  EXPECT_EQ(form->Engine().Outcome(), engine::TOutcome::ErrorStop);
+  EXPECT_EQ(form->Engine().Outcome(), engine::TOutcome::ocErrorStop);
   EXPECT_EQ(form->Engine().TransferState(), engine::tsIdle);
   EXPECT_TRUE(disabledDuringTransfer);
   EXPECT_TRUE(form->UiProgressBar1->isHidden());
@@ -145,7 +145,7 @@ TEST_F(BootsimTest, SilentDeviceEndsTheTransferAfterTheReplyLimit) {
   ASSERT_TRUE(WaitFor([&] { return form->Engine().Transferring(); }));
   ASSERT_TRUE(WaitFor([&] { return driver.Count("box") == 1; }, std::chrono::seconds(15)));
   EXPECT_EQ(driver.Seen[0].text, QString::fromUtf8("Нет ответа от устройства"));
-  EXPECT_EQ(form->Engine().Outcome(), engine::TOutcome::NoReply);
+  EXPECT_EQ(form->Engine().Outcome(), engine::TOutcome::ocNoReply);
   EXPECT_TRUE(form->UiProgressBar1->isHidden());
   EXPECT_TRUE(form->ABegin->isEnabled());
   EXPECT_TRUE(form->UiToolButton2->isEnabled());

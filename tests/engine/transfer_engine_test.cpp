@@ -53,7 +53,7 @@ class EngineTest : public ::testing::Test {
   // The state after an error stop: reset, idle, back to ready, image released.
   void ExpectErrorStopped() {
     EXPECT_EQ(engine.TransferState(), engine::tsIdle);
-    EXPECT_EQ(engine.Outcome(), TOutcome::ErrorStop);
+    EXPECT_EQ(engine.Outcome(), TOutcome::ocErrorStop);
     EXPECT_EQ(engine.BlockCount(), 0);
     EXPECT_EQ(engine.BlockAddress(), 0);
     EXPECT_FALSE(engine.HasImage());
@@ -120,7 +120,7 @@ TEST_F(EngineTest, Exchange600BytesByteForByte) {
                       "controls on",
                       "send 99 00 00"}));
   EXPECT_EQ(engine.TransferState(), engine::tsIdle);
-  EXPECT_EQ(engine.Outcome(), TOutcome::Finished);
+  EXPECT_EQ(engine.Outcome(), TOutcome::ocFinished);
   EXPECT_FALSE(engine.HasImage());
   EXPECT_EQ(engine.BlockCount(), 5);
   EXPECT_EQ(engine.BlockAddress(), 0x0280);
@@ -142,7 +142,7 @@ TEST_P(TransferTest, SendsEveryBlockAndFinishes) {
   Transfer(image, chunk);
 
   ExpectPackets(ExpectedPackets(image));
-  EXPECT_EQ(engine.Outcome(), TOutcome::Finished);
+  EXPECT_EQ(engine.Outcome(), TOutcome::ocFinished);
   EXPECT_EQ(engine.TransferState(), engine::tsIdle);
   EXPECT_FALSE(engine.HasImage());
   // The preview of a transfer (loader-cli flash --dry-run) counts what was sent.
@@ -188,7 +188,7 @@ TEST_F(EngineTest, NoReplyAndAbandonEndOnlyWhatIsRunning) {
   EXPECT_EQ(engine.TransferState(), engine::tsAwaitDevice);
   engine.Abandon();
   EXPECT_EQ(log, (Log{"parts 0", "progress off", "controls on", "prompt off"}));
-  EXPECT_EQ(engine.Outcome(), TOutcome::Abandoned);
+  EXPECT_EQ(engine.Outcome(), TOutcome::ocAbandoned);
   EXPECT_FALSE(engine.HasImage());
 
   log.clear();
@@ -196,7 +196,7 @@ TEST_F(EngineTest, NoReplyAndAbandonEndOnlyWhatIsRunning) {
   Transfer(enginetest::Pattern(300));
   ASSERT_EQ(engine.TransferState(), engine::tsAwaitPageAck);
   engine.NoReply();
-  EXPECT_EQ(engine.Outcome(), TOutcome::NoReply);
+  EXPECT_EQ(engine.Outcome(), TOutcome::ocNoReply);
   EXPECT_EQ(engine.LastStop().state, engine::tsAwaitPageAck);
   EXPECT_FALSE(engine.LastStop().received);
   EXPECT_EQ(Log(log.end() - 5, log.end()),
@@ -210,7 +210,7 @@ TEST_F(EngineTest, EmptyImageSendsOneZeroBlock) {
   zeroBlock.resize(131, 0x00);
   ExpectPackets({{0x55, 0x33, 0xCC}, {0x11, 0x00, 0x00}, zeroBlock, {0x99, 0x00, 0x00}});
   EXPECT_EQ(line.deviceSent, (Bytes{0x55, 0xAA, 0xAA, 0x00}));
-  EXPECT_EQ(engine.Outcome(), TOutcome::Finished);
+  EXPECT_EQ(engine.Outcome(), TOutcome::ocFinished);
 }
 
 TEST_F(EngineTest, ExactMultipleEndsWithAnExtraZeroBlockWhoseSumFinishes) {
@@ -226,13 +226,13 @@ TEST_F(EngineTest, ExactMultipleEndsWithAnExtraZeroBlockWhoseSumFinishes) {
   EXPECT_EQ(line.packets[4], extra);
   EXPECT_EQ(engine.ExpectedReply(), 0x00);
   EXPECT_EQ(engine.TransferState(), engine::tsAwaitBlockSum);
-  EXPECT_EQ(engine.Outcome(), TOutcome::None);
+  EXPECT_EQ(engine.Outcome(), TOutcome::ocNone);
 
   line.DeviceSends({0x00});
   line.Deliver(engine);
   ASSERT_EQ(line.packets.size(), 6u);
   EXPECT_EQ(line.packets[5], (Bytes{0x99, 0x00, 0x00}));
-  EXPECT_EQ(engine.Outcome(), TOutcome::Finished);
+  EXPECT_EQ(engine.Outcome(), TOutcome::ocFinished);
 }
 
 TEST_F(EngineTest, AddressesWrapAbove64KiB) {
@@ -266,7 +266,7 @@ TEST_F(EngineTest, ReplyArrivingWithItsEchoInOneNotification) {
   EXPECT_EQ(line.readSizes.at(1), 4);
   ASSERT_GE(line.packets.size(), 2u);
   EXPECT_EQ(line.packets[1], (Bytes{0x11, 0x00, 0x00}));
-  EXPECT_EQ(engine.Outcome(), TOutcome::Finished);
+  EXPECT_EQ(engine.Outcome(), TOutcome::ocFinished);
 }
 
 // The packet that answers a byte goes out after the bytes read with that byte had arrived,
@@ -290,7 +290,7 @@ TEST_F(EngineTest, BytesReadWithTheAnsweredOneAreNoEchoOfTheAnswer) {
     engine.RxChar(static_cast<int>(c.answer.size()));
     line.Deliver(engine);
     ExpectPackets(ExpectedPackets(Pattern(600)));
-    EXPECT_EQ(engine.Outcome(), TOutcome::Finished);
+    EXPECT_EQ(engine.Outcome(), TOutcome::ocFinished);
   }
 }
 
@@ -328,7 +328,7 @@ TEST_F(EngineTest, AnEchoThatDiffersStopsTheTransferNamingPacketAndOffset) {
     } catch (const engine::ELineFault& e) {
       EXPECT_EQ(std::string(e.what()), std::string("Искажение на линии ttyTEST0: эхо ") + c.text);
     }
-    EXPECT_EQ(engine.Outcome(), TOutcome::LineFault);
+    EXPECT_EQ(engine.Outcome(), TOutcome::ocLineFault);
     EXPECT_FALSE(engine.HasImage());
     EXPECT_EQ(line.packets.size(), c.packet + 1);
     EXPECT_EQ(Log(log.end() - 2, log.end()), (Log{"controls on", "prompt off"}));
@@ -343,7 +343,7 @@ TEST_F(EngineTest, NoiseBeforeTheAnnouncementIsIgnored) {
     line.DeviceSends({0x00, 0xFF, 0xFF, 0x00, 0x55});
     line.Deliver(engine, chunk);
     ExpectPackets(ExpectedPackets(Pattern(300)));
-    EXPECT_EQ(engine.Outcome(), TOutcome::Finished);
+    EXPECT_EQ(engine.Outcome(), TOutcome::ocFinished);
   }
 }
 
@@ -386,7 +386,7 @@ TEST_P(WrongReplyTest, StopsTransferAndReturnsToReady) {
   line.replyOverride.clear();
   Transfer(image);
   ExpectPackets(expected);
-  EXPECT_EQ(engine.Outcome(), TOutcome::Finished);
+  EXPECT_EQ(engine.Outcome(), TOutcome::ocFinished);
 }
 
 // Packets of the 600-byte image: 0 handshake, 1 page, 2-5 blocks, 6 page, 7 last block.
@@ -409,7 +409,7 @@ INSTANTIATE_TEST_SUITE_P(EachState, WrongReplyTest,
 
 TEST_F(EngineTest, BytesAfterFinishAreIgnored) {
   Transfer(Pattern(300));
-  ASSERT_EQ(engine.Outcome(), TOutcome::Finished);
+  ASSERT_EQ(engine.Outcome(), TOutcome::ocFinished);
   const std::size_t packets = line.packets.size();
   const std::size_t logSize = log.size();
   line.DeviceSends({0x55, 0xAA, 0x00, 0x12, 0xFF, 0x55, 0xAA});
@@ -419,7 +419,7 @@ TEST_F(EngineTest, BytesAfterFinishAreIgnored) {
   EXPECT_EQ(line.packets.size(), packets);
   EXPECT_EQ(log.size(), logSize);
   EXPECT_EQ(engine.TransferState(), engine::tsIdle);
-  EXPECT_EQ(engine.Outcome(), TOutcome::Finished);
+  EXPECT_EQ(engine.Outcome(), TOutcome::ocFinished);
 }
 
 TEST_F(EngineTest, StartWithoutAChosenPortDoesNothing) {
@@ -433,7 +433,7 @@ TEST_F(EngineTest, StartWithoutAChosenPortDoesNothing) {
   EXPECT_EQ(line.opens, 0);
   EXPECT_FALSE(engine.HasImage());
   EXPECT_EQ(engine.TransferState(), engine::tsIdle);
-  EXPECT_EQ(engine.Outcome(), TOutcome::None);
+  EXPECT_EQ(engine.Outcome(), TOutcome::ocNone);
   line.DeviceSends({0x55});
   line.Deliver(engine);
   EXPECT_TRUE(line.packets.empty());
@@ -446,7 +446,7 @@ TEST_F(EngineTest, StartOpensAClosedPortBeforeThePrompt) {
   EXPECT_EQ(log, (Log{"total 4", "parts 0", "prompt on"}));
   EXPECT_EQ(engine.TransferState(), engine::tsAwaitDevice);
   EXPECT_EQ(engine.ExpectedReply(), 0x55);
-  EXPECT_EQ(engine.Outcome(), TOutcome::None);
+  EXPECT_EQ(engine.Outcome(), TOutcome::ocNone);
   EXPECT_TRUE(line.packets.empty());  // nothing is sent before the device speaks
 }
 
@@ -462,7 +462,7 @@ TEST_F(EngineTest, ImageIsMadeAndReadInTheFolderGiven) {
   line.DeviceSends({0x55});
   line.Deliver(engine);
   ExpectPackets(ExpectedPackets(image));
-  EXPECT_EQ(engine.Outcome(), TOutcome::Finished);
+  EXPECT_EQ(engine.Outcome(), TOutcome::ocFinished);
 }
 
 // The start and the end are told as events: the start when the device has announced itself,
@@ -477,15 +477,15 @@ TEST_F(EngineTest, StartAndEndAreToldOnceInTheirPlace) {
     TOutcome outcome;
     TTransferState stoppedIn;
   } cases[] = {
-      {"Finished", true, [](TTransferEngine&, FakeLine&) {}, TOutcome::Finished, engine::tsIdle},
-      {"ErrorStop", true, [](TTransferEngine&, FakeLine&) {}, TOutcome::ErrorStop,
+      {"Finished", true, [](TTransferEngine&, FakeLine&) {}, TOutcome::ocFinished, engine::tsIdle},
+      {"ErrorStop", true, [](TTransferEngine&, FakeLine&) {}, TOutcome::ocErrorStop,
        engine::tsAwaitPageAck},
-      {"NoReply", true, [](TTransferEngine& e, FakeLine&) { e.NoReply(); }, TOutcome::NoReply,
+      {"NoReply", true, [](TTransferEngine& e, FakeLine&) { e.NoReply(); }, TOutcome::ocNoReply,
        engine::tsAwaitHandshakeAck},
-      {"Abandoned", true, [](TTransferEngine& e, FakeLine&) { e.Abandon(); }, TOutcome::Abandoned,
+      {"Abandoned", true, [](TTransferEngine& e, FakeLine&) { e.Abandon(); }, TOutcome::ocAbandoned,
        engine::tsAwaitHandshakeAck},
       {"WaitAbandoned", false, [](TTransferEngine& e, FakeLine&) { e.Abandon(); },
-       TOutcome::Abandoned, engine::tsAwaitDevice},
+       TOutcome::ocAbandoned, engine::tsAwaitDevice},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -493,8 +493,8 @@ TEST_F(EngineTest, StartAndEndAreToldOnceInTheirPlace) {
     enginetest::FakeControls caseControls{caseLog};
     FakeLine caseLine{caseLog};
     TTransferEngine caseEngine{caseLine, caseControls};
-    if (c.outcome == TOutcome::ErrorStop) caseLine.replyOverride[1] = {0x00};
-    if (c.outcome != TOutcome::Finished && c.outcome != TOutcome::ErrorStop)
+    if (c.outcome == TOutcome::ocErrorStop) caseLine.replyOverride[1] = {0x00};
+    if (c.outcome != TOutcome::ocFinished && c.outcome != TOutcome::ocErrorStop)
       caseLine.replyOverride[0] = {};
     caseEngine.Start(WriteHex(Pattern(600)), Folder());
     if (c.announce) caseLine.DeviceSends({0x55});
@@ -555,7 +555,7 @@ TEST_F(EngineTest, PortOpenFailureLeavesTheEngineWaitingWithItsImage) {
   line.DeviceSends({0x55});
   line.Deliver(engine);
   ExpectPackets(ExpectedPackets(image));
-  EXPECT_EQ(engine.Outcome(), TOutcome::Finished);
+  EXPECT_EQ(engine.Outcome(), TOutcome::ocFinished);
 }
 
 struct FailedStartCase {
@@ -608,7 +608,7 @@ TEST_P(FailedStartTest, NoImageMeansNoWait) {
 
   EXPECT_EQ(engine.TransferState(), engine::tsIdle);
   EXPECT_FALSE(engine.HasImage());
-  EXPECT_EQ(engine.Outcome(), TOutcome::None);
+  EXPECT_EQ(engine.Outcome(), TOutcome::ocNone);
   EXPECT_EQ(log, c.earlierStart ? Log{"prompt off"} : Log{});
 
   // The device's announcement now finds nothing waiting for it.
@@ -707,7 +707,7 @@ TEST_F(EngineTest, ImageCutShortDuringTransferIsAReadError) {
   }
   EXPECT_EQ(line.packets.size(), 2u);  // handshake and page command; no block
   EXPECT_EQ(engine.TransferState(), engine::tsIdle);
-  EXPECT_EQ(engine.Outcome(), TOutcome::Abandoned);
+  EXPECT_EQ(engine.Outcome(), TOutcome::ocAbandoned);
   EXPECT_FALSE(engine.HasImage());
   EXPECT_EQ(log.back(), "prompt off");
 }
@@ -748,7 +748,7 @@ TEST_F(EngineTest, ImageRewrittenAtTheSameSizeIsNeverSentAsConverted) {
       EXPECT_FALSE(c.finishes);
       EXPECT_EQ(e.what(), changed);
     }
-    EXPECT_EQ(caseEngine.Outcome() == TOutcome::Finished, c.finishes) << c.copyLimit;
+    EXPECT_EQ(caseEngine.Outcome() == TOutcome::ocFinished, c.finishes) << c.copyLimit;
     Bytes sent;
     for (const Bytes& p : caseLine.packets) {
       if (p.size() == 131) sent.insert(sent.end(), p.begin() + 3, p.end());
@@ -786,9 +786,9 @@ TEST_F(EngineTest, StartClearsTheOutcomeOfAnErrorStop) {
   engine.Start(WriteHex(Pattern(600)), Folder());
   line.DeviceSends({0x12});
   line.Deliver(engine);
-  ASSERT_EQ(engine.Outcome(), TOutcome::ErrorStop);
+  ASSERT_EQ(engine.Outcome(), TOutcome::ocErrorStop);
   engine.Start(WriteHex(Pattern(600)), Folder());
-  EXPECT_EQ(engine.Outcome(), TOutcome::None);
+  EXPECT_EQ(engine.Outcome(), TOutcome::ocNone);
   EXPECT_TRUE(engine.HasImage());
 }
 

@@ -23,7 +23,7 @@ TEST(CommandLine, FlashForms) {
   };
   for (const auto& c : cases) {
     const TCommand cmd = ParseCommandLine(c.args);
-    EXPECT_EQ(cmd.kind, TCommand::TKind::Flash);
+    EXPECT_EQ(cmd.kind, TCommand::TKind::ckFlash);
     EXPECT_EQ(cmd.ports, std::vector<std::string>{c.port});
     EXPECT_EQ(cmd.timeout, c.timeout);
     EXPECT_EQ(cmd.file, "a.hex");
@@ -35,9 +35,9 @@ TEST(CommandLine, FlashForms) {
 }
 
 TEST(CommandLine, OtherCommands) {
-  EXPECT_EQ(ParseCommandLine({"convert", "x.hex"}).kind, TCommand::TKind::Convert);
-  EXPECT_EQ(ParseCommandLine({"ports"}).kind, TCommand::TKind::Ports);
-  EXPECT_EQ(ParseCommandLine({"--help"}).kind, TCommand::TKind::Help);
+  EXPECT_EQ(ParseCommandLine({"convert", "x.hex"}).kind, TCommand::TKind::ckConvert);
+  EXPECT_EQ(ParseCommandLine({"ports"}).kind, TCommand::TKind::ckPorts);
+  EXPECT_EQ(ParseCommandLine({"--help"}).kind, TCommand::TKind::ckHelp);
 }
 
 TEST(CommandLine, Rejects) {

@@ -6,6 +6,7 @@
 
 #include "cli_commands.h"
 #include "oh2b/oh2b.h"
+#include "platform/file.h"
 #include "session/error_text.h"
 
 namespace cli {
@@ -106,7 +107,7 @@ TCommand ParseCommandLine(const std::vector<std::string>& args) {
   }
   if (verb == "--version") {
     if (args.size() > 1) throw EUsageError("--version takes no arguments");
-    c.kind = TCommand::TKind::Version;
+    c.kind = TCommand::TKind::ckVersion;
     return c;
   }
 
@@ -148,8 +149,8 @@ TCommand ParseCommandLine(const std::vector<std::string>& args) {
       c.trace = value("--trace");
       if (c.trace.empty()) throw EUsageError("--trace needs a file name");
     } else if (a == "-q" || a == "--quiet" || a == "-v" || a == "--verbose") {
-      const auto level = a[1] == 'q' || a == "--quiet" ? TCommand::TVerbosity::Quiet
-                                                       : TCommand::TVerbosity::Verbose;
+      const auto level = a[1] == 'q' || a == "--quiet" ? TCommand::TVerbosity::vbQuiet
+                                                       : TCommand::TVerbosity::vbVerbose;
       if (verbosityGiven && c.verbosity != level) throw EUsageError("-q and -v exclude each other");
       c.verbosity = level;
       verbosityGiven = true;
@@ -194,17 +195,17 @@ TCommand ParseCommandLine(const std::vector<std::string>& args) {
     if (portGiven || timeoutGiven || longGiven || dryRunGiven) {
       throw EUsageError("convert takes no option but --ignore-checksums and -o");
     }
-    c.kind = TCommand::TKind::Convert;
+    c.kind = TCommand::TKind::ckConvert;
   } else if (verb == "flash") {
     if (!portGiven) throw EUsageError("flash needs --port PORT");
     if (longGiven) throw EUsageError("--long belongs to ports");
     if (c.json && dryRunGiven) throw EUsageError("--json reports transfers; --dry-run has none");
-    c.kind = TCommand::TKind::Flash;
+    c.kind = TCommand::TKind::ckFlash;
   } else if (verb == "ports") {
     if (portGiven || timeoutGiven || ignoreGiven || dryRunGiven) {
       throw EUsageError("ports takes no option but --long and --json");
     }
-    c.kind = TCommand::TKind::Ports;
+    c.kind = TCommand::TKind::ckPorts;
     c.longListing = longGiven;
   } else {
     throw EUsageError("unknown command '" + verb + "'");
@@ -229,7 +230,7 @@ std::string MissingFileText(const std::string& path) {
   std::filesystem::path full = std::filesystem::absolute(path, ec);
   if (ec) full = path;
   return ErrorText("Cannot open file \"" + full.string() + "\". " +
-                   std::generic_category().message(ENOENT));
+                   platform::SystemErrorText(platform::NotFoundError()));
 }
 
 }  // namespace cli

@@ -28,22 +28,22 @@ class EUsageError : public std::runtime_error {
 };
 
 struct TCommand {
-  enum class TKind { Help, Version, Convert, Flash, Ports };
-  enum class TVerbosity { Quiet, Normal, Verbose };
-  TKind kind = TKind::Help;
+  enum class TKind { ckHelp, ckVersion, ckConvert, ckFlash, ckPorts };
+  enum class TVerbosity { vbQuiet, vbNormal, vbVerbose };
+  TKind kind = TKind::ckHelp;
   std::string helpTopic;  // help: the command asked about, empty for all
   std::string file;
-  std::vector<std::string> ports;             // flash: one transfer per port, all at once
-  std::chrono::seconds timeout{30};           // 0: wait for ever, as the window does
-  bool longListing = false;                   // ports: each name with its description
-  bool checkRecords = true;                   // convert, flash: off with --ignore-checksums
-  bool dryRun = false;                        // flash: convert and check, open no port
-  std::string outputFolder;                   // convert -o: where the image goes
-  bool repeat = false;                        // flash: board after board on each port until Ctrl-C
-  bool allowEmpty = false;                    // flash: an image of no bytes is not refused
-  bool json = false;                          // flash: results as JSON on standard output
-  std::string trace;                          // flash: the file for every byte on the lines
-  TVerbosity verbosity = TVerbosity::Normal;  // flash: -q errors and result, -v each packet
+  std::vector<std::string> ports;    // flash: one transfer per port, all at once
+  std::chrono::seconds timeout{30};  // 0: wait for ever, as the window does
+  bool longListing = false;          // ports: each name with its description
+  bool checkRecords = true;          // convert, flash: off with --ignore-checksums
+  bool dryRun = false;               // flash: convert and check, open no port
+  std::string outputFolder;          // convert -o: where the image goes
+  bool repeat = false;               // flash: board after board on each port until Ctrl-C
+  bool allowEmpty = false;           // flash: an image of no bytes is not refused
+  bool json = false;                 // flash: results as JSON on standard output
+  std::string trace;                 // flash: the file for every byte on the lines
+  TVerbosity verbosity = TVerbosity::vbNormal;  // flash: -q errors and result, -v each packet
 };
 
 // How one device's transfer ended.

@@ -4,6 +4,7 @@
 #include "cli_commands.h"
 #include "cli_platform.h"
 #include "oh2b/oh2b.h"
+#include "platform/file.h"
 
 namespace cli {
 
@@ -63,11 +64,11 @@ int ConvertHexFile(const TCommand& command, std::ostream& err, std::string& imag
 int RunConvert(const TCommand& command, std::ostream& out, std::ostream& err) {
   std::error_code ec;
   if (!command.outputFolder.empty() && !std::filesystem::is_directory(command.outputFolder, ec)) {
-    const std::errc why = std::filesystem::exists(command.outputFolder, ec)
-                              ? std::errc::not_a_directory
-                              : std::errc::no_such_file_or_directory;
+    const platform::TErrorCode why = std::filesystem::exists(command.outputFolder, ec)
+                                         ? platform::kNotDirectory
+                                         : platform::NotFoundError();
     err << ErrorText("Cannot open folder \"" + command.outputFolder + "\". " +
-                     std::make_error_code(why).message())
+                     platform::SystemErrorText(why))
         << '\n';
     return kExitFailure;
   }

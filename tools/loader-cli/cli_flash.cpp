@@ -184,7 +184,7 @@ class TFlashRun {
 
   // The opening line, then each port's prompt.
   void Announce() {
-    if (command_.verbosity != TCommand::TVerbosity::Quiet) {
+    if (command_.verbosity != TCommand::TVerbosity::vbQuiet) {
       const std::uint64_t size = ports_.front()->Engine().ImageSize();
       const std::uint64_t blocks = engine::TTransferEngine::BlocksFor(size);
       err_ << "loader-cli: flashing " << command_.file << " (" << size << " byte"

@@ -3,10 +3,13 @@
 
 #include <mutex>
 #include <random>
+#include <stdexcept>
 #include <string>
 #include <system_error>
 
+#include "cli_commands.h"
 #include "cli_platform.h"
+#include "platform/file.h"
 
 namespace cli {
 
@@ -24,8 +27,8 @@ std::filesystem::path MakePrivateFolder() {
     if (CreateDirectoryW(path.c_str(), nullptr)) return path;
     if (GetLastError() != ERROR_ALREADY_EXISTS) break;
   }
-  throw std::system_error(static_cast<int>(GetLastError()), std::system_category(),
-                          "Cannot create a folder in " + base.string());
+  throw std::runtime_error("Cannot create a folder in " + Utf8Path(base) + ": " +
+                           platform::SystemErrorText(::GetLastError()));
 }
 
 namespace {

@@ -128,8 +128,8 @@ TPortFlash::TPortFlash(const TCommand& command, const std::string& port,
   transfer_.Engine().SetConversionCancel(
       [&interruptRequested] { return interruptRequested.load(); });
   transfer_.Engine().SetRecordChecks(command.checkRecords);
-  controls_.SetQuiet(command.verbosity == TCommand::TVerbosity::Quiet);
-  const bool verbose = command.verbosity == TCommand::TVerbosity::Verbose;
+  controls_.SetQuiet(command.verbosity == TCommand::TVerbosity::vbQuiet);
+  const bool verbose = command.verbosity == TCommand::TVerbosity::vbVerbose;
   if (trace != nullptr || verbose) {
     transfer_.SetByteObserver([this, trace, verbose, port](session::TByteDirection direction,
                                                            const std::uint8_t* bytes,
@@ -172,12 +172,12 @@ void TPortFlash::Step(Clock::time_point now) {
         "loader-cli: lost port " + portLost_->Port() + ": " + ErrorText(portLost_->Detail()));
   }
   if (lineError_) return End(kExitFailure, "failed", ErrorText(*lineError_));
-  if (engine.Outcome() == engine::TOutcome::ErrorStop) {
+  if (engine.Outcome() == engine::TOutcome::ocErrorStop) {
     // The device's own text has been shown already.
     result_.error = controls_.LastMessage();
     return End(kExitReplyError, "reply error", "");
   }
-  if (engine.Outcome() == engine::TOutcome::NoReply) {
+  if (engine.Outcome() == engine::TOutcome::ocNoReply) {
     return End(
         kExitTimeout, "no reply",
         "loader-cli: no reply on " + result_.port + " within " +
@@ -185,7 +185,7 @@ void TPortFlash::Step(Clock::time_point now) {
                 std::chrono::duration_cast<std::chrono::seconds>(session::kReplyLimit).count()) +
             " s; waiting for " + awaited_);
   }
-  if (engine.Outcome() == engine::TOutcome::Finished) {
+  if (engine.Outcome() == engine::TOutcome::ocFinished) {
     // The finish command is queued; its echo proves it has left before the port closes.
     if (!drainUntil_) drainUntil_ = now + kFinishDrainLimit;
     if (transfer_.ReadSinceWrite() >= kFinishLength || now >= *drainUntil_) {
