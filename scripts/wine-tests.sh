@@ -3,7 +3,9 @@
 #   1. the Qt-free unit tests, through ctest;
 #   2. port discovery (loader-cli.exe ports) and the serial device layer's own tests on a
 #      Wine COM port whose other end is a native echoing pseudo-terminal;
-#   3. an end-to-end `loader-cli.exe flash` against the native device simulator (bootsim);
+#   3. an end-to-end `loader-cli.exe flash` of a HEX file in a Cyrillic folder, under the
+#      Russian code page, to two native device simulators (bootsim) at once: both images,
+#      the prompt's text and each port's progress; then the console's text on a terminal;
 #   4. the window, loader.exe, driven with xdotool on a display of its own (Xvfb): first run,
 #      a restored port and file flashed to bootsim, a wrong sum, and a Cyrillic folder read
 #      from an INI file in the ANSI code page; one screenshot into docs/.
@@ -121,14 +123,19 @@ exec 7<>"$work/echo.in" 8<>"$work/sim.in"
 pids+=($!)
 echo_pty=$(first_line "$work/echo.out")
 
-# COM5: the device simulator, switched on later by SIGUSR1; it announces three times at once,
-# before the loader reads.
+# COM5 and COM10: the device simulators loader-cli flashes at once, switched on later by
+# SIGUSR1; COM5's announces three times at once, before the loader reads.
 head -c 1000 /dev/urandom >"$work/payload.dat" # any bytes: the image to write
 "$bootsim" --no-publish --once --announce-burst 3 --out "$work/received.bin" <&8 \
   >"$work/bootsim.out" 2>"$work/bootsim.err" &
 bootsim_pid=$!
 pids+=("$bootsim_pid")
 sim_pty=$(first_line "$work/bootsim.out")
+"$bootsim" --no-publish --once --out "$work/received10.bin" <&8 \
+  >"$work/bootsim10.out" 2>"$work/bootsim10.err" &
+bootsim10_pid=$!
+pids+=("$bootsim10_pid")
+sim10_pty=$(first_line "$work/bootsim10.out")
 
 # COM7, COM8, COM9: a device simulator each for the window: a clean transfer (announcing
 # three times at once), a wrong sum in the first block, and the Cyrillic folder. Each is
@@ -148,14 +155,15 @@ gui_sim COM8 --wrong-sum-at 0
 gui_sim COM9 --out "$work/gui-ru-received.bin"
 
 # Wine maps a COM port to a device from this key when it starts.
-mapped=(COM5 COM6 COM7 COM8 COM9)
+mapped=(COM5 COM6 COM7 COM8 COM9 COM10)
 wine reg add 'HKLM\Software\Wine\Ports' /v COM5 /d "$sim_pty" /f >/dev/null
+wine reg add 'HKLM\Software\Wine\Ports' /v COM10 /d "$sim10_pty" /f >/dev/null
 wine reg add 'HKLM\Software\Wine\Ports' /v COM6 /d "$echo_pty" /f >/dev/null
 wine reg add 'HKLM\Software\Wine\Ports' /v COM7 /d "$COM7_pty" /f >/dev/null
 wine reg add 'HKLM\Software\Wine\Ports' /v COM8 /d "$COM8_pty" /f >/dev/null
 wine reg add 'HKLM\Software\Wine\Ports' /v COM9 /d "$COM9_pty" /f >/dev/null
 start_wine
-echo "COM5 -> $sim_pty (bootsim), COM6 -> $echo_pty (echo), COM7..COM9 -> bootsim (window)"
+echo "COM5 -> $sim_pty, COM10 -> $sim10_pty (bootsim), COM6 -> $echo_pty (echo), COM7..COM9 -> bootsim (window)"
 
 status=0
 
@@ -204,40 +212,71 @@ for test in ser_device_wine_test win32_layers_test; do
   fi
 done
 
-say "end to end: loader-cli.exe flash on COM5 against bootsim"
-# Intel HEX of the image: 16 data bytes a record, then the end record.
+say "end to end: loader-cli.exe flash of a Cyrillic path on COM5 and COM10 against bootsim"
+# Intel HEX of the image: 16 data bytes a record, then the end record. In a folder whose
+# name the Russian ANSI code page cannot take from a UTF-8 command line as it stands.
+mkdir -p "$work/Прошивка"
 od -An -v -tu1 -w16 "$work/payload.dat" | awk '
   { n = NF; addr = (NR - 1) * 16; sum = n + int(addr / 256) + addr % 256
     line = sprintf(":%02X%04X00", n, addr)
     for (i = 1; i <= n; i++) { sum += $i; line = line sprintf("%02X", $i) }
     printf "%s%02X\r\n", line, (256 - sum % 256) % 256 }
-  END { print ":00000001FF\r" }' >"$work/image.hex"
+  END { print ":00000001FF\r" }' >"$work/Прошивка/образ.hex"
 (
   cd "$work"
-  with_shim timeout 120 wine "$cli_exe" flash --port COM5 --timeout 30 image.hex \
-    >"$work/cli.out" 2>"$work/cli.err"
+  with_shim env LANG=ru_RU.UTF-8 LC_ALL=ru_RU.UTF-8 timeout 120 wine "$cli_exe" flash \
+    -p COM5 -pCOM10 --timeout 30 Прошивка/образ.hex >"$work/cli.out" 2>"$work/cli.err"
 ) &
 cli_pid=$!
-sleep 3 # the loader opens the port; an early announcement waits in the line's queue
-kill -USR1 "$bootsim_pid"
+sleep 3 # the loader opens the ports; an early announcement waits in the line's queue
+kill -USR1 "$bootsim_pid" "$bootsim10_pid"
 cli_status=0
 wait "$cli_pid" || cli_status=$?
 sim_status=0
 wait "$bootsim_pid" || sim_status=$?
-tr -d '\r' <"$work/cli.err" | tr '\r' '\n' | tail -n 3
+wait "$bootsim10_pid" || sim_status=$?
+tr -d '\r' <"$work/cli.err" | tail -n 6
 if [ "$cli_status" -ne 0 ] || [ "$sim_status" -ne 0 ]; then
   echo "loader-cli.exe exit $cli_status, bootsim exit $sim_status" >&2
-  cat "$work/bootsim.err" >&2
+  cat "$work/bootsim.err" "$work/bootsim10.err" >&2
   status=1
 else
-  # The device receives the image, then zeros up to the next 128-byte block.
+  # Each device receives the image, then zeros up to the next 128-byte block.
   cp "$work/payload.dat" "$work/expected.bin"
   head -c 24 /dev/zero >>"$work/expected.bin"
-  if cmp "$work/expected.bin" "$work/received.bin"; then
-    echo "the device received the image byte for byte"
+  if cmp "$work/expected.bin" "$work/received.bin" && cmp "$work/expected.bin" "$work/received10.bin"; then
+    echo "both devices received the image byte for byte"
   else
     status=1
   fi
+fi
+# Redirected output is UTF-8 as the program writes it: the prompt's text, and each port's
+# progress on lines of its own, up to its last block, with no cursor sequence among them.
+cli_check() { # what, then grep's options and pattern
+  local what=$1
+  shift
+  grep -q "$@" "$work/cli.err" || { echo "loader-cli.exe: no $what in its output" >&2; status=1; }
+}
+cli_check "prompt" -F "Включи питание"
+cli_check "last progress line of COM5" -F "[COM5] 100% | block 8 of 8"
+cli_check "last progress line of COM10" -F "[COM10] 100% | block 8 of 8"
+if grep -q $'\x1b' "$work/cli.err"; then
+  echo "loader-cli.exe wrote cursor sequences into a file" >&2
+  status=1
+fi
+
+say "loader-cli.exe on a console: Cyrillic text under the Russian code page"
+# A terminal makes Wine give the program a console; the error names the Cyrillic path,
+# which must come out as it is, not as its UTF-8 bytes read in a code page. Wine draws
+# the console with cursor sequences: they are taken out before looking.
+console=$(cd "$work" && LANG=ru_RU.UTF-8 LC_ALL=ru_RU.UTF-8 timeout 60 \
+  script -qec "wine '$cli_exe' convert Прошивка/нет.hex" /dev/null |
+  sed 's/\x1b\[[0-9;?]*[a-zA-Z]//g' | tr -d '\r') || true
+if grep -qF 'Прошивка\нет.hex' <<<"$console"; then
+  echo "the console shows the Cyrillic path"
+else
+  printf 'loader-cli.exe on a console: no Cyrillic path in\n%s\n' "$console" >&2
+  status=1
 fi
 
 # --- the window ---------------------------------------------------------------------------

@@ -5,13 +5,15 @@
 #include "app/app_error.h"
 #include "app/image_list.h"
 #include "controls/ui_balloon_hints.h"
+#include "loader_version.h"
 
 namespace app {
 
 TLoaderApplication::TLoaderApplication(int& argc, char** argv) : QApplication(argc, argv) {
   setApplicationName(QString::fromUtf8(kAppTitle));
-  // The task bar and the desktop find the program by this name and show its icon.
-  setDesktopFileName("loader");
+  // The task bar and the desktop find the program by its desktop entry's name and show
+  // its icon.
+  setDesktopFileName(LOADER_APP_ID);
   setWindowIcon(ProgramIcon());
   controls::InstallBalloonHints(*this);
 }

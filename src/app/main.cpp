@@ -3,7 +3,10 @@
 // window closes.
 #include <QApplication>
 #include <cstdio>
+#include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 #include "app/loader_application.h"
 #include "app/quit_signals.h"
@@ -13,12 +16,16 @@
 namespace {
 
 const char* const kHelpText =
-    "usage: loader [--help | --version]\n"
+    "usage: loader [--help | --version] [FILE.hex]\n"
     "\n"
     "Загрузчик: the window that writes a firmware image from an Intel HEX file into a\n"
     "device through a serial port. Choose the HEX file and the port, press Старт (F5) and\n"
     "switch the device on when the window asks for it. The same from the command line:\n"
     "loader-cli(1).\n"
+    "\n"
+    "FILE.hex, when given, is the HEX file to flash, taken as the file dialog takes one\n"
+    "(and remembered) instead of the one chosen last. A HEX file dropped on the window is\n"
+    "taken the same way.\n"
     "\n"
     "The chosen port and file are kept in loader.ini beside the executable or, where\n"
     "that folder is not writable (an installed loader), in\n"
@@ -30,7 +37,7 @@ const char* const kHelpText =
     "Other arguments are left to Qt (e.g. -platform, -style).\n";
 
 // --help and --version are answered before Qt starts, so they need no display (the
-// manual pages are made from them at build time, on machines without one).
+// build's checks ask them on machines without one).
 bool AnswerInfoOption(int argc, char** argv) {
   for (int i = 1; i < argc; ++i) {
     const std::string_view arg = argv[i];
@@ -64,7 +71,10 @@ int main(int argc, char** argv) {
     }
     if (window != nullptr) window->AExitExecute();
   });
-  app::TForm1 form1;
+  // Qt has taken its own options out of argv by now.
+  window::TMainWindowOptions options;
+  options.openFile = window::FileArgument(std::vector<std::string>(argv + 1, argv + argc));
+  app::TForm1 form1(std::move(options));
   if (app::TQuitSignals::Requested()) return 0;  // ended while the window was being made
   window = &form1;
   form1.Engine().SetConversionCancel(&app::TQuitSignals::Requested);

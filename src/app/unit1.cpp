@@ -4,6 +4,8 @@
 #include <QApplication>
 #include <QCoreApplication>
 #include <QDir>
+#include <QDragEnterEvent>
+#include <QDropEvent>
 #include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
@@ -11,6 +13,7 @@
 #include <QLabel>
 #include <QMenu>
 #include <QMessageBox>
+#include <QMimeData>
 #include <QScreen>
 #include <QShortcut>
 #include <QStatusBar>
@@ -48,6 +51,17 @@ QAction* MakeAction(QObject* owner, const window::TActionLook& look) {
   action->setStatusTip(QString());
   action->setShortcut(Shortcut(look.shortcut));
   return action;
+}
+
+// The local files of a drag, in the file system's encoding, as the file dialog gives them.
+std::vector<std::string> DraggedFiles(const QMimeData* data) {
+  std::vector<std::string> files;
+  if (data == nullptr) return files;
+  for (const QUrl& url : data->urls()) {
+    if (!url.isLocalFile()) return {};
+    files.push_back(QFile::encodeName(url.toLocalFile()).toStdString());
+  }
+  return files;
 }
 
 // A menu caption shows '&' literally only when doubled.
@@ -109,12 +123,14 @@ void TForm1::CreateComponents() {
   CreateToolbar();
   auto* client = new QWidget(this);
   client->setObjectName("ClientArea");
+  // The window colour (white), not the button face.
   client->setAutoFillBackground(true);
-  client->setBackgroundRole(QPalette::Window);
+  client->setBackgroundRole(QPalette::Base);
   setCentralWidget(client);
   CreateStatusBar();
   CreateFileDialog();
   Form2 = new TForm2(this);
+  setAcceptDrops(true);
 }
 
 void TForm1::CreateActions() {
@@ -188,6 +204,7 @@ void TForm1::CreateStatusBar() {
   statusBar->addWidget(PortStatusPane);
   UiProgressBar1 = new controls::TUiProgressBar(statusBar);
   UiProgressBar1->setObjectName("UiProgressBar1");
+  UiProgressBar1->setAccessibleName(Text(window::kProgressBarName));
   UiProgressBar1->SetBorderOuter(controls::fsNone);
   UiProgressBar1->SetBorderWidth(1);
   UiProgressBar1->SetBorderInner(controls::fsStatus);
@@ -232,6 +249,22 @@ bool TForm1::event(QEvent* event) {
   return QMainWindow::event(event);
 }
 
+void TForm1::showEvent(QShowEvent* event) {
+  QMainWindow::showEvent(event);
+  KeepCaptionOnScreen(*this);
+}
+
+void TForm1::dragEnterEvent(QDragEnterEvent* event) {
+  if (logic_.TakesDroppedFiles(DraggedFiles(event->mimeData()))) event->acceptProposedAction();
+}
+
+void TForm1::dropEvent(QDropEvent* event) {
+  const std::vector<std::string> files = DraggedFiles(event->mimeData());
+  if (!logic_.TakesDroppedFiles(files)) return;
+  event->acceptProposedAction();
+  logic_.FilesDropped(files);
+}
+
 // ---- window::IWindowFace -----------------------------------------------------------------------
 
 void TForm1::ShowBox(const std::string& text, window::TBoxIcon icon) {
@@ -262,6 +295,7 @@ void TForm1::SetBeginEnabled(bool enabled) {
 
 void TForm1::SetCaption(const std::string& text) {
   setWindowTitle(Text(text));
+  KeepCaptionOnScreen(*this);
 }
 
 void TForm1::SetPortPane(const std::string& text, const std::string& tooltip) {
@@ -292,6 +326,8 @@ void TForm1::SetPortMenu(const std::vector<window::TPortItem>& items) {
 }
 
 std::optional<std::string> TForm1::RunFileDialog() {
+  // The current folder, which a file dropped or named on the command line may have changed.
+  UiOpenDialog1->setDirectory(QDir::currentPath());
   const int result = UiOpenDialog1->exec();
   // The folder the dialog shows becomes the current directory, where the converter
   // writes the image.

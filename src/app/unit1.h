@@ -101,6 +101,10 @@ class TForm1 : public QMainWindow, private window::IWindowFace {
 
  protected:
   bool event(QEvent* event) override;
+  void showEvent(QShowEvent* event) override;
+  // A file dragged over the window and dropped on it is chosen as the file dialog would.
+  void dragEnterEvent(QDragEnterEvent* event) override;
+  void dropEvent(QDropEvent* event) override;
 
  private:
   void CreateComponents();

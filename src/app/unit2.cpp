@@ -3,10 +3,17 @@
 #include <QFont>
 #include <QLabel>
 #include <QVBoxLayout>
+#include <QWindow>
 
 #include "window/window_look.h"
 
 namespace app {
+
+void KeepCaptionOnScreen(QWidget& window) {
+  // A blank is shown as nothing, and is not empty, so no name takes its place.
+  if (QWindow* handle = window.windowHandle(); handle != nullptr && window.windowTitle().isEmpty())
+    handle->setTitle(QStringLiteral(" "));
+}
 
 TForm2::TForm2(QWidget* mainWindow) : QDialog(mainWindow) {
   setObjectName("Form2");
@@ -15,8 +22,9 @@ TForm2::TForm2(QWidget* mainWindow) : QDialog(mainWindow) {
                  Qt::WindowCloseButtonHint);
   setFixedSize(window::kPromptClientSize.width, window::kPromptClientSize.height);
   setModal(false);
+  // The window colour (white), not the button face.
   setAutoFillBackground(true);
-  setBackgroundRole(QPalette::Window);
+  setBackgroundRole(QPalette::Base);
 
   Label1 = new QLabel(QString::fromUtf8(kPowerOnPrompt), this);
   Label1->setObjectName("Label1");
@@ -41,6 +49,7 @@ void TForm2::showEvent(QShowEvent* event) {
     move(frame.topLeft());
   }
   QDialog::showEvent(event);
+  KeepCaptionOnScreen(*this);
 }
 
 }  // namespace app

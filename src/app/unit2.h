@@ -11,6 +11,11 @@ namespace app {
 
 using window::kPowerOnPrompt;
 
+// Shows the window's caption as set, an empty one empty: the toolkit would put the
+// application's name in its place. Called once the window is on screen, and after each
+// change of its caption.
+void KeepCaptionOnScreen(QWidget& window);
+
 class TForm2 : public QDialog {
  public:
   // The prompt stays above its main window and is centred on it when shown.

@@ -1,5 +1,7 @@
 #include "controls/ui_progress_bar.h"
 
+#include <QAccessible>
+#include <QAccessibleWidget>
 #include <QFontMetrics>
 #include <QPainter>
 #include <QPalette>
@@ -49,6 +51,35 @@ QColor Adjusted(const QColor& color, int percent) {
   return QColor(channel(color.red()), channel(color.green()), channel(color.blue()));
 }
 
+// What a screen reader learns of the bar: a progress bar whose value is the percentage.
+class TAccessibleProgressBar : public QAccessibleWidget, public QAccessibleValueInterface {
+ public:
+  explicit TAccessibleProgressBar(TUiProgressBar* bar)
+      : QAccessibleWidget(bar, QAccessible::ProgressBar) {}
+
+  void* interface_cast(QAccessible::InterfaceType type) override {
+    if (type == QAccessible::ValueInterface) return static_cast<QAccessibleValueInterface*>(this);
+    return QAccessibleWidget::interface_cast(type);
+  }
+  QString text(QAccessible::Text kind) const override {
+    if (kind == QAccessible::Value) return QString("%1 %").arg(Bar().Percent());
+    return QAccessibleWidget::text(kind);
+  }
+  QVariant currentValue() const override { return int{Bar().Percent()}; }
+  void setCurrentValue(const QVariant& /*value*/) override {}  // the transfer sets it, no one else
+  QVariant maximumValue() const override { return 100; }
+  QVariant minimumValue() const override { return 0; }
+  QVariant minimumStepSize() const override { return 1; }
+
+ private:
+  const TUiProgressBar& Bar() const { return *static_cast<const TUiProgressBar*>(widget()); }
+};
+
+QAccessibleInterface* AccessibleProgressBar(const QString& /*key*/, QObject* object) {
+  auto* bar = dynamic_cast<TUiProgressBar*>(object);
+  return bar == nullptr ? nullptr : new TAccessibleProgressBar(bar);
+}
+
 }  // namespace
 
 int FrameWidth(TFrameStyle style) {
@@ -73,7 +104,15 @@ TUiProgressBar::TUiProgressBar(QWidget* parent)
   // Every pixel is painted from the off-screen image.
   setAttribute(Qt::WA_OpaquePaintEvent);
   resize(200, 24);
+  static const bool accessible = [] {
+    QAccessible::installFactory(&AccessibleProgressBar);
+    return true;
+  }();
+  (void)accessible;
   model_.SetOnChange([this](int percent) {
+    // Screen readers are told the new value as it comes.
+    QAccessibleValueChangeEvent event(this, percent);
+    QAccessible::updateAccessibility(&event);
     if (onChange_) onChange_(*this, percent);
   });
   // The percentage shows at once, not at the window's next paint cycle.

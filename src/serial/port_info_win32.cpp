@@ -1,14 +1,20 @@
 // Port discovery on Windows: the COM devices in the DOS device list on the NT family, the
-// open test on older systems; the driver's device name from the registry describes each.
+// open test on older systems. Each is described by its adapter's name as Device Manager
+// shows it, or else by the driver's device name from the registry.
 #include "serial/port_info_win32.h"
 
 #include <windows.h>
+// After windows.h, which they need; initguid.h makes devguid.h define the class GUIDs.
+#include <devguid.h>
+#include <initguid.h>
+#include <setupapi.h>
 
 #include <cstring>
 #include <map>
 #include <memory>
 #include <string>
 
+#include "platform/utf8_win32.h"
 #include "serial/port_info.h"
 
 namespace serial {
@@ -101,6 +107,35 @@ std::vector<std::string> SubKeys(HKEY key) {
   return names;
 }
 
+// The friendly name of each port the Ports class knows (data "USB Serial Port (COM3)" for
+// COM3), as Device Manager lists them; empty where SetupAPI has none (Wine, old systems).
+std::map<std::string, std::string> FriendlyNames() {
+  std::map<std::string, std::string> names;
+  const HDEVINFO set = SetupDiGetClassDevsW(&GUID_DEVCLASS_PORTS, nullptr, nullptr, DIGCF_PRESENT);
+  if (set == INVALID_HANDLE_VALUE) return names;
+  SP_DEVINFO_DATA device{};
+  device.cbSize = sizeof device;
+  for (DWORD index = 0; SetupDiEnumDeviceInfo(set, index, &device); ++index) {
+    const HKEY key = SetupDiOpenDevRegKey(set, &device, DICS_FLAG_GLOBAL, 0, DIREG_DEV, KEY_READ);
+    if (key == INVALID_HANDLE_VALUE) continue;
+    wchar_t port[64] = {};
+    DWORD size = sizeof port - sizeof(wchar_t);  // room for the zero the value may lack
+    DWORD type = 0;
+    const LONG rc =
+        RegQueryValueExW(key, L"PortName", nullptr, &type, reinterpret_cast<BYTE*>(port), &size);
+    RegCloseKey(key);
+    if (rc != ERROR_SUCCESS || type != REG_SZ) continue;
+    wchar_t friendly[256] = {};
+    if (!SetupDiGetDeviceRegistryPropertyW(set, &device, SPDRP_FRIENDLYNAME, nullptr,
+                                           reinterpret_cast<BYTE*>(friendly),
+                                           sizeof friendly - sizeof(wchar_t), nullptr))
+      continue;
+    if (friendly[0] != 0) names.emplace(platform::WideToUtf8(port), platform::WideToUtf8(friendly));
+  }
+  SetupDiDestroyDeviceInfoList(set);
+  return names;
+}
+
 }  // namespace
 
 std::map<std::string, unsigned long> FtdiLatencyTimers(HKEY ftdiBus) {
@@ -157,11 +192,15 @@ std::vector<TComPortInfo> EnumerateComPortInfo() {
     latencies = FtdiLatencyTimers(ftdiBus);
     RegCloseKey(ftdiBus);
   }
+  const std::map<std::string, std::string> friendly = FriendlyNames();
   std::vector<TComPortInfo> ports;
   for (std::string& name : EnumerateComPorts()) {
     std::string description = "\\\\.\\" + name;
-    if (const auto it = devices.find(name); it != devices.end() && !it->second.empty())
+    if (const auto it = friendly.find(name); it != friendly.end()) {
+      description = it->second;
+    } else if (const auto it = devices.find(name); it != devices.end() && !it->second.empty()) {
       description += " — " + it->second;
+    }
     if (const auto it = latencies.find(name); it != latencies.end()) {
       if (const std::string note = LatencyTimerNote(it->second); !note.empty())
         description += "; " + note;

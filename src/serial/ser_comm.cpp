@@ -236,7 +236,7 @@ void TSerCustomComm::OpenDevice() {
   if (updateDcb_) device->SetOpenLine(BuildDcb());
   const int rc = device->Open(name);
   if (rc != kSerOk) {
-    if (SerIsNotFound(rc)) throw ESerCommError("Specified device not found (" + name + ").");
+    if (SerIsNotFound(rc)) throw ESerDeviceNotFound("Specified device not found (" + name + ").");
     std::string message = "Can't open specified device " + name + " (Error " + std::to_string(rc) +
                           ", " + SerSystemErrorText(rc) + ")";
     // A refusal for want of permission is common on a fresh machine; say how to get access.

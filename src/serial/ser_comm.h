@@ -38,6 +38,12 @@ class ESerPortLost : public ESerCommError {
 // DeviceName until a port is chosen: the pattern that names no port of its own.
 inline constexpr const char* kUnchosenPort = "COM%d";
 
+// The port named does not exist (no such device, no such name).
+class ESerDeviceNotFound : public ESerCommError {
+ public:
+  using ESerCommError::ESerCommError;
+};
+
 class TSerCustomComm;
 class TSerCommEventThread;
 class TSerCommWriteThread;

@@ -102,11 +102,11 @@ void TTransferSession::RxChar(std::int32_t count) {
 void TTransferSession::FollowEngine() {
   if (!engine_.Transferring()) {
     timer_.Disarm();
-    return;
+  } else if (writes_ != writesTimed_) {
+    writesTimed_ = writes_;
+    timer_.Arm(kReplyLimit, [this] { ReplyLimitPassed(); });
   }
-  if (writes_ == writesTimed_) return;
-  writesTimed_ = writes_;
-  timer_.Arm(kReplyLimit, [this] { ReplyLimitPassed(); });
+  if (afterEngine_) afterEngine_();
 }
 
 void TTransferSession::ReplyLimitPassed() {

@@ -79,6 +79,9 @@ class TTransferSession : private engine::ITransport {
 
   // Optional; an empty observer ends the watching.
   void SetByteObserver(TByteObserver observer) { engine_.SetLineObserver(std::move(observer)); }
+  // Optional; called each time the engine has acted (a start, received bytes, no reply, a
+  // lost port), when what it holds, its image among it, is settled.
+  void SetAfterEngine(std::function<void()> after) { afterEngine_ = std::move(after); }
 
  private:
   // engine::ITransport
@@ -101,6 +104,7 @@ class TTransferSession : private engine::ITransport {
   std::int64_t writes_ = 0;
   std::int64_t readSinceWrite_ = 0;
   std::int64_t readTotal_ = 0;
+  std::function<void()> afterEngine_;
   std::int64_t writesTimed_ = 0;  // writes_ when the clock was last set
 };
 

@@ -1,3 +1,4 @@
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -28,6 +29,15 @@ std::string UserConfigDir() {
 
 bool FolderWritable(const std::string& folder) {
   return ::access(folder.c_str(), W_OK | X_OK) == 0;
+}
+
+bool FileWritable(const std::string& file) {
+  struct stat st {};
+  if (::stat(file.c_str(), &st) != 0) return false;
+  const bool mayWrite = st.st_uid == ::geteuid() || ::access(file.c_str(), W_OK) == 0;
+  // A write replaces the file by a rename in its folder.
+  const std::string folder = std::filesystem::path(file).parent_path().string();
+  return mayWrite && FolderWritable(folder.empty() ? "." : folder);
 }
 
 void MakeFolderFor(const std::string& file) {

@@ -36,6 +36,26 @@ bool FolderWritable(const std::string& folder) {
   return true;
 }
 
+bool FileWritable(const std::string& file) {
+  const std::wstring name = platform::Utf8ToWide(file);
+  constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+  HANDLE handle =
+      CreateFileW(name.c_str(), GENERIC_WRITE, kShareAll, nullptr, OPEN_EXISTING, 0, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) {
+    // Open elsewhere without sharing: still this user's file.
+    if (GetLastError() == ERROR_SHARING_VIOLATION) return true;
+    // A read-only mark is the user's own to lift when he may change the file's attributes.
+    const DWORD attributes = GetFileAttributesW(name.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_READONLY) == 0)
+      return false;
+    handle = CreateFileW(name.c_str(), FILE_WRITE_ATTRIBUTES, kShareAll, nullptr, OPEN_EXISTING, 0,
+                         nullptr);
+    if (handle == INVALID_HANDLE_VALUE) return false;
+  }
+  CloseHandle(handle);
+  return true;
+}
+
 void MakeFolderFor(const std::string& file) {
   const auto slash = file.find_last_of("\\/");
   if (slash == std::string::npos) return;

@@ -39,17 +39,17 @@ TLine Classify(std::string_view raw) {
   line.raw = raw;
   const std::string_view body = Trim(raw);
   if (body.empty() || body.front() == ';' || body.front() == '#') return line;
-  if (body.front() == '[') {
-    const auto close = body.find(']');
+  // A '[' without its ']' opens no section; the line is read as any other line.
+  if (const auto close = body.find(']'); body.front() == '[' && close != std::string_view::npos) {
     line.kind = TLineKind::lkSection;
-    line.name =
-        Trim(body.substr(1, close == std::string_view::npos ? std::string_view::npos : close - 1));
+    line.name = Trim(body.substr(1, close - 1));
     return line;
   }
   const auto eq = body.find('=');
   if (eq == std::string_view::npos) return line;
+  // A key with an empty name is a key all the same: it ends the section's list of names,
+  // as the profile functions' list ends at its first empty name.
   line.name = Trim(body.substr(0, eq));
-  if (line.name.empty()) return line;
   line.kind = TLineKind::lkKey;
   std::string_view value = Trim(body.substr(eq + 1));
   if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') &&
@@ -61,16 +61,21 @@ TLine Classify(std::string_view raw) {
 }
 
 // Calls `fn` with each line of `text` (a leading UTF-8 byte order mark skipped) and its
-// index, until `fn` returns false. Nothing is kept per line, so a file of many short lines
+// index, until `fn` returns false. A line ends at CR LF, LF or CR alone, and the text at its
+// first NUL byte, as on Windows. Nothing is kept per line, so a file of many short lines
 // costs no more memory than a file of a few long ones.
 template <class Fn>
 void ForEachLine(std::string_view text, Fn fn) {
+  text = text.substr(0, text.find('\0'));
   if (text.starts_with(kUtf8Bom)) text.remove_prefix(kUtf8Bom.size());
   for (std::size_t index = 0; !text.empty(); ++index) {
-    const auto nl = text.find('\n');
-    std::string_view raw = text.substr(0, nl);
-    text = nl == std::string_view::npos ? std::string_view{} : text.substr(nl + 1);
-    if (!raw.empty() && raw.back() == '\r') raw.remove_suffix(1);
+    const auto end = text.find_first_of("\r\n");
+    const std::string_view raw = text.substr(0, end);
+    std::size_t next = end == std::string_view::npos ? text.size() : end + 1;
+    if (end != std::string_view::npos && text[end] == '\r' && next < text.size() &&
+        text[next] == '\n')
+      ++next;
+    text.remove_prefix(next);
     if (!fn(Classify(raw), index)) return;
   }
 }
@@ -130,7 +135,8 @@ std::string ReadText(std::string_view text, std::string_view section, std::strin
     if (l.kind == TLineKind::lkSection) {
       if (inSection) return false;  // only the first section of that name counts
       inSection = SameName(l.name, wantedSection);
-    } else if (inSection && l.kind == TLineKind::lkKey && SameName(l.name, wantedKey)) {
+    } else if (inSection && l.kind == TLineKind::lkKey && !l.name.empty() &&
+               SameName(l.name, wantedKey)) {
       result = l.value;
       return false;
     }
@@ -148,6 +154,7 @@ std::vector<std::string> KeyNames(std::string_view text, std::string_view sectio
       if (inSection) return false;
       inSection = SameName(l.name, wantedSection);
     } else if (inSection && l.kind == TLineKind::lkKey) {
+      if (l.name.empty()) return false;
       const bool seen = std::any_of(names.begin(), names.end(),
                                     [&](const std::string& n) { return SameName(n, l.name); });
       if (!seen) names.emplace_back(l.name);

@@ -2,8 +2,10 @@
 // the rewrite that stores one value. Section and key names match regardless of ASCII
 // letter case; blanks around names and values are ignored; a value wrapped in a matching
 // pair of quotes (" or ') reads without them; lines beginning with ';' or '#' are comments.
-// Lines may end in CR LF, LF, or a mix; a rewrite ends every line with CR LF and keeps
-// every other line as it stands.
+// Lines may end in CR LF, LF, CR alone, or a mix, and the text ends at its first NUL byte, as
+// the Windows profile functions read them; a '[' without ']' opens no section, and a key with
+// an empty name ends its section's list of key names. A rewrite ends every line with CR LF
+// and keeps every other line as it stands.
 #pragma once
 
 #include <cstddef>

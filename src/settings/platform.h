@@ -16,6 +16,11 @@ std::string UserConfigDir();
 // Whether new files can be made in a folder.
 bool FolderWritable(const std::string& folder);
 
+// Whether this user may write an existing settings file: his own file (a read-only mark he
+// set is his to lift, and shows as a refused write) or one the system lets him write, where
+// a write can replace it. False for a file that is missing.
+bool FileWritable(const std::string& file);
+
 // Makes the folder that will hold `file`, with its parents; failures are left to the write.
 void MakeFolderFor(const std::string& file);
 

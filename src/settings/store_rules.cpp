@@ -25,8 +25,10 @@ TIniPlaces IniPlaces(const std::string& exePath, const std::string& userConfigDi
   return places;
 }
 
-std::string ChooseIniPath(const TIniPlaces& places, bool besideExists, bool besideFolderWritable) {
-  if (besideExists || besideFolderWritable || places.inUserDir.empty()) return places.beside;
+std::string ChooseIniPath(const TIniPlaces& places, bool besideExists, bool besideFolderWritable,
+                          bool besideFileWritable) {
+  const bool usable = besideExists ? besideFileWritable : besideFolderWritable;
+  if (usable || places.inUserDir.empty()) return places.beside;
   return places.inUserDir;
 }
 

@@ -68,9 +68,12 @@ std::string TUiRegIniFile::DefaultIniPath() {
   const TIniPlaces places = IniPlaces(ExecutablePath(), UserConfigDir(), platform::kPathDelimiters);
   const std::string besideFolder =
       places.beside.substr(0, places.beside.size() - platform::FileNamePart(places.beside).size());
+  const bool exists = platform::KindOf(places.beside) != platform::TFileKind::ftMissing;
+  // A file beside the program that another user made (one `sudo loader`) is not this
+  // user's to read choices from or write them to.
   const std::string name =
-      ChooseIniPath(places, platform::KindOf(places.beside) != platform::TFileKind::ftMissing,
-                    FolderWritable(besideFolder.empty() ? "." : besideFolder));
+      ChooseIniPath(places, exists, FolderWritable(besideFolder.empty() ? "." : besideFolder),
+                    exists && FileWritable(places.beside));
   if (name != places.beside) MakeFolderFor(name);
   return name;
 }

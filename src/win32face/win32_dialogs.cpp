@@ -20,6 +20,25 @@ using platform::WideToUtf8;
 using window::kOpenDialog;
 using window::kPromptClientSize;
 
+namespace {
+
+// Keeps the folder the dialog shows (in lCustData), so that it becomes the current one also
+// when the dialog is cancelled.
+UINT_PTR CALLBACK FolderWatch(HWND dialog, UINT message, WPARAM /*wParam*/, LPARAM lParam) {
+  if (message != WM_NOTIFY) return 0;
+  const auto& notice = *reinterpret_cast<const OFNOTIFYW*>(lParam);
+  if (notice.hdr.code != CDN_FOLDERCHANGE) return 0;
+  auto& folder = *reinterpret_cast<std::wstring*>(notice.lpOFN->lCustData);
+  std::wstring path(32768, L'\0');
+  const LRESULT n =
+      ::SendMessageW(::GetParent(dialog), CDM_GETFOLDERPATH, static_cast<WPARAM>(path.size()),
+                     reinterpret_cast<LPARAM>(path.data()));
+  if (n > 0) folder.assign(path.c_str());
+  return 0;
+}
+
+}  // namespace
+
 void TWin32Face::CentrePrompt() {
   const UINT dpi = ::GetDpiForWindow(main_);
   RECT frame{0, 0, MulDiv(kPromptClientSize.width, static_cast<int>(dpi), 96),
@@ -72,15 +91,19 @@ std::optional<std::string> TWin32Face::RunFileDialog() {
   dialog.nMaxFile = static_cast<DWORD>(file.size());
   dialog.lpstrTitle = title.c_str();
   dialog.lpstrDefExt = extension.c_str();
-  // No OFN_FILEMUSTEXIST: a typed name of a file that does not exist is taken too. No
-  // OFN_NOCHANGEDIR: the folder shown becomes the current directory, where the converter
-  // writes the image.
-  dialog.Flags = OFN_EXPLORER | OFN_HIDEREADONLY | OFN_ENABLESIZING;
+  // No OFN_FILEMUSTEXIST: a typed name of a file that does not exist is taken too. The
+  // folder shown becomes the current directory, where the converter writes the image,
+  // confirmed or cancelled: the hook follows it.
+  std::wstring shown;
+  dialog.Flags = OFN_EXPLORER | OFN_HIDEREADONLY | OFN_ENABLESIZING | OFN_ENABLEHOOK;
+  dialog.lpfnHook = &FolderWatch;
+  dialog.lCustData = reinterpret_cast<LPARAM>(&shown);
   if (!::GetOpenFileNameW(&dialog)) {
     const DWORD error = ::CommDlgExtendedError();
     if (error != 0) {
       throw std::runtime_error("Cannot show the file dialog (error " + std::to_string(error) + ")");
     }
+    if (!shown.empty()) ::SetCurrentDirectoryW(shown.c_str());
     return std::nullopt;
   }
   const std::filesystem::path chosen(file.c_str());

@@ -115,7 +115,8 @@ void TWin32Face::RegisterClasses() {
   wc.hIcon = icon_;
   wc.hIconSm = smallIcon_;
   wc.hCursor = ::LoadCursorW(nullptr, IDC_ARROW);
-  wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
+  // The window colour (white), not the button face.
+  wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1);
   wc.lpszClassName = kMainClass;
   ::RegisterClassExW(&wc);
   wc.lpfnWndProc = &TWin32Face::PromptProc;
@@ -141,6 +142,8 @@ void TWin32Face::CreateMainWindow() {
   portMenu_ = ::CreatePopupMenu();
   Layout();
   PlaceMainWindow();
+  // A HEX file dropped from Explorer is chosen.
+  ::DragAcceptFiles(main_, TRUE);
 }
 
 void TWin32Face::PlaceMainWindow() {
@@ -211,6 +214,18 @@ void TWin32Face::Layout() {
   UpdateStatusParts();
 }
 
+void TWin32Face::FilesDropped(HDROP drop) {
+  std::vector<std::string> files;
+  const UINT count = ::DragQueryFileW(drop, 0xFFFFFFFF, nullptr, 0);
+  for (UINT i = 0; i < count; ++i) {
+    std::wstring name(::DragQueryFileW(drop, i, nullptr, 0) + 1, L'\0');
+    name.resize(::DragQueryFileW(drop, i, name.data(), static_cast<UINT>(name.size())));
+    files.push_back(platform::WideToUtf8(name));
+  }
+  ::DragFinish(drop);
+  if (logic_) logic_->FilesDropped(files);
+}
+
 void TWin32Face::SetCaption(const std::string& text) {
   ::SetWindowTextW(main_, Utf8ToWide(text).c_str());
 }
@@ -256,6 +271,9 @@ LRESULT TWin32Face::HandleMain(UINT message, WPARAM wParam, LPARAM lParam) {
       break;
     case kPendingMessage:
       Handle([this] { logic_->PendingMessageArrived(); });
+      return 0;
+    case WM_DROPFILES:
+      FilesDropped(reinterpret_cast<HDROP>(wParam));
       return 0;
     case WM_DPICHANGED: {
       dpi_ = HIWORD(wParam);
@@ -319,6 +337,10 @@ LRESULT CALLBACK TWin32Face::PromptProc(HWND window, UINT message, WPARAM wParam
       // The operator may close the prompt at any time; that only hides it.
       ::ShowWindow(window, SW_HIDE);
       return 0;
+    case WM_CTLCOLORSTATIC:
+      // The label on the window colour, as the window itself.
+      ::SetBkColor(reinterpret_cast<HDC>(wParam), ::GetSysColor(COLOR_WINDOW));
+      return reinterpret_cast<LRESULT>(::GetSysColorBrush(COLOR_WINDOW));
     default:
       return ::DefWindowProcW(window, message, wParam, lParam);
   }

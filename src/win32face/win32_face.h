@@ -7,6 +7,7 @@
 #include <windows.h>
 // after windows.h, whose types it uses
 #include <commctrl.h>
+#include <shellapi.h>
 
 #include <memory>
 #include <optional>
@@ -55,6 +56,9 @@ class TWin32Face : public window::IWindowFace {
   static LRESULT CALLBACK PromptProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
   static LRESULT CALLBACK ToolbarKeys(HWND window, UINT message, WPARAM wParam, LPARAM lParam,
                                       UINT_PTR id, DWORD_PTR self);
+  static LRESULT CALLBACK ProgressPaint(HWND window, UINT message, WPARAM wParam, LPARAM lParam,
+                                        UINT_PTR id, DWORD_PTR self);
+  void FilesDropped(HDROP drop);
   LRESULT HandleMain(UINT message, WPARAM wParam, LPARAM lParam);
   LRESULT HandleNotify(const NMHDR& header);
   bool ToolbarKey(WPARAM key);
@@ -85,6 +89,7 @@ class TWin32Face : public window::IWindowFace {
   HWND toolbar_ = nullptr;
   HWND statusBar_ = nullptr;
   HWND statusTips_ = nullptr;
+  HWND progressBar_ = nullptr;  // the system's progress control, painted as ours
   HWND prompt_ = nullptr;
   HWND promptLabel_ = nullptr;
   HMENU portMenu_ = nullptr;

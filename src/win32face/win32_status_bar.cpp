@@ -28,15 +28,41 @@ void TWin32Face::CreateStatusBar() {
     tool.lpszText = const_cast<wchar_t*>(L"");
     ::SendMessageW(statusTips_, TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&tool));
   }
-  // The progress bar is the second part, drawn by its owner. The percentage shows at
-  // once, not at the window's next paint cycle.
+  // The progress bar is the second part: the system's progress control, so that screen
+  // readers know it as one, with its name and value, painted as the loader's own bar. The
+  // percentage shows at once, not at the window's next paint cycle.
+  progressBar_ =
+      ::CreateWindowExW(0, PROGRESS_CLASSW, platform::Utf8ToWide(window::kProgressBarName).c_str(),
+                        WS_CHILD, 0, 0, 0, 0, statusBar_, nullptr, instance_, nullptr);
+  ::SendMessageW(progressBar_, PBM_SETRANGE32, 0, 100);
+  ::SetWindowSubclass(progressBar_, &TWin32Face::ProgressPaint, 2,
+                      reinterpret_cast<DWORD_PTR>(this));
   progress_.SetRepaint([this] {
+    ::SendMessageW(progressBar_, PBM_SETPOS, progress_.Percent(), 0);
     if (!progressVisible_) return;
-    RECT part{};
-    ::SendMessageW(statusBar_, SB_GETRECT, 1, reinterpret_cast<LPARAM>(&part));
-    ::InvalidateRect(statusBar_, &part, FALSE);
-    ::UpdateWindow(statusBar_);
+    ::InvalidateRect(progressBar_, nullptr, FALSE);
+    ::UpdateWindow(progressBar_);
   });
+}
+
+LRESULT CALLBACK TWin32Face::ProgressPaint(HWND window, UINT message, WPARAM wParam, LPARAM lParam,
+                                           UINT_PTR /*id*/, DWORD_PTR self) {
+  auto* face = reinterpret_cast<TWin32Face*>(self);
+  switch (message) {
+    case WM_ERASEBKGND:
+      return 1;
+    case WM_PAINT: {
+      PAINTSTRUCT paint{};
+      const HDC dc = ::BeginPaint(window, &paint);
+      RECT client{};
+      ::GetClientRect(window, &client);
+      PaintProgressBarBuffered(dc, client, face->progress_.Percent(), face->barLook_, face->font_);
+      ::EndPaint(window, &paint);
+      return 0;
+    }
+    default:
+      return ::DefSubclassProc(window, message, wParam, lParam);
+  }
 }
 
 void TWin32Face::UpdateStatusParts() {
@@ -51,6 +77,12 @@ void TWin32Face::UpdateStatusParts() {
     ::SendMessageW(statusBar_, SB_SETTEXTW, 1,
                    reinterpret_cast<LPARAM>(Utf8ToWide(statusText_).c_str()));
   }
+  // The progress control lies over the part it is drawn in, shown only with it.
+  RECT part{};
+  ::SendMessageW(statusBar_, SB_GETRECT, 1, reinterpret_cast<LPARAM>(&part));
+  ::SetWindowPos(progressBar_, HWND_TOP, part.left, part.top, part.right - part.left,
+                 part.bottom - part.top,
+                 SWP_NOACTIVATE | (progressVisible_ ? SWP_SHOWWINDOW : SWP_HIDEWINDOW));
   UpdateStatusTips();
 }
 

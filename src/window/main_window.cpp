@@ -1,6 +1,7 @@
 #include "window/main_window.h"
 
 #include <algorithm>
+#include <filesystem>
 #include <stdexcept>
 #include <system_error>
 
@@ -18,12 +19,30 @@ constexpr int kPortPaneWidth = 47;
 // The pane's frame and the gap before its text, left and right together.
 constexpr int kPortPaneMargins = 8;
 
+// Paths are UTF-8; a plain std::string would be read in the ANSI code page on Windows.
+std::filesystem::path Utf8Path(const std::string& path) {
+  return std::filesystem::path(std::u8string(path.begin(), path.end()));
+}
+
+std::string Utf8(const std::filesystem::path& path) {
+  const std::u8string text = path.u8string();
+  return std::string(text.begin(), text.end());
+}
+
 // The caption and the status line name the file as this system's paths do.
 std::string FileNamePart(const std::string& path) {
   return platform::FileNamePart(path, platform::NativePathDelimiters());
 }
 
 }  // namespace
+
+std::string FileArgument(const std::vector<std::string>& args) {
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    if (args[i] == "--") return i + 1 < args.size() ? args[i + 1] : std::string();
+    if (!args[i].empty() && args[i].front() != '-') return args[i];
+  }
+  return {};
+}
 
 TMainWindow::TMainWindow(IWindowFace& face, serial::ISerSynchronizer& sync, session::ITimer& timer,
                          TMainWindowOptions options)
@@ -33,6 +52,10 @@ TMainWindow::TMainWindow(IWindowFace& face, serial::ISerSynchronizer& sync, sess
   engine::IControls& controls = *this;
   session_ = std::make_unique<session::TTransferSession>(
       serComm1_, controls, timer_, [this](const std::exception& error) { ShowException(error); });
+  // A private folder goes as soon as the engine lets go of the image made in it.
+  session_->SetAfterEngine([this] {
+    if (!Engine().HasImage()) imageFolder_ = {};
+  });
   uiRegIniFile1_.SetApplicationTitle(kAppTitle);
   if (!options_.settingsPath.empty()) uiRegIniFile1_.SetPath(options_.settingsPath);
 }
@@ -56,6 +79,7 @@ void TMainWindow::FormCreate() {
 
 void TMainWindow::FormDestroy() {
   if (session_) session_->Release();
+  imageFolder_ = {};
   if (serComm1_.IsOpen()) serComm1_.Close();
 }
 
@@ -99,6 +123,16 @@ void TMainWindow::RestorePort() {
 }
 
 void TMainWindow::RestoreFile() {
+  if (!options_.openFile.empty()) {
+    // As the dialog resolves a typed name: against the folder shown, the current one.
+    std::error_code error;
+    const std::filesystem::path path =
+        std::filesystem::absolute(Utf8Path(options_.openFile), error).lexically_normal();
+    // The file's folder becomes the current one, as the dialog leaves it.
+    if (!error) std::filesystem::current_path(path.parent_path(), error);
+    TakeFile(path.empty() ? options_.openFile : Utf8(path));
+    return;
+  }
   if (uiRegIniFile1_.SectionHasKeys("FileName")) {
     const std::string name = uiRegIniFile1_.ReadText("FileName", "Name", "");
     if (platform::KindOf(name) == platform::TFileKind::ftRegular) {
@@ -116,10 +150,29 @@ void TMainWindow::ASelectFileExecute() {
   RunHandler([this] {
     const std::optional<std::string> chosen = face_.RunFileDialog();
     if (!chosen) return;
-    hexFileName_ = *chosen;
-    ShowReadyStatus();
-    uiRegIniFile1_.WriteText("FileName", "Name", hexFileName_);
-    face_.SetBeginEnabled(true);
+    TakeFile(*chosen);
+  });
+}
+
+void TMainWindow::TakeFile(const std::string& path) {
+  hexFileName_ = path;
+  ShowReadyStatus();
+  uiRegIniFile1_.WriteText("FileName", "Name", hexFileName_);
+  face_.SetBeginEnabled(true);
+}
+
+bool TMainWindow::TakesDroppedFiles(const std::vector<std::string>& paths) const {
+  return paths.size() == 1 && !session_->Engine().Transferring() &&
+         platform::KindOf(paths.front()) == platform::TFileKind::ftRegular;
+}
+
+void TMainWindow::FilesDropped(const std::vector<std::string>& paths) {
+  if (!TakesDroppedFiles(paths)) return;
+  RunHandler([this, &paths] {
+    // The file's folder becomes the current one, as the dialog leaves it.
+    std::error_code error;
+    std::filesystem::current_path(Utf8Path(paths.front()).parent_path(), error);
+    TakeFile(paths.front());
   });
 }
 
@@ -134,10 +187,30 @@ void TMainWindow::ABeginExecute() {
     // transfer, which stays until the next start, makes way for the file being sent.
     if (!serComm1_.HasChosenName()) return;
     ShowReadyStatus();
-    // The image goes into the current directory: beside a file chosen in the dialog, which
-    // makes the folder it shows current, else in the folder the program started in.
-    session_->Start(hexFileName_, platform::CurrentDirectory());
+    StartInImageFolder();
   });
+}
+
+void TMainWindow::StartInImageFolder() {
+  TImageFolder folder = TImageFolder::Choose();
+  // The current directory: beside a file chosen in the dialog, which makes the folder it
+  // shows current, else where the program started; the private folder where that takes no
+  // new files.
+  const std::string into =
+      folder.Private().empty() ? platform::CurrentDirectory() : Utf8(folder.Private());
+  try {
+    session_->Start(hexFileName_, into);
+  } catch (...) {
+    KeepImageFolder(std::move(folder));
+    throw;
+  }
+  KeepImageFolder(std::move(folder));
+}
+
+void TMainWindow::KeepImageFolder(TImageFolder folder) {
+  // The engine closed the earlier image as it started; it holds the new one, if any, until
+  // the transfer ends (or waits on with it after a port that would not open).
+  imageFolder_ = Engine().HasImage() ? std::move(folder) : TImageFolder();
 }
 
 void TMainWindow::AExitExecute() {

@@ -17,6 +17,7 @@
 #include "session/timer.h"
 #include "session/transfer_session.h"
 #include "settings/ui_reg_ini_file.h"
+#include "window/image_folder.h"
 #include "window/window_face.h"
 
 namespace window {
@@ -44,7 +45,14 @@ struct TMainWindowOptions {
   std::string settingsPath;
   // The ports of the port menu; empty: the serial ports present.
   std::function<std::vector<TPortInfo>()> enumeratePorts;
+  // The HEX file named on the command line (`loader FILE.hex`, a desktop's "open with"):
+  // taken at start-up as the file dialog would take it, instead of the saved one.
+  std::string openFile = {};
 };
+
+// The HEX file among a command line's arguments (those after the program's name): the first
+// that is not an option, or the one after "--"; "" for none.
+std::string FileArgument(const std::vector<std::string>& args);
 
 class TMainWindow : private engine::IControls {
  public:
@@ -72,6 +80,11 @@ class TMainWindow : private engine::IControls {
   void PortMenuDropping();
   // The window's own message (0x401) has arrived: shows the pending message, if any.
   void PendingMessageArrived();
+  // Files dragged over the window: whether a drop would be taken (one file, and the file
+  // action usable, not in the middle of a transfer).
+  bool TakesDroppedFiles(const std::vector<std::string>& paths) const;
+  // Files dropped on the window: one is chosen as the file dialog would choose it.
+  void FilesDropped(const std::vector<std::string>& paths);
 
   // Shows an exception by the error display's rules (EAbort: nothing).
   void ShowException(const std::exception& error);
@@ -107,6 +120,9 @@ class TMainWindow : private engine::IControls {
   void ShowPort();
   void ShowReadyStatus();
   std::vector<TPortInfo> ListPorts() const;
+  void StartInImageFolder();
+  void TakeFile(const std::string& path);
+  void KeepImageFolder(TImageFolder folder);
 
   IWindowFace& face_;
   session::ITimer& timer_;
@@ -118,6 +134,7 @@ class TMainWindow : private engine::IControls {
   std::string pendingMessage_;
   std::string hexFileName_;
   std::chrono::steady_clock::time_point transferBegan_;
+  TImageFolder imageFolder_;  // where the image held by the engine was made
 };
 
 }  // namespace window

@@ -72,6 +72,9 @@ struct TFileDialogLook {
 inline constexpr TFileDialogLook kOpenDialog{"Выбери файл (*.hex) для загрузки", "HexFiles",
                                              "*.hex", "hex"};
 
+// The progress bar's name for screen readers (its value is the percentage).
+inline constexpr const char* kProgressBarName = "Ход загрузки";
+
 // The shortcut as a menu writes it: "Ctrl+O", "F5"; empty for none.
 std::string ShortcutText(const TShortcut& shortcut);
 

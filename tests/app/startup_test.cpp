@@ -1,12 +1,17 @@
 // The Qt face of the main window: its widgets and their geometry, the port menu and its
 // drop-down button, the file dialog, and the toolkit's loops that deliver its messages.
+#include <QDragEnterEvent>
+#include <QDropEvent>
 #include <QFileDialog>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
+#include <QMimeData>
 #include <QStatusBar>
 #include <QTest>
 #include <QToolBar>
+#include <QUrl>
+#include <QWindow>
 #include <filesystem>
 
 #include "app/unit2.h"
@@ -183,6 +188,33 @@ TEST_F(WindowTest, LayoutAndComponents) {
   EXPECT_EQ(form->Form2->Label1->font().pixelSize(), 19);
   EXPECT_EQ(form->Form2->windowTitle(), "");
   EXPECT_FALSE(form->Form2->isVisible());
+}
+
+// What the Qt face adds of its own: an empty caption shown empty (not the program's name),
+// the window colour, the progress bar's name, and a file dropped on the window chosen.
+TEST_F(WindowTest, EmptyCaptionWhiteWindowAndADroppedFileIsChosen) {
+  const std::filesystem::path before = std::filesystem::current_path();
+  ports = {"ttyS0"};
+  Settings("ttyS0", "");
+  auto form = Create();  // the file dialog opens and is cancelled
+  form->show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(form.get()));
+  EXPECT_EQ(form->windowTitle(), "");
+  EXPECT_EQ(form->windowHandle()->title(), " ");
+  EXPECT_EQ(form->centralWidget()->backgroundRole(), QPalette::Base);
+  EXPECT_EQ(form->UiProgressBar1->accessibleName(), QString::fromUtf8("Ход загрузки"));
+
+  const std::string hex = HexFile();
+  QMimeData mime;
+  mime.setUrls({QUrl::fromLocalFile(QString::fromStdString(hex))});
+  QDragEnterEvent enter(QPoint(10, 40), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+  QApplication::sendEvent(form.get(), &enter);
+  EXPECT_TRUE(enter.isAccepted());
+  QDropEvent drop(QPointF(10, 40), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+  QApplication::sendEvent(form.get(), &drop);
+  EXPECT_EQ(form->HexFileName(), hex);
+  EXPECT_TRUE(form->ABegin->isEnabled());
+  std::filesystem::current_path(before);
 }
 
 TEST_F(WindowTest, ExitClosesTheWindow) {

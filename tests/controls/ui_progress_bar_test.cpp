@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QAccessible>
 #include <QApplication>
 #include <QFontMetrics>
 #include <QPalette>
@@ -177,6 +178,24 @@ TEST(UiProgressBar, OnChangeGetsSenderAndPercent) {
   bar.SetPartsComplete(9);
   bar.SetTotalParts(4);
   EXPECT_EQ(seen, (std::vector<int>{12, 100, 0}));
+}
+
+// A screen reader finds a progress bar, its name and its percentage.
+TEST(UiProgressBar, ScreenReadersSeeAProgressBarWithItsValue) {
+  TUiProgressBar bar;
+  bar.setAccessibleName("progress");
+  QAccessibleInterface* face = QAccessible::queryAccessibleInterface(&bar);
+  ASSERT_NE(face, nullptr);
+  EXPECT_EQ(face->role(), QAccessible::ProgressBar);
+  EXPECT_EQ(face->text(QAccessible::Name), "progress");
+  ASSERT_NE(face->valueInterface(), nullptr);
+  for (const auto& [parts, percent] : {std::pair{0u, 0}, {1u, 25}, {4u, 100}}) {
+    bar.SetTotalParts(4);
+    bar.SetPartsComplete(parts);
+    EXPECT_EQ(face->valueInterface()->currentValue().toInt(), percent);
+    EXPECT_EQ(face->text(QAccessible::Value), QString("%1 %").arg(percent));
+  }
+  EXPECT_EQ(face->valueInterface()->maximumValue().toInt(), 100);
 }
 
 TEST(UiProgressBar, PercentRepaintsAtOnce) {

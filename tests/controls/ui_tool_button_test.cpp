@@ -4,8 +4,10 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QGuiApplication>
 #include <QMenu>
 #include <QMouseEvent>
+#include <QScreen>
 #include <QTest>
 #include <QTimer>
 
@@ -84,6 +86,39 @@ TEST(TUiToolButton, MenuDropsForPlainLeftPressOrKeyboardWhenItHasItems) {
     EXPECT_EQ(dropped, c.drops);
     if (dropped) {
       EXPECT_EQ(menu->actions().size(), c.items);
+    }
+  }
+}
+
+// Near the screen's right edge the menu ends at the button's right edge; elsewhere it starts
+// at the button's left edge.
+TEST(TUiToolButton, MenuNearTheRightEdgeEndsAtTheButtonsRightEdge) {
+  const QRect work = QGuiApplication::primaryScreen()->availableGeometry();
+  for (const bool nearEdge : {false, true}) {
+    SCOPED_TRACE(nearEdge);
+    QWidget window;
+    window.setGeometry(nearEdge ? work.right() - 60 : work.left() + 10, work.top() + 10, 50, 40);
+    auto* button = new TUiToolButton(&window);
+    auto* menu = new QMenu(button);
+    menu->addAction("/dev/ttyUSB0 long enough");
+    button->setMenu(menu);
+    button->setPopupMode(QToolButton::InstantPopup);
+    button->setGeometry(0, 0, 40, 24);
+    QRect shown;
+    QObject::connect(menu, &QMenu::aboutToShow, [&] {
+      QTimer::singleShot(0, menu, [&] {
+        shown = menu->geometry();
+        menu->close();
+      });
+    });
+    window.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+    button->DropMenu();
+    const QRect at(button->mapToGlobal(QPoint(0, 0)), button->size());
+    if (nearEdge) {
+      EXPECT_EQ(shown.x() + shown.width(), at.x() + at.width());
+    } else {
+      EXPECT_EQ(shown.x(), at.x());
     }
   }
 }

@@ -55,7 +55,7 @@ TEST_F(CliTest, ConvertIntoAnotherFolder) {
     auto bad = Run({"convert", "--output", folder, "fw.hex"});
     EXPECT_EQ(status_, 1);
     EXPECT_EQ(bad->Errors(),
-              std::string("Cannot open folder \"") + folder + "\". " +
+              std::string("loader-cli: Cannot open folder \"") + folder + "\". " +
                   (folder[0] == 'n' ? "No such file or directory" : "Not a directory") + ".\n");
   }
 }
@@ -74,14 +74,14 @@ TEST_F(CliTest, ConvertReportsTheConvertersError) {
   auto cli = Run({"convert", "bad.hex"});
   EXPECT_EQ(status_, 1);
   EXPECT_EQ(cli->Output(), "");
-  EXPECT_EQ(cli->Errors(), "bad.hex:2: '$0X' is not a valid integer value.\n");
+  EXPECT_EQ(cli->Errors(), "loader-cli: bad.hex:2: '$0X' is not a valid integer value.\n");
 }
 
 TEST_F(CliTest, ConvertRefusesAWrongChecksumUnlessIgnored) {
   WriteFile(dir_.File("fw.hex"), ":0100000011EE\n:0100010022DD\n");
   auto cli = Run({"convert", "fw.hex"});
   EXPECT_EQ(status_, 1);
-  EXPECT_EQ(cli->Errors(), "fw.hex:2: checksum 0xDD, the record sums to 0xDC.\n");
+  EXPECT_EQ(cli->Errors(), "loader-cli: fw.hex:2: checksum 0xDD, the record sums to 0xDC.\n");
   EXPECT_FALSE(std::filesystem::exists(dir_.File("fw.BIN")));
 
   auto ignoring = Run({"convert", "--ignore-checksums", "fw.hex"});
@@ -93,7 +93,7 @@ TEST_F(CliTest, ConvertReportsAMissingFile) {
   auto cli = Run({"convert", "nothere.hex"});
   EXPECT_EQ(status_, 1);
   EXPECT_EQ(cli->Output(), "");
-  EXPECT_EQ(cli->Errors(), "Cannot open file \"" + dir_.Path().string() +
+  EXPECT_EQ(cli->Errors(), "loader-cli: Cannot open file \"" + dir_.Path().string() +
                                "/nothere.hex\". No such file or directory.\n");
   EXPECT_FALSE(std::filesystem::exists(dir_.File("nothere.BIN")));
 }
@@ -117,8 +117,14 @@ TEST_F(CliTest, UsageErrorsExit64WithTheUsageText) {
     std::string joined;
     for (const auto& a : args) joined += a + " ";
     EXPECT_EQ(status_, 64) << joined;
-    EXPECT_NE(cli->Errors().find("usage: loader-cli"), std::string::npos) << joined;
+    EXPECT_EQ(cli->Errors().rfind("loader-cli: ", 0), 0u) << joined << cli->Errors();
+    EXPECT_NE(cli->Errors().find("\nusage: loader-cli"), std::string::npos) << joined;
   }
+  // The error, then the command's usage line: nothing to scroll away.
+  auto misuse = Run({"flash", "-p", "COM3", "--speed=9600", "a.hex"});
+  EXPECT_EQ(misuse->Errors(),
+            "loader-cli: flash has no option '--speed'\n"
+            "usage: loader-cli flash -p PORT [-p PORT...] [OPTION...] FILE.hex\n");
 }
 
 TEST_F(CliTest, HelpGoesToStandardOutput) {

@@ -74,10 +74,10 @@ TEST(Ports, NameWithALineEndDoesNotSplitTheListing) {
     ASSERT_EQ(::flock(fd, LOCK_EX), 0);  // held until the process ends: the name is live
   }
   ::setenv("LOADER_PORTS_DIR", dir.path.c_str(), 1);
-  std::ostringstream plain, longListing, json;
-  RunPorts(plain, false, false);
-  RunPorts(longListing, true, false);
-  RunPorts(json, false, true);
+  std::ostringstream plain, longListing, json, err;
+  RunPorts(plain, err, false, false);
+  RunPorts(longListing, err, true, false);
+  RunPorts(json, err, false, true);
   ::unsetenv("LOADER_PORTS_DIR");
   EXPECT_NE(plain.str().find("simgood\n"), std::string::npos);
   EXPECT_EQ((plain.str() + longListing.str()).find("simbad"), std::string::npos);

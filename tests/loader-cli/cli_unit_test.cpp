@@ -4,7 +4,11 @@
 #include <sstream>
 
 #include "cli_commands.h"
+#include "cli_messages.h"
+#include "cli_port_flash.h"
 #include "cli_progress.h"
+#include "cli_usage.h"
+#include "serial/ser_comm.h"
 
 namespace cli {
 namespace {
@@ -32,6 +36,168 @@ TEST(CommandLine, FlashForms) {
   // Several ports, in the order given, whichever form names them.
   EXPECT_EQ(ParseCommandLine({"flash", "-p", "A", "--port=B", "--port", "C", "a.hex"}).ports,
             (std::vector<std::string>{"A", "B", "C"}));
+}
+
+// Short options with their values attached, bundled flags and --opt=value, as getopt_long.
+TEST(CommandLine, GetoptForms) {
+  struct {
+    std::vector<std::string> args;
+    std::vector<std::string> ports;
+    TCommand::TVerbosity verbosity;
+    std::chrono::seconds timeout;
+  } cases[] = {
+      {{"flash", "-pCOM3", "a.hex"}, {"COM3"}, TCommand::TVerbosity::vbNormal, 30s},
+      {{"flash", "-p/dev/ttyUSB0", "-pCOM3", "a.hex"},
+       {"/dev/ttyUSB0", "COM3"},
+       TCommand::TVerbosity::vbNormal,
+       30s},
+      {{"flash", "-qpCOM3", "--timeout=0", "a.hex"}, {"COM3"}, TCommand::TVerbosity::vbQuiet, 0s},
+      {{"flash", "-vp", "x", "--timeout", "7", "a.hex"},
+       {"x"},
+       TCommand::TVerbosity::vbVerbose,
+       7s},
+      {{"flash", "--port=a=b", "a.hex"}, {"a=b"}, TCommand::TVerbosity::vbNormal, 30s},
+  };
+  for (const auto& c : cases) {
+    const TCommand cmd = ParseCommandLine(c.args);
+    EXPECT_EQ(cmd.ports, c.ports) << c.args[1];
+    EXPECT_EQ(cmd.verbosity, c.verbosity) << c.args[1];
+    EXPECT_EQ(cmd.timeout, c.timeout) << c.args[1];
+    EXPECT_EQ(cmd.file, "a.hex");
+  }
+  EXPECT_EQ(ParseCommandLine({"convert", "-oout", "a.hex"}).outputFolder, "out");
+  EXPECT_EQ(ParseCommandLine({"convert", "--output=out", "a.hex"}).outputFolder, "out");
+  EXPECT_EQ(ParseCommandLine({"convert", "--", "-p"}).file, "-p");
+  EXPECT_EQ(ParseCommandLine({"convert", "-"}).file, "-");
+}
+
+// The one line misuse prints; it names the option as the user wrote it.
+TEST(CommandLine, MisuseTexts) {
+  struct {
+    std::vector<std::string> args;
+    std::string text;
+  } cases[] = {
+      {{"flash", "-x", "a.hex"}, "flash has no option '-x'"},
+      {{"flash", "-qx", "a.hex"}, "flash has no option '-x'"},
+      {{"flash", "--speed=9600", "a.hex"}, "flash has no option '--speed'"},
+      {{"flash", "-p", "A", "-o", "d", "a.hex"}, "flash has no option '-o'"},
+      {{"ports", "--long=yes"}, "--long takes no value"},
+      {{"flash", "a.hex", "-p"}, "-p needs PORT"},
+      {{"flash", "a.hex", "--trace"}, "--trace needs FILE"},
+      {{"flash", "-p", "", "a.hex"}, "-p needs a port name"},
+      {{"flash", "--port=", "a.hex"}, "--port needs a port name"},
+      {{"flash", "a.hex"}, "flash needs -p PORT"},
+      {{"burn"}, "unknown command 'burn'"},
+  };
+  for (const auto& c : cases) {
+    try {
+      ParseCommandLine(c.args);
+      ADD_FAILURE() << c.text;
+    } catch (const EUsageError& e) {
+      EXPECT_EQ(e.what(), c.text);
+    }
+  }
+}
+
+// Each command's help lists its own options, each once, and its usage line is the one
+// misuse prints; the whole help lists every option.
+TEST(Usage, EachCommandListsItsOwnOptions) {
+  for (const std::string command : {"convert", "flash", "ports", ""}) {
+    SCOPED_TRACE(command);
+    const std::string help = UsageText(command);
+    EXPECT_EQ(help.rfind(UsageLines(command), 0), 0u);
+    const std::string options = help.substr(help.find("\noptions"));
+    for (const TOptionSpec& o : Options()) {
+      const std::string line = std::string("--") + o.longName +
+                               (o.argument != nullptr ? std::string("=") + o.argument : "") + " ";
+      bool own = command.empty();
+      for (const TOptionSpec& same : Options()) {
+        own = own || (same.longName == std::string(o.longName) &&
+                      (same.commands & CommandBit(command)) != 0);
+      }
+      const auto at = options.find(line);
+      EXPECT_EQ(at != std::string::npos, own) << line;
+      if (at != std::string::npos) {
+        EXPECT_EQ(options.find(line, at + 1), std::string::npos) << line;
+      }
+    }
+    EXPECT_EQ(help.find("exit status:") != std::string::npos, command != "ports");
+    std::istringstream lines(help);
+    for (std::string line; std::getline(lines, line);) EXPECT_LT(line.size(), 80u) << line;
+  }
+  EXPECT_EQ(UsageLines("flash"),
+            "usage: loader-cli flash -p PORT [-p PORT...] [OPTION...] FILE.hex\n");
+  const std::string all = UsageLines("");
+  EXPECT_EQ(std::count(all.begin(), all.end(), '\n'), 4);
+}
+
+TEST(Messages, WrongReplySaysWhatCameInstead) {
+  struct {
+    engine::TStopDetail stop;
+    std::string text;
+  } cases[] = {
+      {{engine::tsAwaitBlockSum, 3, 0x0180, 0x5A, true, 0x12},
+       "Ошибка ответа: block 3 (0x0180), expected 0x5A, received 0x12"},
+      {{engine::tsAwaitPageAck, -1, 0x0200, 0xAA, true, 0x00},
+       "Ошибка ответа: page command 0x0200, expected 0xAA, received 0x00"},
+      {{engine::tsAwaitHandshakeAck, -1, 0, 0xAA, true, 0xFF},
+       "Ошибка ответа: handshake, expected 0xAA, received 0xFF"},
+      {{engine::tsAwaitBlockSum, 511, 0xFF80, 0x01, false, 0}, "Ошибка ответа: block 511 (0xFF80)"},
+      {{}, "Ошибка ответа"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(ReplyErrorText(c.stop), c.text);
+}
+
+TEST(Messages, PortErrorsNameThePort) {
+  EXPECT_EQ(PortErrorText("COM9", serial::ESerDeviceNotFound("Specified device not found (COM9).")),
+            "COM9: Specified device not found (COM9). (see `loader-cli ports`)");
+  EXPECT_EQ(PortErrorText("ttyS0", serial::ESerCommError("Can't open specified device ttyS0")),
+            "ttyS0: Can't open specified device ttyS0.");
+}
+
+TEST(Ports, LongListingLinesUpItsColumns) {
+  EXPECT_EQ(PortTable({}), "");
+  EXPECT_EQ(PortTable({{"COM3", ""}, {"COM10", ""}}), "COM3\nCOM10\n");
+  EXPECT_EQ(PortTable({{"COM3", "USB Serial Port (COM3)"}, {"bootsim10", "simulated"}}),
+            "COM3       USB Serial Port (COM3)\n"
+            "bootsim10  simulated\n");
+}
+
+TEST(Ports, NoPortIsSaidOnStandardError) {
+  for (const bool json : {false, true}) {
+    std::ostringstream out, err;
+    EXPECT_EQ(ListPorts({}, out, err, json), kExitOk);
+    EXPECT_EQ(out.str(), "");
+    EXPECT_EQ(err.str(), "loader-cli: no serial ports found\n");
+  }
+  std::ostringstream out, err;
+  ListPorts({{"COM3", "a \"b\""}}, out, err, true);
+  EXPECT_EQ(out.str(), "{\"port\":\"COM3\",\"description\":\"a \\\"b\\\"\"}\n");
+  EXPECT_EQ(err.str(), "");
+}
+
+// The engine resets the count before it hides the progress on a stop; the console keeps
+// where it stopped. The prompt is a message on standard error, and -q silences it.
+TEST(Controls, StopKeepsTheLastStateAndQuietHidesThePrompt) {
+  for (const bool quiet : {false, true}) {
+    std::ostringstream err;
+    TConsoleProgress progress(err, false);
+    detail::TCliControls controls(err, progress);
+    controls.SetQuiet(quiet);
+    controls.SetPromptVisible(true);
+    controls.SetTotalParts(20);
+    controls.SetProgressVisible(true);
+    for (std::uint32_t i = 1; i <= 7; ++i) controls.SetPartsComplete(i);
+    controls.SetPartsComplete(0);
+    controls.SetProgressVisible(false);
+    progress.KeepLine();
+    const std::string text = err.str();
+    EXPECT_EQ(text.find(kPowerOnPrompt) != std::string::npos, !quiet) << text;
+    if (!quiet) {
+      EXPECT_EQ(text.substr(text.rfind('\n', text.size() - 2) + 1, 23), " 35% | block 7 of 21 | ");
+    }
+    EXPECT_EQ(controls.PeakParts(), 7u);
+  }
 }
 
 TEST(CommandLine, OtherCommands) {
@@ -132,7 +298,9 @@ TEST(Progress, PlainLinesEveryTenth) {
   for (std::uint32_t i = 1; i <= 101; ++i) p.SetPartsComplete(i);
   p.SetVisible(false);
   const std::string text = out.str();
-  EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 11);  // 0 %, 10 %, ... 100 %
+  // 0 %, 10 %, ... 100 %, and the closing block's line: piped output ends with the last state.
+  EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 12);
+  EXPECT_NE(text.find("100% | block 101 of 101"), std::string::npos) << text;
   EXPECT_EQ(text.find('\r'), std::string::npos);
   EXPECT_NE(text.find(" 10% | block 10 of 101"), std::string::npos) << text;
   EXPECT_EQ(p.Blocks(), 101u);
@@ -149,8 +317,10 @@ TEST(Progress, TerminalRedrawsInPlaceAndClearsItsLine) {
   EXPECT_EQ(text.find('\n'), std::string::npos);
   EXPECT_EQ(text.front(), '\r');
   EXPECT_NE(text.find("\r 50% | block 2 of 5"), std::string::npos);
-  // The last thing written wipes the line for what follows.
-  EXPECT_EQ(text.back(), '\r');
+  EXPECT_NE(text.rfind("\r100% | block 5 of 5"), std::string::npos);
+  // Hidden, the line stays until the next message says whether to keep it.
+  p.ClearLine();
+  EXPECT_EQ(out.str().back(), '\r');
 }
 
 TEST(Progress, BoardRedrawsEveryLineBelowTheMessages) {
@@ -166,6 +336,26 @@ TEST(Progress, BoardRedrawsEveryLineBelowTheMessages) {
             "\x1b[2F\x1b[2Ka\n\x1b[2Kb\n"
             "\x1b[2F\x1b[J"
             "\x1b[2Kc\n\x1b[2Kb\n");
+}
+
+// Without the cursor sequences the ports share one line, redrawn with \r alone and cut
+// before it wraps.
+TEST(Progress, BoardWithoutSequencesRedrawsOneLine) {
+  std::ostringstream out;
+  TProgressBoard board(out, 2, false);
+  board.Set(0, "[A] 10%");
+  board.Set(1, "[B] 20%");
+  board.Clear();
+  board.Redraw();
+  board.Set(0, std::string(100, 'x'));
+  EXPECT_EQ(out.str(),
+            "\r[A] 10%  "
+            "\r         \r\r[A] 10%  [B] 20%"
+            "\r                \r"
+            "\r[A] 10%  [B] 20%"
+            "\r                \r\r" +
+                std::string(79, 'x'));
+  EXPECT_EQ(out.str().find('\x1b'), std::string::npos);
 }
 
 TEST(Json, StringsAreEscaped) {

@@ -347,13 +347,15 @@ TEST(SerPty, OpenFailures) {
   try {
     comm.Open();
     FAIL();
-  } catch (const ESerCommError& e) {
+  } catch (const ESerDeviceNotFound& e) {
     EXPECT_STREQ(e.what(), "Specified device not found (/nonexistent/port1).");
   }
   comm.SetDeviceName("null");  // /dev/null exists but is no terminal
   try {
     comm.Open();
     FAIL();
+  } catch (const ESerDeviceNotFound&) {
+    FAIL() << "a device that exists";
   } catch (const ESerCommError& e) {
     EXPECT_STREQ(e.what(),
                  "Can't open specified device null (Error 25, Inappropriate ioctl for device)");

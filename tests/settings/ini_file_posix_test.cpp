@@ -12,6 +12,7 @@
 #include <filesystem>
 #include <ostream>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "ini_read_case.h"
@@ -263,6 +264,24 @@ TEST(IniPosixTest, UnreadableExistingFileIsNotOverwritten) {
   EXPECT_THROW(ini.WriteText("PortName", "Name", "COM3"), EIniFileException);
   ASSERT_EQ(chmod(path.c_str(), 0600), 0);
   EXPECT_EQ(ReadFile(path), "[A]\r\na=1\r\n");
+}
+
+// A settings file beside the program is this user's to write when it is his own (even made
+// read-only by him) or the system lets him, and its folder lets it be replaced.
+TEST(IniPosixTest, FileWritableByOwnerOrPermissionWhereItsFolderAllowsTheRename) {
+  EXPECT_FALSE(FileWritable("/nonexistent/loader.ini"));
+  if (geteuid() == 0) GTEST_SKIP() << "file permissions do not bind the superuser";
+  EXPECT_FALSE(FileWritable("/etc/passwd"));  // another user's
+  TTempDir dir;
+  const std::string file = dir.File("loader.ini");
+  WriteFile(file, "[PortName]\r\n");
+  for (const auto& [fileMode, folderMode, expected] :
+       {std::tuple{0644, 0755, true}, {0444, 0755, true}, {0644, 0555, false}}) {
+    ::chmod(file.c_str(), fileMode);
+    ::chmod(dir.Path().c_str(), folderMode);
+    EXPECT_EQ(FileWritable(file), expected) << fileMode << " " << folderMode;
+  }
+  ::chmod(dir.Path().c_str(), 0755);
 }
 
 TEST(IniPosixTest, ExecutablePathIsThisTestProgram) {

@@ -59,6 +59,15 @@ INSTANTIATE_TEST_SUITE_P(
         ReadCase{"FirstOfDuplicateSections", "[S]\r\nk=1\r\n[S]\r\nk=2\r\n", "S", "k", "", "1"},
         ReadCase{"ValueAt2047", "[S]\r\nk=" + std::string(2047, 'v') + "\r\n", "S", "k", "",
                  std::string(2047, 'v')},
+        // Malformed files read alike on both systems.
+        ReadCase{"CrOnly", "[A]\rx=1\r[PortName]\rName=COM3\r", "PortName", "Name", "COM1", "COM3"},
+        ReadCase{"CrOnlyLastLine", "[PortName]\r\nName=COM4\r", "PortName", "Name", "COM1", "COM4"},
+        ReadCase{"UnclosedHeaderIsNoSection", "[PortName\r\nName=COM3\r\n", "PortName", "Name",
+                 "COM1", "COM1"},
+        ReadCase{"UnclosedHeaderLeavesTheSection", "[PortName]\r\n[FileName\r\nName=COM3\r\n",
+                 "PortName", "Name", "COM1", "COM3"},
+        ReadCase{"NulEndsTheFile", std::string("[PortName]\r\n\0Name=COM3\r\n", 24), "PortName",
+                 "Name", "COM1", "COM1"},
         ReadCase{"ValueOf3000CutTo2047",
                  "[S]\r\nk=" + std::string(2000, 'a') + std::string(1000, 'b') + "\r\n", "S", "k",
                  "", std::string(2000, 'a') + std::string(47, 'b')}),
@@ -98,7 +107,11 @@ INSTANTIATE_TEST_SUITE_P(
         KeysCase{"CommentsAndBlankLines", "[S]\r\n; note\r\n\r\nk = v\r\n", "S", {"k"}},
         KeysCase{"LineWithoutEquals", "[S]\r\njunk\r\n", "S", {}},
         KeysCase{"MissingSection", "[A]\r\na=1\r\n", "S", {}},
-        KeysCase{"CaseInsensitiveSection", "[s]\r\nk=1\r\n", "S", {"k"}}),
+        KeysCase{"CaseInsensitiveSection", "[s]\r\nk=1\r\n", "S", {"k"}},
+        KeysCase{"CrOnly", "[S]\ra=1\rb=2\r", "S", {"a", "b"}},
+        KeysCase{"EmptyNameIsNoKey", "[S]\r\n=1\r\n", "S", {}},
+        KeysCase{"EmptyNameEndsTheList", "[S]\r\na=1\r\n =2\r\nb=3\r\n", "S", {"a"}},
+        KeysCase{"UnclosedHeaderIsNoSection", "[S\r\nk=1\r\n", "S", {}}),
 
     [](const ::testing::TestParamInfo<KeysCase>& info) { return info.param.label; });
 

@@ -90,4 +90,13 @@ TEST(IniPlacesTest, BesideTheProgramUnlessItsFolderIsClosed) {
   EXPECT_EQ(settings::ChooseIniPath(noUserDir, false, false), "/usr/bin/loader.ini");
 }
 
+// A file beside the program that this user may not write (one made by `sudo loader`) is
+// left alone; without a file, its folder decides.
+TEST(IniPlacesTest, AnExistingFileBesideTheProgramOnlyWhenThisUserMayWriteIt) {
+  const auto places = settings::IniPlaces("/usr/bin/loader", "/home/op/.config", "\\:/");
+  EXPECT_EQ(settings::ChooseIniPath(places, true, true, false), places.inUserDir);
+  EXPECT_EQ(settings::ChooseIniPath(places, true, false, true), places.beside);
+  EXPECT_EQ(settings::ChooseIniPath(places, false, true, false), places.beside);
+}
+
 }  // namespace settings

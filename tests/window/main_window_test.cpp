@@ -118,6 +118,55 @@ INSTANTIATE_TEST_SUITE_P(Cases, FileChoiceTest,
                                            TFileCase{"WriteFails", true, false}),
                          [](const auto& info) { return std::string(info.param.name); });
 
+TEST(FileArgumentTest, FirstNonOptionOrTheOneAfterTheEndOfOptions) {
+  const std::pair<std::vector<std::string>, std::string> cases[] = {
+      {{}, ""},
+      {{"fw.hex"}, "fw.hex"},
+      {{"-style", "fw.hex", "b.hex"}, "fw.hex"},
+      {{"--", "-fw.hex"}, "-fw.hex"},
+      {{"--"}, ""},
+      {{"", "fw.hex"}, "fw.hex"},
+  };
+  for (const auto& [args, file] : cases) EXPECT_EQ(window::FileArgument(args), file) << file;
+}
+
+// `loader FILE.hex`: the file is taken as the dialog would take it (full path, saved, its
+// folder current), instead of the saved one and without the dialog.
+TEST_F(WindowLogicTest, FileOnTheCommandLineIsTakenAsTheDialogWouldTakeIt) {
+  std::filesystem::create_directories(dir.File("sub"));
+  testsupport::WriteFile(ini, "[FileName]\nName=" + HexFile() + "\n");
+  win = std::make_unique<window::TMainWindow>(
+      face, sync, timer, window::TMainWindowOptions{ini, [this] { return ports; }, "sub/./a.hex"});
+  face.window = win.get();
+  win->FormCreate();
+  const std::string full = (dir.Path() / "sub" / "a.hex").string();
+  EXPECT_EQ(win->HexFileName(), full);  // taken though missing, as typed
+  EXPECT_EQ(face.Count("RunFileDialog"), 0);
+  EXPECT_EQ(face.Count("SetCaption a.hex"), 1);
+  EXPECT_EQ(Ini(), "[FileName]\nName=" + full + "\n");
+  EXPECT_EQ(std::filesystem::current_path(), dir.Path() / "sub");
+  std::filesystem::current_path(dir.Path());
+}
+
+// A file dropped on the window is chosen; several files or a folder are not taken.
+TEST_F(WindowLogicTest, OneDroppedFileIsChosen) {
+  const std::string hex = HexFile();
+  std::filesystem::create_directories(dir.File("folder"));
+  const std::pair<std::vector<std::string>, bool> cases[] = {
+      {{dir.File("folder")}, false},
+      {{hex, hex}, false},
+      {{}, false},
+      {{hex}, true},
+  };
+  window::TMainWindow& w = Create();
+  for (const auto& [paths, taken] : cases) {
+    EXPECT_EQ(w.TakesDroppedFiles(paths), taken);
+    w.FilesDropped(paths);
+    EXPECT_EQ(w.HexFileName(), taken ? hex : "");
+  }
+  EXPECT_EQ(Ini(), "[FileName]\nName=" + hex + "\n");
+}
+
 TEST_F(WindowLogicTest, PortMenuIsSortedAndRebuiltWhenItDropsWithTheChosenPortChecked) {
   ports = {{"COM2", "two"}, {"COM10", "ten"}, {"com1", "one"}, {"A&B", "ab"}};
   testsupport::WriteFile(ini, "[PortName]\nName=COM2\n");

@@ -1,4 +1,6 @@
 // Choosing a port from the port menu, with a pseudo-terminal standing in for a real port.
+#include <stdlib.h>
+
 #include <filesystem>
 
 #include "recording_face.h"
@@ -84,6 +86,31 @@ bool HoldsDevice(const std::string& device) {
     if (std::filesystem::read_symlink(entry.path(), ignored) == device) return true;
   }
   return false;
+}
+
+// A HEX file whose folder takes no new files (here a kernel file system, closed even to the
+// superuser) is flashed from a private folder, which goes with the image.
+TEST_F(PortChoiceTest, StartInAClosedFolderConvertsIntoAPrivateOneRemovedAtTheEnd) {
+  namespace fs = std::filesystem;
+  testsupport::TTempDir temporary;
+  ::setenv("TMPDIR", temporary.Path().c_str(), 1);
+  window::TMainWindow& w = CreateWithPorts();
+  face.fileAnswers = {HexFile()};
+  w.ASelectFileExecute();
+  w.PortMenuItemClick(pty.SlavePath());
+  fs::current_path("/proc");
+  face.log.clear();
+  w.ABeginExecute();
+  fs::current_path(dir.Path());
+  EXPECT_EQ(face.Calls("ShowBox"), 0);
+  EXPECT_EQ(face.Count("SetPromptVisible 1"), 1);
+  std::vector<fs::path> made(fs::directory_iterator(temporary.Path()), {});
+  ASSERT_EQ(made.size(), 1u);
+  EXPECT_TRUE(fs::exists(made[0] / "fw.BIN"));
+  sync.Shutdown();
+  win.reset();
+  EXPECT_TRUE(fs::is_empty(temporary.Path()));
+  ::unsetenv("TMPDIR");
 }
 
 TEST_F(PortChoiceTest, DestroyingTheWindowClosesThePort) {

@@ -156,6 +156,17 @@ TEST(ExePathWin32, StoreDefaultsToTheExecutablesIniFile) {
   EXPECT_EQ(store.ActiveBackend()->FileName(), exe.substr(0, exe.size() - 4) + ".ini");
 }
 
+// The user's own file stays his, also marked read-only; a missing one is not his to write.
+TEST(IniFileWin32, FileWritableForTheUsersOwnFileAlsoReadOnly) {
+  const std::filesystem::path file = std::filesystem::temp_directory_path() / "loader-own.ini";
+  EXPECT_FALSE(FileWritable(file.string()));
+  TIniFile(file.string()).WriteText("PortName", "Name", "COM3");
+  SetFileAttributesW(file.c_str(), FILE_ATTRIBUTE_READONLY);
+  EXPECT_TRUE(FileWritable(file.string()));
+  SetFileAttributesW(file.c_str(), FILE_ATTRIBUTE_NORMAL);
+  std::filesystem::remove(file);
+}
+
 TEST(IniFileWin32, RefusedWriteRaisesUnableToWrite) {
   // A folder that does not exist: the profile functions do not create folders.
   const std::string path =

@@ -8,6 +8,7 @@
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace cli {
@@ -58,6 +59,16 @@ struct TFlashResult {
   int status = kExitOk;
 };
 
+// A path given as UTF-8 (the command line, the converter's names), and back: a narrow
+// string alone would be read in the ANSI code page on Windows.
+inline std::filesystem::path PathOf(const std::string& utf8) {
+  return std::filesystem::path(std::u8string(utf8.begin(), utf8.end()));
+}
+inline std::string Utf8Of(const std::filesystem::path& path) {
+  const std::u8string text = path.u8string();
+  return std::string(text.begin(), text.end());
+}
+
 // `text` as a JSON string, quotes included; UTF-8 passes unchanged.
 std::string JsonString(std::string_view text);
 // One line of --json output: an object of the result's fields.
@@ -94,9 +105,6 @@ class TScratchFolder {
   int subfolders_ = 0;
 };
 
-// A folder as the converter and the engine take paths: UTF-8 on every platform.
-std::string Utf8Path(const std::filesystem::path& path);
-
 // Converts command.file, with its record checks unless they are off, into `folder` (the
 // current directory when empty); Ctrl-C cancels. On failure prints the error and returns
 // its exit status, else puts the image's path (`folder` and its name) into `image` and
@@ -107,7 +115,16 @@ int ConvertHexFile(const TCommand& command, std::ostream& err, std::string& imag
 int RunConvert(const TCommand& command, std::ostream& out, std::ostream& err);
 // Flashes every port of the command at once; 0 when all finished, else the worst status.
 int RunFlash(const TCommand& command, std::ostream& out, std::ostream& err, bool errIsTerminal);
+// flash --dry-run: opens each port and closes it again, sending nothing; prints an error
+// line for each that cannot be opened. kExitOk when all could.
+int CheckPorts(const std::vector<std::string>& ports, std::ostream& err);
 // Names only, or with `longListing` "NAME<TAB>DESCRIPTION" lines.
-int RunPorts(std::ostream& out, bool longListing, bool json = false);
+// With no port at all says so on `err`.
+int RunPorts(std::ostream& out, std::ostream& err, bool longListing, bool json = false);
+// The listing of `rows` (name, description; descriptions empty for the short one).
+int ListPorts(const std::vector<std::pair<std::string, std::string>>& rows, std::ostream& out,
+              std::ostream& err, bool json);
+// The long listing: names in a column as wide as the longest, then the descriptions.
+std::string PortTable(const std::vector<std::pair<std::string, std::string>>& rows);
 
 }  // namespace cli

@@ -2,6 +2,7 @@
 #include <filesystem>
 
 #include "cli_commands.h"
+#include "cli_messages.h"
 #include "cli_platform.h"
 #include "oh2b/oh2b.h"
 #include "platform/file.h"
@@ -21,16 +22,11 @@ std::filesystem::path TScratchFolder::NewSubfolder() {
   return sub;
 }
 
-std::string Utf8Path(const std::filesystem::path& path) {
-  const std::u8string text = path.u8string();
-  return std::string(text.begin(), text.end());
-}
-
 int ConvertHexFile(const TCommand& command, std::ostream& err, std::string& image,
                    const std::filesystem::path& folder) {
   const std::string& file = command.file;
   std::error_code ec;
-  const std::filesystem::path hexPath = std::filesystem::absolute(file, ec);
+  const std::filesystem::path hexPath = std::filesystem::absolute(PathOf(file), ec);
   // Ctrl-C cancels the conversion, which then leaves nothing half-written behind.
   std::atomic<bool> interrupted{false};
   TInterruptWatch interrupts([&interrupted] { interrupted = true; });
@@ -40,13 +36,13 @@ int ConvertHexFile(const TCommand& command, std::ostream& err, std::string& imag
     // and says why (a link loop, a folder closed to us, a path too long).
     if (!ec) {
       image = oh2b::HexToBin(
-          hexPath.string(), Utf8Path(folder),
+          Utf8Of(hexPath), Utf8Of(folder),
           oh2b::THexOptions{command.checkRecords, [&interrupted] { return interrupted.load(); }});
     }
     interrupts.Stop();
     // The converter answers a missing file with no name at all.
     if (image.empty()) {
-      err << MissingFileText(file) << '\n';
+      err << kProgramPrefix << MissingFileText(file) << '\n';
       return kExitFailure;
     }
     return kExitOk;
@@ -56,24 +52,25 @@ int ConvertHexFile(const TCommand& command, std::ostream& err, std::string& imag
     return kExitInterrupted;
   } catch (const std::exception& e) {
     interrupts.Stop();
-    err << ConversionErrorText(file, e) << '\n';
+    err << kProgramPrefix << ConversionErrorText(file, e) << '\n';
     return kExitFailure;
   }
 }
 
 int RunConvert(const TCommand& command, std::ostream& out, std::ostream& err) {
   std::error_code ec;
-  if (!command.outputFolder.empty() && !std::filesystem::is_directory(command.outputFolder, ec)) {
-    const platform::TErrorCode why = std::filesystem::exists(command.outputFolder, ec)
-                                         ? platform::kNotDirectory
-                                         : platform::NotFoundError();
-    err << ErrorText("Cannot open folder \"" + command.outputFolder + "\". " +
+  const std::filesystem::path folder = PathOf(command.outputFolder);
+  if (!command.outputFolder.empty() && !std::filesystem::is_directory(folder, ec)) {
+    const platform::TErrorCode why =
+        std::filesystem::exists(folder, ec) ? platform::kNotDirectory : platform::NotFoundError();
+    err << kProgramPrefix
+        << ErrorText("Cannot open folder \"" + command.outputFolder + "\". " +
                      platform::SystemErrorText(why))
         << '\n';
     return kExitFailure;
   }
   std::string image;
-  const int status = ConvertHexFile(command, err, image, command.outputFolder);
+  const int status = ConvertHexFile(command, err, image, folder);
   if (status == kExitOk) out << image << '\n';
   return status;
 }

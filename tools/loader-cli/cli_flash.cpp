@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "cli_commands.h"
+#include "cli_messages.h"
 #include "cli_platform.h"
 #include "cli_port_flash.h"
 #include "cli_progress.h"
@@ -40,8 +41,8 @@ std::string EmptyImageText(const std::string& file) {
   return file + ": no data record; the image is empty (--allow-empty writes a block of zeros)";
 }
 
-// flash --dry-run: the conversion and its checks as the transfer would run them, and what
-// the transfer would send. No port is opened: the port need not even exist.
+// flash --dry-run: the conversion and its checks as the transfer would run them, each port
+// opened and closed again, and what the transfer would send.
 int DryRun(const TCommand& command, std::ostream& out, std::ostream& err) {
   TScratchFolder scratch;
   std::string image;
@@ -50,19 +51,21 @@ int DryRun(const TCommand& command, std::ostream& out, std::ostream& err) {
     return status;
   }
   std::error_code ec;
-  const std::uintmax_t size = std::filesystem::file_size(image, ec);
+  const std::uintmax_t size = std::filesystem::file_size(PathOf(image), ec);
   if (ec) {
-    err << ErrorText("Cannot open file \"" + image + "\". " + ec.message()) << '\n';
+    err << kProgramPrefix << ErrorText("Cannot open file \"" + image + "\". " + ec.message())
+        << '\n';
     return kExitFailure;
   }
   if (size == 0 && !command.allowEmpty) {
-    err << EmptyImageText(command.file) << '\n';
+    err << kProgramPrefix << EmptyImageText(command.file) << '\n';
     return kExitFailure;
   }
-  image = std::filesystem::path(image).filename().string();
+  if (const int status = CheckPorts(command.ports, err); status != kExitOk) return status;
+  image = Utf8Of(PathOf(image).filename());
   using engine::TTransferEngine;
   const std::uint64_t blocks = TTransferEngine::BlocksFor(size);
-  out << "dry run: no port opened, nothing sent\n"
+  out << "dry run: nothing sent (each port opened and closed)\n"
       << "port" << (command.ports.size() == 1 ? ": " : "s:") << "         " << Joined(command.ports)
       << '\n'
       << "image:         " << image << ", " << size << " byte" << (size == 1 ? "" : "s") << '\n'
@@ -104,7 +107,9 @@ class TFlashRun {
       : command_(command), out_(out), err_(err), errIsTerminal_(errIsTerminal), interrupts_([this] {
           OnInterrupt();
         }) {
-    if (command.ports.size() > 1 && errIsTerminal) board_.emplace(err, command.ports.size());
+    if (command.ports.size() > 1 && errIsTerminal) {
+      board_.emplace(err, command.ports.size(), TerminalSequences(stderr));
+    }
   }
   ~TFlashRun() { Close(); }
   TFlashRun(const TFlashRun&) = delete;
@@ -113,7 +118,7 @@ class TFlashRun {
   // A failure before any transfer began is every port's; returns `status`.
   int FailAll(int status, const char* outcome, const std::string& text) {
     if (board_) board_->Clear();
-    err_ << text << std::endl;
+    err_ << kProgramPrefix << text << std::endl;
     if (!command_.json) return status;
     for (const std::string& port : command_.ports) {
       TFlashResult r;
@@ -139,7 +144,7 @@ class TFlashRun {
     }
     try {
       scratch_.emplace();
-      hexPath_ = std::filesystem::absolute(command_.file).string();
+      hexPath_ = Utf8Of(std::filesystem::absolute(PathOf(command_.file)));
     } catch (const std::exception& e) {
       return FailAll(kExitFailure, "failed", ErrorText(e.what()));
     }
@@ -149,29 +154,26 @@ class TFlashRun {
   // The file is converted once, and every port sends the bytes of that one conversion: a
   // file replaced meanwhile cannot give two devices two images.
   int StartPorts() {
-    // With --json standard output carries the results alone.
-    std::ostream& human = command_.json ? err_ : out_;
     oh2b::TConvertedImage image;
     try {
       const std::filesystem::path folder = scratch_->NewSubfolder();
       image = oh2b::ConvertHex(
-          hexPath_, Utf8Path(folder),
+          hexPath_, Utf8Of(folder),
           oh2b::THexOptions{command_.checkRecords, [this] { return interruptRequested_.load(); }});
     } catch (const oh2b::EConvertCancelled&) {
-      return FailAll(kExitInterrupted, "interrupted", "loader-cli: interrupted; nothing sent");
+      return FailAll(kExitInterrupted, "interrupted", "interrupted; nothing sent");
     } catch (const std::exception& e) {
       return FailAll(kExitFailure, "failed", ConversionErrorText(command_.file, e));
     }
     if (image.path.empty()) return FailAll(kExitFailure, "failed", MissingFileText(command_.file));
     for (std::size_t i = 0; i < command_.ports.size(); ++i) {
       ports_.push_back(std::make_unique<TPortFlash>(
-          command_, command_.ports[i], sync_, human, command_.json ? &out_ : nullptr, err_,
-          errIsTerminal_, board_ ? &*board_ : nullptr, i, interruptRequested_,
-          trace_ ? &*trace_ : nullptr));
+          command_, command_.ports[i], sync_, command_.json ? &out_ : nullptr, err_, errIsTerminal_,
+          board_ ? &*board_ : nullptr, i, interruptRequested_, trace_ ? &*trace_ : nullptr));
       try {
         ports_.back()->Start(image);
       } catch (const oh2b::EConvertCancelled&) {
-        return FailAll(kExitInterrupted, "interrupted", "loader-cli: interrupted; nothing sent");
+        return FailAll(kExitInterrupted, "interrupted", "interrupted; nothing sent");
       } catch (const std::exception& e) {
         return FailAll(kExitFailure, "failed", ConversionErrorText(command_.file, e));
       }
@@ -213,7 +215,7 @@ class TFlashRun {
                  std::chrono::milliseconds(1));
     } catch (const std::exception& e) {
       // Only the interrupt's own call runs unwrapped, and it does not throw.
-      err_ << ErrorText(e.what()) << std::endl;
+      err_ << kProgramPrefix << ErrorText(e.what()) << std::endl;
     }
     return true;
   }
@@ -289,10 +291,10 @@ int RunFlash(const TCommand& command, std::ostream& out, std::ostream& err, bool
   std::error_code ec;
   // Only a name that names nothing is missing; one that cannot be reached is the
   // conversion's error, which says why.
-  const bool missing = !std::filesystem::exists(command.file, ec) && !ec;
+  const bool missing = !std::filesystem::exists(PathOf(command.file), ec) && !ec;
   if (command.dryRun || (missing && !command.json)) {
     if (!missing) return DryRun(command, out, err);
-    err << MissingFileText(command.file) << '\n';
+    err << kProgramPrefix << MissingFileText(command.file) << '\n';
     return kExitFailure;
   }
   TFlashRun run(command, out, err, errIsTerminal);

@@ -7,10 +7,35 @@
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <string>
+#include <vector>
 
 namespace cli {
 
 bool IsTerminal(std::FILE* stream);
+
+// The arguments after the program's name, as UTF-8 whatever the system's code page (on
+// Windows read from the UTF-16 command line, as argv holds them in the ANSI code page).
+std::vector<std::string> CommandLineArguments(int argc, char** argv);
+
+// For the run of the program: the console shows UTF-8 text and understands the cursor
+// sequences where it can (on Windows its output code page and modes, restored at the
+// end; redirected output is left as UTF-8 bytes). Create it first thing in main.
+class TConsoleSession {
+ public:
+  TConsoleSession();
+  ~TConsoleSession();
+  TConsoleSession(const TConsoleSession&) = delete;
+  TConsoleSession& operator=(const TConsoleSession&) = delete;
+
+ private:
+  struct TImpl;
+  std::unique_ptr<TImpl> impl_;
+};
+
+// Whether `stream`, a terminal, moves its cursor by the ANSI sequences (a Windows console
+// only with virtual-terminal processing, which TConsoleSession asks for).
+bool TerminalSequences(std::FILE* stream);
 
 // A new, empty folder under the system's temporary folder that only this user may enter;
 // throws std::system_error.

@@ -19,6 +19,19 @@ bool IsTerminal(std::FILE* stream) {
   return isatty(fileno(stream)) == 1;
 }
 
+std::vector<std::string> CommandLineArguments(int argc, char** argv) {
+  return std::vector<std::string>(argv + 1, argv + argc);
+}
+
+// Terminals here take UTF-8 and the cursor sequences as they are.
+struct TConsoleSession::TImpl {};
+TConsoleSession::TConsoleSession() = default;
+TConsoleSession::~TConsoleSession() = default;
+
+bool TerminalSequences(std::FILE*) {
+  return true;
+}
+
 std::filesystem::path MakePrivateFolder() {
   // mkdtemp creates the folder with mode 0700 under a name no one else holds.
   std::string name = (std::filesystem::temp_directory_path() / "loader-cli-XXXXXX").string();

@@ -49,35 +49,45 @@ std::string AwaitedReply(const engine::TTransferEngine& e) {
 
 void TCliControls::SetPartsComplete(std::uint32_t parts) {
   peakParts_ = std::max(peakParts_, parts);
+  // A stop resets the count before it hides the progress; the line keeps where it stopped.
+  if (progressShown_ && parts < progress_.Blocks()) return;
   progress_.SetPartsComplete(parts);
-}
-
-void TCliControls::SetProgressVisible(bool visible) {
-  if (!quiet_) progress_.SetVisible(visible);
 }
 
 void TCliControls::TransferBegan() {
   began_ = Clock::now();
 }
 
+void TCliControls::SetProgressVisible(bool visible) {
+  progressShown_ = visible;
+  if (!quiet_) progress_.SetVisible(visible);
+}
+
 void TCliControls::SetPromptVisible(bool visible) {
   promptPending_ = visible && holdPrompt_;
   if (!visible || holdPrompt_) return;
-  out_ << kPowerOnPrompt << std::endl;
+  ShowPrompt();
 }
 
 void TCliControls::ReleasePrompt() {
   holdPrompt_ = false;
-  if (std::exchange(promptPending_, false)) out_ << kPowerOnPrompt << std::endl;
+  if (std::exchange(promptPending_, false)) ShowPrompt();
+}
+
+void TCliControls::ShowPrompt() {
+  // A message to the operator, as the errors are: standard output stays the results'.
+  if (quiet_) return;
+  progress_.ClearLine();
+  err_ << kPowerOnPrompt << std::endl;
+  progress_.Redraw();
 }
 
 void TCliControls::ShowMessage(const std::string& text) {
-  // The tool says in English what it waited for instead; the wrong reply's text stays,
-  // scripts look for it.
-  if (text == engine::kNoReplyText) return;
-  progress_.ClearLine();
-  err_ << label_ << text << std::endl;
+  // The stop's own line says it with the detail: what was awaited, what came instead.
   lastMessage_ = text;
+  if (text == engine::kNoReplyText || text == engine::kReplyErrorText) return;
+  progress_.ClearLine();
+  err_ << kProgramPrefix << port_ << ": " << text << std::endl;
 }
 
 void TCliControls::NextBoard() {
@@ -101,27 +111,26 @@ void TPortSynchronizer::Synchronize(const std::function<void()>& call) {
 }
 
 TPortFlash::TPortFlash(const TCommand& command, const std::string& port,
-                       serial::ISerSynchronizer& sync, std::ostream& human, std::ostream* results,
-                       std::ostream& err, bool errIsTerminal, TProgressBoard* board,
-                       std::size_t line, const std::atomic<bool>& interruptRequested,
-                       TByteTrace* trace)
+                       serial::ISerSynchronizer& sync, std::ostream* results, std::ostream& err,
+                       bool errIsTerminal, TProgressBoard* board, std::size_t line,
+                       const std::atomic<bool>& interruptRequested, TByteTrace* trace)
     : command_(command),
       label_(command.ports.size() > 1 ? "[" + port + "] " : ""),
       err_(err),
       json_(results),
-      sync_(sync, [this](const std::exception& e) { LineError(e.what()); }),
+      sync_(sync, [this](const std::exception& e) { LineError(e); }),
       progress_(err, errIsTerminal, label_, board, line),
-      controls_(human, err, progress_),
+      controls_(err, progress_),
       transfer_(comm_, controls_, replyLimit_, [this](const std::exception& e) {
         if (const auto* lost = dynamic_cast<const session::EPortLost*>(&e)) {
           if (!portLost_) portLost_ = *lost;
         } else {
-          LineError(e.what());
+          LineError(e);
         }
       }) {
   result_.port = port;
   result_.file = command.file;
-  controls_.SetLabel(label_);
+  controls_.SetLabel(label_, port);
   serial::ApplyLoaderSettings(comm_);
   comm_.SetDeviceName(port);
   comm_.SetSynchronizer(&sync_);
@@ -153,7 +162,7 @@ void TPortFlash::Start(const oh2b::TConvertedImage& image) {
   } catch (const std::exception& e) {
     if (!transfer_.Engine().HasImage()) throw;
     // Reported by the first Step, after the opening line.
-    LineError(e.what());
+    LineError(e);
   }
 }
 
@@ -167,20 +176,18 @@ void TPortFlash::Step(Clock::time_point now) {
   if (done_) return;
   const engine::TTransferEngine& engine = transfer_.Engine();
   if (portLost_) {
-    return End(
-        kExitFailure, "failed",
-        "loader-cli: lost port " + portLost_->Port() + ": " + ErrorText(portLost_->Detail()));
+    return End(kExitFailure, "failed",
+               portLost_->Port() + ": port lost: " + ErrorText(portLost_->Detail()));
   }
-  if (lineError_) return End(kExitFailure, "failed", ErrorText(*lineError_));
+  if (lineError_) return End(kExitFailure, "failed", *lineError_);
   if (engine.Outcome() == engine::TOutcome::ocErrorStop) {
-    // The device's own text has been shown already.
-    result_.error = controls_.LastMessage();
-    return End(kExitReplyError, "reply error", "");
+    return End(kExitReplyError, "reply error",
+               result_.port + ": " + ReplyErrorText(engine.LastStop()));
   }
   if (engine.Outcome() == engine::TOutcome::ocNoReply) {
     return End(
         kExitTimeout, "no reply",
-        "loader-cli: no reply on " + result_.port + " within " +
+        "no reply on " + result_.port + " within " +
             std::to_string(
                 std::chrono::duration_cast<std::chrono::seconds>(session::kReplyLimit).count()) +
             " s; waiting for " + awaited_);
@@ -190,7 +197,7 @@ void TPortFlash::Step(Clock::time_point now) {
     if (!drainUntil_) drainUntil_ = now + kFinishDrainLimit;
     if (transfer_.ReadSinceWrite() >= kFinishLength || now >= *drainUntil_) {
       char summary[128];
-      std::snprintf(summary, sizeof summary, "loader-cli: done, %u block%s in %.1f s",
+      std::snprintf(summary, sizeof summary, "done, %u block%s in %.1f s",
                     static_cast<unsigned>(progress_.Blocks()), progress_.Blocks() == 1 ? "" : "s",
                     controls_.Seconds());
       return End(kExitOk, "done", summary);
@@ -208,7 +215,7 @@ void TPortFlash::Step(Clock::time_point now) {
   }
   if (Timed() && now >= deadline_) {
     return End(kExitTimeout, "no reply",
-               "loader-cli: no reply on " + result_.port + " within " +
+               "no reply on " + result_.port + " within " +
                    std::to_string(command_.timeout.count()) + " s; waiting for " +
                    AwaitedReply(engine));
   }
@@ -233,7 +240,7 @@ void TPortFlash::Interrupt() {
          << " board" << (boardsDone_ == 1 ? "" : "s") << " done" << std::endl;
     return;
   }
-  End(kExitInterrupted, "interrupted", "loader-cli: interrupted; port " + result_.port + " closed");
+  End(kExitInterrupted, "interrupted", "interrupted; port " + result_.port + " closed");
 }
 
 bool TPortFlash::Timed() const {
@@ -252,7 +259,7 @@ void TPortFlash::NextBoard() {
   try {
     Begin();
   } catch (const std::exception& e) {
-    End(kExitFailure, "failed", ErrorText(e.what()));
+    End(kExitFailure, "failed", PortErrorText(result_.port, e));
   }
 }
 
@@ -261,11 +268,16 @@ void TPortFlash::End(int status, const char* outcome, const std::string& message
   const bool again = command_.repeat && status != kExitFailure && status != kExitInterrupted;
   done_ = !again;
   if (status == kExitOk) ++boardsDone_;
-  progress_.ClearLine();
-  if (!message.empty()) {
-    err_ << label_ << message;
-    if (command_.repeat && status == kExitOk) err_ << "; boards done: " << boardsDone_;
+  if (status == kExitOk) {
+    progress_.ClearLine();
+    err_ << label_ << kProgramPrefix << message;
+    if (command_.repeat) err_ << "; boards done: " << boardsDone_;
     err_ << std::endl;
+  } else {
+    // The line stays where the transfer stopped; the error, which names the port, below it.
+    progress_.KeepLine();
+    err_ << kProgramPrefix << message << std::endl;
+    progress_.Redraw();
   }
   result_.status = status;
   result_.outcome = outcome;

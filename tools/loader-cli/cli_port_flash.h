@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "cli_commands.h"
+#include "cli_messages.h"
 #include "cli_progress.h"
 #include "cli_trace.h"
 #include "engine/transfer_engine.h"
@@ -33,8 +34,7 @@ inline constexpr auto kLongWait = std::chrono::hours(1);
 
 class TCliControls : public engine::IControls {
  public:
-  TCliControls(std::ostream& out, std::ostream& err, TConsoleProgress& progress)
-      : out_(out), err_(err), progress_(progress) {}
+  TCliControls(std::ostream& err, TConsoleProgress& progress) : err_(err), progress_(progress) {}
   void SetTotalParts(std::uint32_t total) override { progress_.SetTotalParts(total); }
   void SetPartsComplete(std::uint32_t parts) override;
   void SetProgressVisible(bool visible) override;
@@ -48,7 +48,10 @@ class TCliControls : public engine::IControls {
   void TransferBegan() override;
   // Each pass of the loop reads how the transfer ended from the engine.
   void TransferEnded(engine::TOutcome, const engine::TStopDetail&) override {}
-  void SetLabel(std::string label) { label_ = std::move(label); }
+  void SetLabel(std::string label, std::string port) {
+    label_ = std::move(label);
+    port_ = std::move(port);
+  }
   void SetQuiet(bool quiet) { quiet_ = quiet; }
   // The next board: its own blocks, time and message.
   void NextBoard();
@@ -58,14 +61,17 @@ class TCliControls : public engine::IControls {
   double Seconds() const;
 
  private:
+  void ShowPrompt();
+
   std::string label_;
+  std::string port_;
   bool quiet_ = false;
+  bool progressShown_ = false;
   bool holdPrompt_ = false;
   bool promptPending_ = false;
   std::string lastMessage_;
   std::uint32_t peakParts_ = 0;
   std::optional<Clock::time_point> began_;  // the device's announcement
-  std::ostream& out_;
   std::ostream& err_;
   TConsoleProgress& progress_;
 };
@@ -88,9 +94,8 @@ class TPortSynchronizer : public serial::ISerSynchronizer {
 class TPortFlash {
  public:
   TPortFlash(const TCommand& command, const std::string& port, serial::ISerSynchronizer& sync,
-             std::ostream& human, std::ostream* results, std::ostream& err, bool errIsTerminal,
-             TProgressBoard* board, std::size_t line, const std::atomic<bool>& interruptRequested,
-             TByteTrace* trace);
+             std::ostream* results, std::ostream& err, bool errIsTerminal, TProgressBoard* board,
+             std::size_t line, const std::atomic<bool>& interruptRequested, TByteTrace* trace);
   ~TPortFlash() { comm_.Close(); }
   void Close() { comm_.Close(); }
   TPortFlash(const TPortFlash&) = delete;
@@ -116,8 +121,8 @@ class TPortFlash {
   void Interrupt();
 
  private:
-  void LineError(const std::string& text) {
-    if (!lineError_) lineError_ = text;
+  void LineError(const std::exception& error) {
+    if (!lineError_) lineError_ = PortErrorText(result_.port, error);
   }
 
   // --timeout bounds each expected byte; with --repeat not the wait for the next board,

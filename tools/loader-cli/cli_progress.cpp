@@ -56,10 +56,40 @@ void TConsoleProgress::SetVisible(bool visible) {
   if (visible) {
     started_ = Clock::now();
     lastTenth_ = -1;
+    printedBlocks_ = -1;
     Draw(true);
   } else {
-    ClearLine();
+    // The last state stays until whoever writes next decides: ClearLine for a message
+    // that says it all ("done"), KeepLine for a stop, which leaves it where it stopped.
+    ShowLastState();
   }
+}
+
+void TConsoleProgress::ShowLastState() {
+  if (terminal_) {
+    // Only a line that has been drawn: a transfer that never began has none.
+    if (board_ != nullptr ? lastTenth_ >= 0 : drawnWidth_ > 0) Draw(true);
+  } else if (printedBlocks_ >= 0 && printedBlocks_ != static_cast<std::int64_t>(blocks_)) {
+    Draw(true);
+  }
+}
+
+void TConsoleProgress::KeepLine() {
+  ShowLastState();
+  if (!terminal_) return;
+  if (board_ != nullptr) {
+    // Wiped for the message; Redraw brings every port's line back below it.
+    board_->Clear();
+    return;
+  }
+  if (drawnWidth_ == 0) return;
+  out_ << '\n';
+  out_.flush();
+  drawnWidth_ = 0;
+}
+
+void TConsoleProgress::Redraw() {
+  if (board_ != nullptr && terminal_) board_->Redraw();
 }
 
 unsigned TConsoleProgress::DisplayPercent() const {
@@ -88,6 +118,7 @@ void TConsoleProgress::Draw(bool force) {
     const int tenth = static_cast<int>(DisplayPercent() / 10);
     if (!force && tenth == lastTenth_) return;
     lastTenth_ = tenth;
+    printedBlocks_ = blocks_;
     out_ << label_ << text << '\n';
     out_.flush();
   }
@@ -106,16 +137,47 @@ void TConsoleProgress::ClearLine() {
 
 void TProgressBoard::Set(std::size_t line, const std::string& text) {
   texts_.at(line) = text;
-  // Back to the first line, then each line anew (ANSI: cursor up, erase line).
-  if (drawn_ > 0) out_ << "\x1b[" << drawn_ << 'F';
-  for (const std::string& t : texts_) out_ << "\x1b[2K" << t << '\n';
-  drawn_ = texts_.size();
+  if (sequences_ && drawn_ > 0) {
+    // Back to the first line (ANSI: cursor up); each line is erased as it is drawn again.
+    out_ << "\x1b[" << drawn_ << 'F';
+    drawn_ = 0;
+  }
+  Clear();
+  Draw();
+}
+
+void TProgressBoard::Redraw() {
+  if (drawn_ == 0) Draw();
+}
+
+namespace {
+// One line of a console 80 columns wide, without wrapping into the next.
+constexpr std::size_t kOneLine = 79;
+}  // namespace
+
+void TProgressBoard::Draw() {
+  if (sequences_) {
+    for (const std::string& t : texts_) out_ << "\x1b[2K" << t << '\n';
+    drawn_ = texts_.size();
+  } else {
+    std::string line;
+    for (const std::string& t : texts_) line += (line.empty() ? "" : "  ") + t;
+    if (line.size() > kOneLine) line.resize(kOneLine);
+    out_ << '\r' << line;
+    width_ = line.size();
+    drawn_ = 1;
+  }
   out_.flush();
 }
 
 void TProgressBoard::Clear() {
   if (drawn_ == 0) return;
-  out_ << "\x1b[" << drawn_ << "F\x1b[J";
+  if (sequences_) {
+    // Back to the first line (ANSI: cursor up), then erase to the end of the screen.
+    out_ << "\x1b[" << drawn_ << "F\x1b[J";
+  } else {
+    out_ << '\r' << std::string(width_, ' ') << '\r';
+  }
   out_.flush();
   drawn_ = 0;
 }

@@ -22,18 +22,26 @@ std::chrono::seconds TimeLeft(std::uint32_t parts, std::uint32_t total,
                               std::chrono::steady_clock::duration elapsed);
 
 // Several transfers' progress on a terminal: one line each, all redrawn in place below
-// the messages printed so far.
+// the messages printed so far. A terminal without the cursor sequences (an old Windows
+// console) gets them side by side on one line, redrawn with \r alone.
 class TProgressBoard {
  public:
-  TProgressBoard(std::ostream& out, std::size_t lines) : out_(out), texts_(lines) {}
+  TProgressBoard(std::ostream& out, std::size_t lines, bool sequences = true)
+      : out_(out), texts_(lines), sequences_(sequences) {}
   void Set(std::size_t line, const std::string& text);
-  // Wipes the lines, so that a message can follow; the next Set draws them again.
+  // Wipes the lines, so that a message can follow; the next Set or Redraw draws them again.
   void Clear();
+  // Draws the lines again below what has been printed since Clear.
+  void Redraw();
 
  private:
+  void Draw();
+
   std::ostream& out_;
   std::vector<std::string> texts_;
-  std::size_t drawn_ = 0;  // lines on the screen now
+  bool sequences_;
+  std::size_t drawn_ = 0;  // lines on the screen now (one at most without the sequences)
+  std::size_t width_ = 0;  // without the sequences: the columns of the line drawn
 };
 
 class TConsoleProgress {
@@ -56,8 +64,16 @@ class TConsoleProgress {
   Clock::duration Elapsed() const { return Clock::now() - started_; }
   // Wipes a line drawn in place, so that a message can follow on a clean line.
   void ClearLine();
+  // A transfer has stopped: its last state stays on screen (on a terminal the line is
+  // ended, so that a message can follow below it; piped, the last state is printed if
+  // the tenths skipped it). On a board the lines are wiped for the message; Redraw
+  // brings them back.
+  void KeepLine();
+  void Redraw();
 
  private:
+  // Hidden or stopped: the state reached is shown, however recently the line was drawn.
+  void ShowLastState();
   void Draw(bool force);
   unsigned DisplayPercent() const;
 
@@ -72,6 +88,7 @@ class TConsoleProgress {
   Clock::time_point started_ = Clock::now();
   Clock::time_point lastDraw_{};
   int lastTenth_ = -1;
+  std::int64_t printedBlocks_ = -1;  // piped: the blocks of the last line printed
   std::size_t drawnWidth_ = 0;
 };
 

@@ -19,12 +19,12 @@ std::string SystemText() {
 
 TByteTrace::TByteTrace(const std::string& path) : path_(path) {
   errno = 0;
-  file_.open(path, std::ios::binary | std::ios::trunc);
+  file_.open(PathOf(path), std::ios::binary | std::ios::trunc);
   if (!file_) {
     std::error_code ec;
-    const std::filesystem::path full = std::filesystem::absolute(path, ec);
+    const std::filesystem::path full = std::filesystem::absolute(PathOf(path), ec);
     throw ETraceFileError(
-        ErrorText("Cannot open file \"" + (ec ? path : full.string()) + "\". " + SystemText()));
+        ErrorText("Cannot open file \"" + (ec ? path : Utf8Of(full)) + "\". " + SystemText()));
   }
   file_ << "# loader-cli trace: microseconds, port, sent/echo/reply/ignored, bytes in hex\n";
   // A full disk shows now rather than after the transfer.
