@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <system_error>
 
+#include "platform/file.h"
 #include "settings/platform.h"
 #include "settings/settings_types.h"
 
@@ -14,7 +15,9 @@ std::string ExecutablePath() {
   std::error_code ec;
   const auto path = std::filesystem::read_symlink("/proc/self/exe", ec);
   if (ec || path.empty()) {
-    throw EIniFileException("Cannot determine the program's file name: " + ec.message());
+    throw EIniFileException(
+        "Cannot determine the program's file name: " +
+        platform::SystemErrorText(static_cast<platform::TErrorCode>(ec.value())));
   }
   return path.string();
 }

@@ -19,6 +19,7 @@
 #include "cli_trace.h"
 #include "engine/transfer_engine.h"
 #include "oh2b/oh2b.h"
+#include "platform/file.h"
 #include "serial/ser_pump.h"
 
 namespace cli {
@@ -50,13 +51,14 @@ int DryRun(const TCommand& command, std::ostream& out, std::ostream& err) {
       status != kExitOk) {
     return status;
   }
-  std::error_code ec;
-  const std::uintmax_t size = std::filesystem::file_size(PathOf(image), ec);
-  if (ec) {
-    err << kProgramPrefix << ErrorText("Cannot open file \"" + image + "\". " + ec.message())
+  platform::TFile file;
+  if (const platform::TErrorCode error = file.OpenToRead(image); error != 0) {
+    err << kProgramPrefix
+        << ErrorText("Cannot open file \"" + image + "\". " + platform::SystemErrorText(error))
         << '\n';
     return kExitFailure;
   }
+  const std::uint64_t size = file.Size();
   if (size == 0 && !command.allowEmpty) {
     err << kProgramPrefix << EmptyImageText(command.file) << '\n';
     return kExitFailure;
