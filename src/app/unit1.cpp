@@ -262,7 +262,7 @@ void TForm1::dropEvent(QDropEvent* event) {
   const std::vector<std::string> files = DraggedFiles(event->mimeData());
   if (!logic_.TakesDroppedFiles(files)) return;
   event->acceptProposedAction();
-  logic_.FilesDropped(files);
+  Handle([this, &files] { logic_.FilesDropped(files); });
 }
 
 // ---- window::IWindowFace -----------------------------------------------------------------------
