@@ -56,7 +56,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   (void)limited;
   testsupport::WriteFile(kHexName, std::string(reinterpret_cast<const char*>(data), size));
   try {
-    const std::string image = oh2b::HexToBin(kHexName);
+    const std::string image = oh2b::HexToBin(kHexName, "");
     if (image != kImageName || !fs::is_regular_file(image)) {
       std::fprintf(stderr, "HexToBin returned \"%s\" without writing %s\n", image.c_str(),
                    kImageName);

@@ -56,7 +56,7 @@ long PeakKiB() {
 bool Convert(const std::string& hexPath, const std::string& expectedName,
              bool checkRecords = false) {
   try {
-    return oh2b::HexToBin(hexPath, oh2b::THexOptions{checkRecords, {}}) == expectedName;
+    return oh2b::HexToBin(hexPath, "", oh2b::THexOptions{checkRecords, {}}) == expectedName;
   } catch (const std::exception& e) {
     std::fprintf(stderr, "HexToBin failed: %s\n", e.what());
     return false;
@@ -121,7 +121,8 @@ int main() {
       ++polls;
       return false;
     };
-    const bool done = oh2b::HexToBin(hexPath.string(), poll) == "image.BIN";
+    const bool done =
+        oh2b::HexToBin(hexPath.string(), "", oh2b::THexOptions{false, poll}) == "image.BIN";
     poll();  // the stretch from the last poll to the return
     std::printf("cancel hook:      %u polls, longest stretch between two %.2f ms\n", polls,
                 std::chrono::duration<double, std::milli>(longest).count());

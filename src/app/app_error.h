@@ -1,9 +1,10 @@
-// The application's default error display: what the operator sees when an
-// exception leaves one of the program's handlers.
+// The application's boxes, and its last-resort error display: what the operator sees
+// when an exception reaches the event loop after all. The window's own handlers, the
+// serial hand-off and the reply-limit timer show their errors through the window logic's
+// one handler (window::TMainWindow::RunHandler) instead.
 #pragma once
 
 #include <exception>
-#include <functional>
 #include <string>
 
 #include "session/error_text.h"
@@ -20,13 +21,12 @@ using EAbort = window::EAbort;
 using window::kAppTitle;
 
 // Shows the error in a modal box titled with the application title, with an error
-// icon and an OK button. An EAbort shows nothing. Runs on the user-interface thread.
+// icon and an OK button, by the window logic's text rule. An EAbort shows nothing. Runs on
+// the user-interface thread.
 void ShowException(const std::exception& error);
 
-// Runs one of the program's handlers: an exception that leaves it is shown by
-// ShowException and goes no further, so it never unwinds through the toolkit's own
-// frames (which would skip their clean-up). What the handler did before stays done.
-void RunHandler(const std::function<void()>& handler);
+// A box with the application title, the text as it stands, an error icon and an OK button.
+void ShowErrorBox(const std::string& text);
 
 // A box with the application title, the text and an OK button (no icon).
 void ShowMessageBox(const std::string& text);

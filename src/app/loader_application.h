@@ -1,6 +1,6 @@
-// The application object. The window's handlers show their own exceptions
-// (RunHandler); as a last line, an exception that still reaches the event loop is
-// shown with the default error display too, so the program goes on running.
+// The application object. Everything the window runs shows its own exceptions through
+// the window logic's one handler (TMainWindow::RunHandler); only as the last resort, an
+// exception that still reaches the event loop is shown here, so the program goes on running.
 #pragma once
 
 #include <QApplication>

@@ -3,13 +3,14 @@
 #include <QMetaObject>
 #include <QThread>
 #include <thread>
-
-#include "app/app_error.h"
+#include <utility>
 
 namespace app {
 
-TQtSynchronizer::TQtSynchronizer(QObject* context)
-    : TSerHandOff(std::this_thread::get_id()), receiver_(std::make_unique<QObject>()) {
+TQtSynchronizer::TQtSynchronizer(QObject* context, TRunner runner)
+    : TSerHandOff(std::this_thread::get_id()),
+      runner_(std::move(runner)),
+      receiver_(std::make_unique<QObject>()) {
   receiver_->moveToThread(context->thread());
 }
 
@@ -24,14 +25,18 @@ bool TQtSynchronizer::Wake() {
         try {
           RunQueued();
         } catch (...) {
-          // Run shows every error; nothing may unwind through the event loop.
+          // The runner shows what matters; nothing may unwind through the event loop.
         }
       },
       Qt::QueuedConnection);
 }
 
 void TQtSynchronizer::Run(const std::function<void()>& call) {
-  RunHandler(call);
+  if (runner_) {
+    runner_(call);
+  } else {
+    call();
+  }
 }
 
 }  // namespace app

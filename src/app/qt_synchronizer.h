@@ -19,17 +19,22 @@ namespace app {
 // is closing never holds up the shutdown.
 class TQtSynchronizer : public serial::TSerHandOff {
  public:
+  // Runs one call on the user-interface thread; it decides what an exception that leaves
+  // the call means (the window shows it through its logic's one handler). By default the
+  // call just runs, and an exception that leaves it goes no further.
+  using TRunner = std::function<void(const std::function<void()>&)>;
+
   // context must live on the user-interface thread and outlive this object.
-  explicit TQtSynchronizer(QObject* context);
+  explicit TQtSynchronizer(QObject* context, TRunner runner = {});
   ~TQtSynchronizer() override;
 
  private:
   // A queued event per call, to an object of our own: events still queued when this
   // object goes are dropped with it.
   bool Wake() override;
-  // An exception that leaves a call is shown, never unwound through the toolkit's frames.
   void Run(const std::function<void()>& call) override;
 
+  TRunner runner_;
   std::unique_ptr<QObject> receiver_;
 };
 

@@ -9,10 +9,11 @@
 #include <array>
 #include <atomic>
 #include <cerrno>
-#include <system_error>
+#include <stdexcept>
 #include <utility>
 
 #include "app/quit_signals.h"
+#include "platform/file.h"
 
 namespace app {
 
@@ -37,7 +38,8 @@ extern "C" void OnQuitSignal(int) {
 TQuitSignals::TQuitSignals(std::function<void()> quit) : quit_(std::move(quit)) {
   requested.store(false);
   if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0, wakeFds) != 0) {
-    throw std::system_error(errno, std::generic_category(), "socketpair");
+    throw std::runtime_error("socketpair: " +
+                             platform::SystemErrorText(static_cast<platform::TErrorCode>(errno)));
   }
   notifier_ = new QSocketNotifier(wakeFds[0], QSocketNotifier::Read, this);
   connect(notifier_, &QSocketNotifier::activated, this, [this] { Arrived(); });

@@ -75,12 +75,12 @@ QString MenuCaption(const std::string& portName) {
 
 // ---- the clock ---------------------------------------------------------------------------------
 
-TQtTimer::TQtTimer() {
+TQtTimer::TQtTimer(TQtSynchronizer::TRunner runner) : runner_(std::move(runner)) {
   timer_.setSingleShot(true);
   QObject::connect(&timer_, &QTimer::timeout, [this] {
     auto fire = std::move(fire_);
     fire_ = nullptr;
-    if (fire) fire();
+    if (fire) runner_(fire);
   });
 }
 
@@ -99,14 +99,14 @@ void TQtTimer::Disarm() {
 TForm1::TForm1(window::TMainWindowOptions options)
     : logic_(static_cast<window::IWindowFace&>(*this), synchronizer_, timer_, std::move(options)) {
   CreateComponents();
-  logic_.FormCreate();
+  Handle([this] { logic_.FormCreate(); });
 }
 
 TForm1::~TForm1() {
   // Reports still on their way from the port's threads are dropped: nothing may
   // wait for this thread any more.
   synchronizer_.Shutdown();
-  logic_.FormDestroy();
+  Handle([this] { logic_.FormDestroy(); });
 }
 
 void TForm1::CreateComponents() {
@@ -141,10 +141,14 @@ void TForm1::CreateActions() {
   AChangeComPort = MakeAction(this, window::kChangeComPortAction);
   ABegin = MakeAction(this, window::kBeginAction);
   AExit = MakeAction(this, window::kExitAction);
-  connect(ASelectFile, &QAction::triggered, this, [this] { logic_.ASelectFileExecute(); });
-  connect(AChangeComPort, &QAction::triggered, this, [this] { logic_.AChangeComPortExecute(); });
-  connect(ABegin, &QAction::triggered, this, [this] { logic_.ABeginExecute(); });
-  connect(AExit, &QAction::triggered, this, [this] { logic_.AExitExecute(); });
+  const auto handle = [this](void (window::TMainWindow::*action)()) {
+    return [this, action] { Handle([this, action] { (logic_.*action)(); }); };
+  };
+  connect(ASelectFile, &QAction::triggered, this, handle(&window::TMainWindow::ASelectFileExecute));
+  connect(AChangeComPort, &QAction::triggered, this,
+          handle(&window::TMainWindow::AChangeComPortExecute));
+  connect(ABegin, &QAction::triggered, this, handle(&window::TMainWindow::ABeginExecute));
+  connect(AExit, &QAction::triggered, this, handle(&window::TMainWindow::AExitExecute));
 }
 
 void TForm1::CreateToolbar() {
@@ -168,7 +172,7 @@ void TForm1::CreateToolbar() {
   UiToolButton2->setToolButtonStyle(Qt::ToolButtonIconOnly);
   UiToolButton2->setPopupMode(QToolButton::InstantPopup);
   UiToolButton2->setFixedWidth(kPortButtonWidth);
-  UiToolButton2->OnBeforeDrop = [this] { logic_.PortMenuDropping(); };
+  UiToolButton2->OnBeforeDrop = [this] { Handle([this] { logic_.PortMenuDropping(); }); };
   UiToolbar1->addWidget(UiToolButton2);
   UiToolbar1->addAction(ABegin);
   UiToolbar1->addAction(AExit);
@@ -236,12 +240,13 @@ void TForm1::CreateFileDialog() {
 void TForm1::PortMenuItemClick(QObject* sender) {
   auto* item = qobject_cast<QAction*>(sender);
   if (item == nullptr || PortMenu == nullptr || !PortMenu->actions().contains(item)) return;
-  logic_.PortMenuItemClick(item->data().toString().toStdString());
+  const std::string name = item->data().toString().toStdString();
+  Handle([this, &name] { logic_.PortMenuItemClick(name); });
 }
 
 bool TForm1::event(QEvent* event) {
   if (event->type() == kPendingMessageEvent) {
-    logic_.PendingMessageArrived();
+    Handle([this] { logic_.PendingMessageArrived(); });
     return true;
   }
   return QMainWindow::event(event);
@@ -260,7 +265,7 @@ void TForm1::dropEvent(QDropEvent* event) {
   const std::vector<std::string> files = DraggedFiles(event->mimeData());
   if (!logic_.TakesDroppedFiles(files)) return;
   event->acceptProposedAction();
-  logic_.FilesDropped(files);
+  Handle([this, &files] { logic_.FilesDropped(files); });
 }
 
 void TForm1::closeEvent(QCloseEvent* event) {
@@ -274,10 +279,8 @@ void TForm1::closeEvent(QCloseEvent* event) {
 // ---- window::IWindowFace -----------------------------------------------------------------------
 
 void TForm1::ShowBox(const std::string& text, window::TBoxIcon icon) {
-  if (icon == window::TBoxIcon::Error) {
-    QMessageBox box(QMessageBox::Critical, Text(window::kAppTitle), Text(text), QMessageBox::Ok,
-                    QApplication::activeWindow());
-    box.exec();
+  if (icon == window::TBoxIcon::biError) {
+    ShowErrorBox(text);
   } else {
     ShowMessageBox(text);
   }

@@ -42,20 +42,23 @@ inline constexpr QEvent::Type kPendingMessageEvent = static_cast<QEvent::Type>(Q
 // The toolkit's single-shot timer as the transfer session's clock.
 class TQtTimer : public session::ITimer {
  public:
-  TQtTimer();
+  // runner runs the expiry, as TQtSynchronizer's runs a handed-off call.
+  explicit TQtTimer(TQtSynchronizer::TRunner runner);
   void Arm(std::chrono::milliseconds after, std::function<void()> fire) override;
   void Disarm() override;
 
  private:
+  TQtSynchronizer::TRunner runner_;
   QTimer timer_;
   std::function<void()> fire_;
 };
 
 class TForm1 : public QMainWindow, private window::IWindowFace {
   // The serial component's threads hand their reports over through this; it is
-  // created before and destroyed after the window logic and its port.
-  TQtSynchronizer synchronizer_{this};
-  TQtTimer timer_;
+  // created before and destroyed after the window logic and its port. Its calls and the
+  // reply limit's expiry run through the window logic's one handler, as the actions do.
+  TQtSynchronizer synchronizer_{this, [this](const std::function<void()>& call) { Handle(call); }};
+  TQtTimer timer_{[this](const std::function<void()>& call) { Handle(call); }};
 
  public:
   // What the window takes from its surroundings (tests inject an isolated settings file and
@@ -111,6 +114,9 @@ class TForm1 : public QMainWindow, private window::IWindowFace {
   void CreateStatusBar();
   void CreateFileDialog();
   void ShowStatusArea();
+  // Runs one of the window's handlers through the window logic's one handler: an exception
+  // that leaves it is shown by the logic's rules and never unwinds through the toolkit.
+  void Handle(const std::function<void()>& handler) { logic_.RunHandler(handler); }
 
   // window::IWindowFace
   void ShowBox(const std::string& text, window::TBoxIcon icon) override;

@@ -16,7 +16,7 @@ TImageFile::ErrorCode TImageFile::Open(const std::string& path, std::optional<st
   copied_ = false;
   copy_.clear();
   expectedCrc_ = crc32;
-  if (const ErrorCode error = file_.OpenToRead(path, platform::TShare::kNobody); error != 0) {
+  if (const ErrorCode error = file_.OpenToRead(path, platform::TShare::shNobody); error != 0) {
     return error;
   }
   size_ = file_.Size();

@@ -36,22 +36,23 @@ TTransferEngine::TTransferEngine(ITransport& transport, IControls& controls)
 
 TTransferEngine::~TTransferEngine() = default;
 
-void TTransferEngine::Start(const std::string& hexFileName) {
+void TTransferEngine::Start(const std::string& hexFileName, const std::string& imageFolder) {
   StartWith(
       [&] {
-        return oh2b::ConvertHex(hexFileName, oh2b::THexOptions{checkRecords_, conversionCancel_});
+        return oh2b::ConvertHex(hexFileName, imageFolder,
+                                oh2b::THexOptions{checkRecords_, conversionCancel_});
       },
       hexFileName);
 }
 
 void TTransferEngine::StartConverted(const oh2b::TConvertedImage& image) {
-  StartWith([&] { return image; }, image.name);
+  StartWith([&] { return image; }, image.path);
 }
 
 void TTransferEngine::StartWith(const std::function<oh2b::TConvertedImage()>& convert,
                                 const std::string& hexFileName) {
   if (!transport_.PortChosen()) return;
-  outcome_ = TOutcome::None;
+  outcome_ = TOutcome::ocNone;
 
   // The converter renames and recreates the image file, so ours must be closed first.
   CloseImage();
@@ -99,7 +100,7 @@ void TTransferEngine::RxChar(int count) {
         // Already received when the answer went out, so no echo of it (an announcement
         // repeated before we read it).
         if (answered) {
-          Note(TLineByte::Ignored, rxBuffer[i]);
+          Note(TLineByte::lbIgnored, rxBuffer[i]);
         } else {
           answered = ByteStep(rxBuffer[i]);
         }
@@ -125,7 +126,7 @@ bool TTransferEngine::ByteStep(std::uint8_t b) {
   // Saturates instead of overflowing on a line that chatters for weeks while idle.
   if (rxCount_ < std::numeric_limits<std::int32_t>::max()) ++rxCount_;
   if (rxCount_ <= txLength_) {  // our own packet coming back
-    Note(TLineByte::Echo, b);
+    Note(TLineByte::lbEcho, b);
     // A byte that differs means that the byte taken for the reply would be a guess.
     if (Transferring() && b != txBuffer_[static_cast<std::size_t>(rxCount_ - 1)])
       LineFault(rxCount_ - 1, b);
@@ -133,10 +134,10 @@ bool TTransferEngine::ByteStep(std::uint8_t b) {
   }
   if (transferState_ == tsIdle ||
       (transferState_ == tsAwaitDevice && (b == kLineIdleLow || b == kLineIdleHigh))) {
-    Note(TLineByte::Ignored, b);
+    Note(TLineByte::lbIgnored, b);
     return false;
   }
-  Note(TLineByte::Reply, b);
+  Note(TLineByte::lbReply, b);
   if (b != expectedReply_) {
     ErrorStop(b);
     return false;
@@ -144,6 +145,7 @@ bool TTransferEngine::ByteStep(std::uint8_t b) {
 
   switch (transferState_) {
     case tsAwaitDevice:
+      controls_.TransferBegan();
       controls_.SetProgressVisible(true);
       controls_.SetControlsEnabled(false);
       controls_.SetPromptVisible(false);
@@ -226,8 +228,9 @@ void TTransferEngine::BuildDataBlock() {
 }
 
 void TTransferEngine::Finish() {
-  outcome_ = TOutcome::Finished;
+  outcome_ = TOutcome::ocFinished;
   controls_.SetProgressVisible(false);
+  controls_.TransferEnded(outcome_, TStopDetail{});
   controls_.SetControlsEnabled(true);
   ClearTxBuffer();
   txBuffer_[0] = kFinishCommand;
@@ -239,7 +242,7 @@ void TTransferEngine::Finish() {
 
 void TTransferEngine::ErrorStop(std::uint8_t received) {
   NoteStop(true, received);
-  StopTransfer(kReplyErrorText, TOutcome::ErrorStop);
+  StopTransfer(kReplyErrorText, TOutcome::ocErrorStop);
 }
 
 void TTransferEngine::LineFault(std::int32_t offset, std::uint8_t received) {
@@ -249,7 +252,7 @@ void TTransferEngine::LineFault(std::int32_t offset, std::uint8_t received) {
                            Hex(txBuffer_[at], 2) + ", получен " + Hex(received, 2);
   NoteStop(true, received);
   // Nothing more is sent: the controls return to ready and the error says why.
-  StopTransfer(nullptr, TOutcome::LineFault);
+  StopTransfer(nullptr, TOutcome::ocLineFault);
   throw ELineFault(text);
 }
 
@@ -282,7 +285,7 @@ void TTransferEngine::FlushNotes() {
 void TTransferEngine::NoReply() {
   if (!Transferring()) return;
   NoteStop(false, 0);
-  StopTransfer(kNoReplyText, TOutcome::NoReply);
+  StopTransfer(kNoReplyText, TOutcome::ocNoReply);
 }
 
 void TTransferEngine::NoteStop(bool received, std::uint8_t byte) {
@@ -305,7 +308,8 @@ void TTransferEngine::Abandon() {
     CloseImage();
     return;
   }
-  StopTransfer(nullptr, TOutcome::Abandoned);
+  NoteStop(false, 0);
+  StopTransfer(nullptr, TOutcome::ocAbandoned);
 }
 
 void TTransferEngine::StopTransfer(const char* message, TOutcome outcome) {
@@ -315,6 +319,7 @@ void TTransferEngine::StopTransfer(const char* message, TOutcome outcome) {
   transferState_ = tsIdle;
   outcome_ = outcome;
   controls_.SetProgressVisible(false);
+  controls_.TransferEnded(outcome_, lastStop_);
   if (message != nullptr) controls_.ShowMessage(message);
   // Back to ready, so that the operator can simply start again.
   controls_.SetControlsEnabled(true);
@@ -327,23 +332,20 @@ void TTransferEngine::Send() {
   // The byte answered is told first, then the answer.
   FlushNotes();
   if (lineObserver_ && txLength_ > 0) {
-    lineObserver_(TLineByte::Sent, txBuffer_.data(), static_cast<std::size_t>(txLength_));
+    lineObserver_(TLineByte::lbSent, txBuffer_.data(), static_cast<std::size_t>(txLength_));
   }
   transport_.WriteData(txBuffer_.data(), txLength_);
 }
 
 void TTransferEngine::OpenImage(const oh2b::TConvertedImage& converted,
                                 const std::string& hexFileName) {
-  const std::string& imageName = converted.name;
   auto image = std::make_unique<TImageFile>();
   // The converter names no image when the HEX file does not exist: say which file is
-  // missing rather than naming the current directory.
-  const std::string path = imageName.empty()
-                               ? hexFileName
-                               : platform::PathInDirectory(platform::CurrentDirectory(), imageName);
-  const TImageFile::ErrorCode error = imageName.empty()
+  // missing rather than naming the image's folder.
+  const std::string& path = converted.path.empty() ? hexFileName : converted.path;
+  const TImageFile::ErrorCode error = converted.path.empty()
                                           ? TImageFile::NotFound()
-                                          : image->Open(imageName, converted.crc32, copyLimit_);
+                                          : image->Open(path, converted.crc32, copyLimit_);
   // Changed between its conversion and now: the same words as a change during the transfer.
   if (error == platform::kContentChanged) {
     throw EImageReadError("Cannot read file \"" + path + "\". " + platform::SystemErrorText(error));
@@ -358,7 +360,8 @@ void TTransferEngine::AbandonOnReadError(unsigned long error) {
                            platform::SystemErrorText(static_cast<platform::TErrorCode>(error));
   // Nothing is sent: the device keeps waiting for a block and the controls return to
   // ready, as after a wrong reply, and the error tells the operator why.
-  StopTransfer(nullptr, TOutcome::Abandoned);
+  NoteStop(false, 0);
+  StopTransfer(nullptr, TOutcome::ocAbandoned);
   throw EImageReadError(text);
 }
 

@@ -34,11 +34,11 @@ enum TTransferState : std::uint8_t {
 // How the last transfer ended, for callers that need to know (the command line).
 // Abandoned: ended by its line or its image (the caller is told why by an error).
 // LineFault: the line returned a packet other than it was sent (ELineFault says where).
-enum class TOutcome { None, Finished, ErrorStop, NoReply, Abandoned, LineFault };
+enum class TOutcome { ocNone, ocFinished, ocErrorStop, ocNoReply, ocAbandoned, ocLineFault };
 
 // What the engine did with a byte on the line, for a trace: a packet it sent, or a received
 // byte that it took for the echo of that packet, for the device's reply, or ignored.
-enum class TLineByte { Sent, Echo, Reply, Ignored };
+enum class TLineByte { lbSent, lbEcho, lbReply, lbIgnored };
 // Told of the bytes in runs of one kind, in line order, as the engine handles them.
 using TLineObserver =
     std::function<void(TLineByte use, const std::uint8_t* bytes, std::size_t count)>;
@@ -80,6 +80,11 @@ class IControls {
   virtual void SetControlsEnabled(bool enabled) = 0;       // ABegin, ASelectFile, UiToolButton2
   virtual void SetPromptVisible(bool visible) = 0;         // Form2 ("Включи питание")
   virtual void ShowMessage(const std::string& text) = 0;   // modal box with an OK button
+  // The device has announced itself: the transfer begins (before the progress bar shows).
+  virtual void TransferBegan() = 0;
+  // The transfer, or the wait for the device, is over: how it ended and, for a stop, where
+  // (LastStop). Comes once the progress bar is hidden, before any message box.
+  virtual void TransferEnded(TOutcome outcome, const TStopDetail& stop) = 0;
 };
 
 inline constexpr const char* kReplyErrorText = "Ошибка ответа";
@@ -121,15 +126,16 @@ class TTransferEngine {
   TTransferEngine(const TTransferEngine&) = delete;
   TTransferEngine& operator=(const TTransferEngine&) = delete;
 
-  // The start action: converts hexFileName, opens the image, sets up the progress
-  // bar, waits for the device. Does nothing when no port is chosen. Conversion,
-  // image and port errors propagate to the caller. A conversion or image error
-  // ends any earlier wait (state idle, prompt hidden): there is no image to send.
-  // A port error leaves the engine waiting with its image, the prompt not shown.
-  void Start(const std::string& hexFileName);
+  // The start action: converts hexFileName into imageFolder, opens the image at the path
+  // the converter returns, sets up the progress bar, waits for the device. Does nothing
+  // when no port is chosen. Conversion, image and port errors propagate to the caller. A
+  // conversion or image error ends any earlier wait (state idle, prompt hidden): there is
+  // no image to send. A port error leaves the engine waiting with its image, the prompt
+  // not shown.
+  void Start(const std::string& hexFileName, const std::string& imageFolder);
 
-  // The same for an image converted already (by oh2b::ConvertHex, into the current
-  // directory): several ports send the bytes of one conversion.
+  // The same for an image converted already (by oh2b::ConvertHex, at image.path): several
+  // ports send the bytes of one conversion.
   void StartConverted(const oh2b::TConvertedImage& image);
 
   // Images up to this size are copied whole when a transfer starts (TImageFile).
@@ -227,7 +233,7 @@ class TTransferEngine {
   TTransferState transferState_ = tsIdle;
   bool endReached_ = false;
   std::uint8_t blockSum_ = 0;
-  TOutcome outcome_ = TOutcome::None;
+  TOutcome outcome_ = TOutcome::ocNone;
   std::uint64_t imageSize_ = 0;
   TStopDetail lastStop_;
   std::function<bool()> conversionCancel_;
@@ -235,7 +241,7 @@ class TTransferEngine {
   std::uint64_t copyLimit_;
   TLineObserver lineObserver_;
   std::vector<std::uint8_t> noted_;  // received bytes not yet told to the observer
-  TLineByte notedUse_ = TLineByte::Ignored;
+  TLineByte notedUse_ = TLineByte::lbIgnored;
 };
 
 }  // namespace engine

@@ -24,6 +24,7 @@
 #include "platform/crc32.h"
 #include "platform/file.h"
 #include "platform/file_errors.h"
+#include "platform/file_names.h"
 
 namespace oh2b {
 
@@ -61,18 +62,8 @@ std::uint32_t ParseHex(std::string_view digits, std::string_view appended = {}) 
   return value;
 }
 
-std::string FileNamePart(const std::string& path) {
-  // Backslash and colon separate Windows paths; a slash separates paths on every
-  // platform, and a name must never carry a directory into the image's name.
-  const std::size_t cut = path.find_last_of("\\:/");
-  return cut == std::string::npos ? path : path.substr(cut + 1);
-}
-
-std::string ChangeExtension(const std::string& name, const char* extension) {
-  const std::size_t dot = name.rfind('.');
-  return (dot == std::string::npos ? name : name.substr(0, dot)) + extension;
-}
-
+using platform::ChangeExtension;
+using platform::FileNamePart;
 using platform::ThrowCreateError;
 using platform::ThrowOpenError;
 using platform::ThrowWriteError;
@@ -95,24 +86,32 @@ constexpr std::size_t kTextPerPoll = std::size_t{256} << 10;
 constexpr std::string_view kTempPrefix = "~oh2b";
 constexpr std::string_view kTempSuffix = ".tmp";
 
-// Removes what conversions killed outright left in the current directory: only names of
-// the converter's own form, and only files no live conversion holds.
-void RemoveLeftTemporaries() {
+// Paths are UTF-8; a plain std::string would be read in the ANSI code page on Windows.
+std::filesystem::path FolderPath(const std::string& folder) {
+  if (folder.empty()) return ".";
+  return std::filesystem::path(std::u8string(folder.begin(), folder.end()));
+}
+
+// Removes what conversions killed outright left in the folder: only names of the
+// converter's own form, and only files no live conversion holds.
+void RemoveLeftTemporaries(const std::string& folder) {
   std::error_code ec;
-  for (std::filesystem::directory_iterator it(".", ec), end; !ec && it != end; it.increment(ec)) {
+  for (std::filesystem::directory_iterator it(FolderPath(folder), ec), end; !ec && it != end;
+       it.increment(ec)) {
     const std::u8string name8 = it->path().filename().u8string();
     const std::string name(name8.begin(), name8.end());
     if (name.size() == kTempPrefix.size() + 8 + kTempSuffix.size() &&
         name.starts_with(kTempPrefix) && name.ends_with(kTempSuffix) &&
         std::all_of(name.begin() + kTempPrefix.size(), name.end() - kTempSuffix.size(),
                     [](char c) { return kHexDigit[static_cast<unsigned char>(c)] != kBadDigit; })) {
-      platform::RemoveUnheld(name);
+      platform::RemoveUnheld(platform::PathInDirectory(folder, name));
     }
   }
 }
 
-// A new file under a name of its own in the current directory, beside the image.
-std::string CreateTemporary(platform::TFile& file, const std::string& imagePath) {
+// A new file under a name of its own in the folder, beside the image; returns its path.
+std::string CreateTemporary(platform::TFile& file, const std::string& folder,
+                            const std::string& imagePath) {
   // The clock keeps two processes apart where the random device is a fixed sequence.
   std::mt19937_64 random(
       std::random_device{}() ^
@@ -124,8 +123,9 @@ std::string CreateTemporary(platform::TFile& file, const std::string& imagePath)
     // Of the form that RemoveLeftTemporaries looks for.
     std::snprintf(name, sizeof name, "~oh2b%08lx.tmp",
                   static_cast<unsigned long>(random() & 0xFFFFFFFFu));
-    error = file.CreateNew(name);
-    if (error == 0) return name;
+    const std::string path = platform::PathInDirectory(folder, name);
+    error = file.CreateNew(path);
+    if (error == 0) return path;
     if (!platform::NameTaken(error)) break;
   }
   ThrowCreateError(imagePath, error);
@@ -541,15 +541,13 @@ std::string FindingDetail(const TRecordFinding& finding) {
   return detail;
 }
 
-std::string HexToBin(const std::string& hexPath, const std::function<bool()>& cancelled) {
-  return HexToBin(hexPath, THexOptions{false, cancelled});
+std::string HexToBin(const std::string& hexPath, const std::string& folder,
+                     const THexOptions& options) {
+  return ConvertHex(hexPath, folder, options).path;
 }
 
-std::string HexToBin(const std::string& hexPath, const THexOptions& options) {
-  return ConvertHex(hexPath, options).name;
-}
-
-TConvertedImage ConvertHex(const std::string& hexPath, const THexOptions& options) {
+TConvertedImage ConvertHex(const std::string& hexPath, const std::string& folder,
+                           const THexOptions& options) {
   const TCancelPoll poll(options.cancelled);
   // The HEX file is read completely before the image is named or touched, so a HEX
   // file that bears the image's own name is safe. Only a path that names nothing means
@@ -563,10 +561,10 @@ TConvertedImage ConvertHex(const std::string& hexPath, const THexOptions& option
   }
 
   const std::string imageName = ChangeExtension(FileNamePart(hexPath), ".BIN");
-  const std::string imagePath = platform::PathInDirectory(platform::CurrentDirectory(), imageName);
-  RemoveLeftTemporaries();
+  const std::string imagePath = platform::PathInDirectory(folder, imageName);
+  RemoveLeftTemporaries(folder);
   platform::TFile file;
-  const std::string temporary = CreateTemporary(file, imagePath);
+  const std::string temporary = CreateTemporary(file, folder, imagePath);
   TConvertedImage result;
   try {
     TImageWriter image(file, imagePath, poll);
@@ -579,12 +577,12 @@ TConvertedImage ConvertHex(const std::string& hexPath, const THexOptions& option
     result.crc32 = image.Close();
     poll();  // the last moment at which stopping still leaves everything as it was
 
-    const platform::TFileKind earlier = platform::KindOf(imageName);
-    if (earlier != platform::TFileKind::kMissing && earlier != platform::TFileKind::kDirectory) {
+    const platform::TFileKind earlier = platform::KindOf(imagePath);
+    if (earlier != platform::TFileKind::ftMissing && earlier != platform::TFileKind::ftDirectory) {
       // Keeps an earlier image unless a backup exists already; then it is replaced.
-      platform::RenameNoReplace(imageName, ChangeExtension(imageName, ".BAK"));
+      platform::RenameNoReplace(imagePath, ChangeExtension(imagePath, ".BAK"));
     }
-    if (const platform::TErrorCode error = platform::RenameReplacing(temporary, imageName);
+    if (const platform::TErrorCode error = platform::RenameReplacing(temporary, imagePath);
         error != 0) {
       ThrowCreateError(imagePath, error);
     }
@@ -593,7 +591,7 @@ TConvertedImage ConvertHex(const std::string& hexPath, const THexOptions& option
     platform::RemoveFile(temporary);
     throw;
   }
-  result.name = imageName;
+  result.path = imagePath;
   return result;
 }
 

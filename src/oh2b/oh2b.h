@@ -88,7 +88,7 @@ std::string FindingDetail(const TRecordFinding& finding);
 
 // A conversion's result.
 struct TConvertedImage {
-  std::string name;  // the image's name, no directory; "" when the HEX file names nothing
+  std::string path;  // the image's path: its folder and name; "" when the HEX file names nothing
   std::uint64_t size = 0;
   std::uint32_t crc32 = 0;  // platform::Crc32 of the image's bytes
   // Without the record checks: the first of the findings above, which the checks would
@@ -106,17 +106,19 @@ struct THexOptions {
   std::function<bool()> cancelled;
 };
 
-// Converts the HEX file at hexPath into "<name>.BIN" in the current directory and
-// returns that name (no directory), or "" when hexPath names nothing at all (no such
-// file, or a folder on its way missing); a path that cannot be reached is EFOpenError.
+// Converts the HEX file at hexPath into "<name>.BIN" in `folder` ("" is the current
+// directory) and returns the image's path (folder and name), or "" when hexPath names
+// nothing at all (no such file, or a folder on its way missing); a path that cannot be
+// reached is EFOpenError.
 //
 // The image appears under its name only when it is complete: a reader that opened an
 // earlier image keeps reading the earlier bytes, and a failed conversion leaves the
 // name as it was. The HEX text ends at its first NUL byte and at the size the file had
 // when it was opened. Errors at a line of the HEX file carry its number (EHexLineError).
-std::string HexToBin(const std::string& hexPath, const THexOptions& options);
+std::string HexToBin(const std::string& hexPath, const std::string& folder,
+                     const THexOptions& options = {});
 // The same, with the image's size and CRC-32 and what the record checks would find.
-TConvertedImage ConvertHex(const std::string& hexPath, const THexOptions& options);
-std::string HexToBin(const std::string& hexPath, const std::function<bool()>& cancelled = {});
+TConvertedImage ConvertHex(const std::string& hexPath, const std::string& folder,
+                           const THexOptions& options = {});
 
 }  // namespace oh2b

@@ -21,6 +21,7 @@ inline constexpr TErrorCode kNotRegularFile = 0x20000002;
 inline constexpr TErrorCode kOutOfMemory = 0x20000003;
 inline constexpr TErrorCode kSizeChanged = 0x20000004;
 inline constexpr TErrorCode kContentChanged = 0x20000005;
+inline constexpr TErrorCode kNotDirectory = 0x20000006;
 
 // The text of one of the layer's own codes, or nullptr for a system error.
 inline const char* OwnErrorText(TErrorCode code) {
@@ -35,6 +36,8 @@ inline const char* OwnErrorText(TErrorCode code) {
       return "The file changed its size while it was read";
     case kContentChanged:
       return "The file changed while it was read";
+    case kNotDirectory:
+      return "Not a directory";
     default:
       return nullptr;
   }
@@ -59,7 +62,7 @@ bool IsNotFound(TErrorCode code);
 bool NameTaken(TErrorCode code);
 
 // What a path names, following symbolic links.
-enum class TFileKind { kMissing, kRegular, kDirectory, kOther };
+enum class TFileKind { ftMissing, ftRegular, ftDirectory, ftOther };
 TFileKind KindOf(const std::string& path);
 
 // Renames from to to, but never over an existing file of the name to.
@@ -69,6 +72,17 @@ bool RenameNoReplace(const std::string& from, const std::string& to);
 // is a symbolic link is replaced, never written through. A reader that has the
 // earlier file open keeps reading the earlier bytes.
 TErrorCode RenameReplacing(const std::string& from, const std::string& to);
+
+// Replaces what the file at path holds with data in one step, so that a failed or
+// interrupted write never leaves it cut short or half written. The data goes to the
+// temporary file ".<name>.tmp" beside it, created afresh and held while it is written
+// (locked on POSIX, shared with nobody on Windows), so that two writers never share one and
+// one left by an interrupted write is removed by the next; it is flushed to disk and then
+// renamed over the file. On POSIX a symbolic link keeps naming the file it points at,
+// which is the one replaced, and a replaced file keeps its mode. Refused:
+// anything but a regular file under the name (kNotRegularFile) and a file its owner made
+// read-only. On failure the file is as it was and no temporary file of ours is left.
+TErrorCode ReplaceFileContents(const std::string& path, std::string_view data);
 
 // Removes a file; false when it cannot.
 bool RemoveFile(const std::string& path);
@@ -118,8 +132,8 @@ class TMemoryBlock {
 // Who else may open a file while it is open for reading. POSIX has no share modes; there
 // the converter recreates an image only when a new start has released it.
 enum class TShare {
-  kReaders,  // others may read it meanwhile, not write it
-  kNobody,   // nobody may open it: the image cannot change under a transfer
+  shReaders,  // others may read it meanwhile, not write it
+  shNobody,   // nobody may open it: the image cannot change under a transfer
 };
 
 // One open file: either a regular file opened for reading, or a file created new for
@@ -133,7 +147,7 @@ class TFile {
 
   // Opens a regular file without ever waiting for a writer (a FIFO could block the open
   // for good); anything else is refused with kIsDirectory or kNotRegularFile.
-  TErrorCode OpenToRead(const std::string& path, TShare share = TShare::kReaders);
+  TErrorCode OpenToRead(const std::string& path, TShare share = TShare::shReaders);
   // Fails when a file of the name exists already (NameTaken). The file is held for as
   // long as it is open, so that RemoveUnheld leaves it alone.
   TErrorCode CreateNew(const std::string& path);

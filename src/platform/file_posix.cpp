@@ -10,11 +10,13 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <new>
 #include <system_error>
 #include <vector>
 
 #include "platform/file.h"
+#include "platform/file_names.h"
 
 namespace platform {
 
@@ -50,13 +52,89 @@ bool LinkAndUnlink(const std::string& from, const std::string& to) {
   return true;
 }
 
+// A descriptor closed when it goes out of scope.
+class TFd {
+ public:
+  explicit TFd(int fd) : fd_(fd) {}
+  ~TFd() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  TFd(const TFd&) = delete;
+  TFd& operator=(const TFd&) = delete;
+  int get() const { return fd_; }
+  void Close() { ::close(Release()); }
+  int Release() {
+    const int fd = fd_;
+    fd_ = -1;
+    return fd;
+  }
+
+ private:
+  int fd_;
+};
+
+// "." + name + ".tmp" must stay within the usual 255-byte limit of a file name.
+constexpr std::size_t kMaxTempStem = 250;
+
+// Opens the temporary file that a replacement goes through, created afresh and locked
+// (flock) for as long as the write lasts. Its name is fixed, so a file left by a write that
+// was interrupted between creating and renaming it is found and removed by the next write;
+// only a writer that holds the lock on the file under the name may remove or rename it, so
+// two writers never share one. Whatever else stands under the name (a planted link, a FIFO)
+// is removed, never followed or opened for writing. -1 with errno set (EBUSY when another
+// write of the same file is under way).
+int OpenTempFile(const std::string& tempName, mode_t mode) {
+  for (int attempt = 0; attempt < 4; ++attempt) {
+    int raw = ::open(tempName.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
+    const bool created = raw >= 0;
+    if (!created) {
+      if (errno != EEXIST) return -1;
+      raw = ::open(tempName.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+      if (raw < 0 && errno == ELOOP) {
+        ::unlink(tempName.c_str());  // removes the link itself, not what it points at
+        continue;
+      }
+      if (raw < 0 && errno == ENOENT) continue;  // its writer has just finished
+      if (raw < 0) return -1;
+    }
+    TFd fd(raw);
+    if (::flock(fd.get(), LOCK_EX | LOCK_NB) != 0) {
+      if (errno == EWOULDBLOCK) errno = EBUSY;
+      return -1;
+    }
+    struct stat held {
+    }, named{};
+    if (::fstat(fd.get(), &held) != 0) return -1;
+    // The writer whose lock we waited for may have renamed or removed it meanwhile.
+    if (::lstat(tempName.c_str(), &named) != 0 || named.st_dev != held.st_dev ||
+        named.st_ino != held.st_ino) {
+      continue;
+    }
+    if (created) return fd.Release();
+    ::unlink(tempName.c_str());  // left by an interrupted write: start afresh
+  }
+  errno = EBUSY;
+  return -1;
+}
+
+TErrorCode WriteAll(int fd, std::string_view data) {
+  while (!data.empty()) {
+    const ssize_t n = ::write(fd, data.data(), data.size());
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return LastError();
+    if (n == 0) return ENOSPC;
+    data.remove_prefix(static_cast<std::size_t>(n));
+  }
+  return 0;
+}
+
 }  // namespace
 
 TFileKind KindOf(const std::string& path) {
   struct stat st;
-  if (::stat(path.c_str(), &st) != 0) return TFileKind::kMissing;
-  if (S_ISREG(st.st_mode)) return TFileKind::kRegular;
-  return S_ISDIR(st.st_mode) ? TFileKind::kDirectory : TFileKind::kOther;
+  if (::stat(path.c_str(), &st) != 0) return TFileKind::ftMissing;
+  if (S_ISREG(st.st_mode)) return TFileKind::ftRegular;
+  return S_ISDIR(st.st_mode) ? TFileKind::ftDirectory : TFileKind::ftOther;
 }
 
 bool RenameNoReplace(const std::string& from, const std::string& to) {
@@ -72,6 +150,62 @@ bool RenameNoReplace(const std::string& from, const std::string& to) {
 TErrorCode RenameReplacing(const std::string& from, const std::string& to) {
   // rename() replaces the name to itself, a symbolic link included, in one step.
   if (std::rename(from.c_str(), to.c_str()) != 0) return LastError();
+  return 0;
+}
+
+TErrorCode ReplaceFileContents(const std::string& path, std::string_view data) {
+  namespace fs = std::filesystem;
+  std::error_code ec;
+  fs::path target = path;
+  // Writing through a link updates (or creates) the file it points at and keeps the link.
+  for (int hops = 0; fs::is_symlink(target, ec); ++hops) {
+    const fs::path next = fs::read_symlink(target, ec);
+    if (ec) return static_cast<TErrorCode>(ec.value());
+    if (hops == 40) return ELOOP;
+    target = next.is_absolute() ? next : target.parent_path() / next;
+  }
+  fs::path dir = target.parent_path();
+  if (dir.empty()) dir = ".";
+
+  struct stat old {};
+  const bool exists = ::stat(target.c_str(), &old) == 0;
+  if (!exists && errno != ENOENT) return LastError();
+  if (exists && !S_ISREG(old.st_mode)) return S_ISDIR(old.st_mode) ? kIsDirectory : kNotRegularFile;
+  // The rename would replace a file that its mode keeps from being written: honoured as a
+  // write through the file would be. Its owner's own write bit binds even the superuser,
+  // as a read-only file's attribute does on Windows.
+  if (exists && (old.st_uid == ::geteuid() ? (old.st_mode & S_IWUSR) == 0
+                                           : ::access(target.c_str(), W_OK) != 0)) {
+    return EACCES;
+  }
+
+  // One fixed name per file (shortened only where the folder's name limit needs it).
+  const std::string tempName =
+      (dir / std::string(".").append(target.filename().string(), 0, kMaxTempStem).append(".tmp"))
+          .string();
+  // A new file gets the usual mode (0666 less the umask); a rewrite keeps the old one.
+  TFd fd(OpenTempFile(tempName, exists ? 0600 : 0666));
+  if (fd.get() < 0) return LastError();
+
+  TErrorCode error = 0;
+  if (exists) {
+    if (::fchmod(fd.get(), old.st_mode & 07777) != 0) error = LastError();
+    if (error == 0 && ::fchown(fd.get(), old.st_uid, old.st_gid) != 0) {
+      // Only a privileged writer can hand the file back to its owner; others keep theirs.
+    }
+  }
+  if (error == 0) error = WriteAll(fd.get(), data);
+  if (error == 0 && ::fsync(fd.get()) != 0) error = LastError();
+  // Renamed or removed while still locked: another writer must not take it for a stale one.
+  if (error == 0 && ::rename(tempName.c_str(), target.c_str()) != 0) error = LastError();
+  if (error != 0) {
+    ::unlink(tempName.c_str());
+    return error;
+  }
+  fd.Close();
+  // Make the rename itself durable; not every file system can sync a folder.
+  const TFd dirFd(::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (dirFd.get() >= 0) ::fsync(dirFd.get());
   return 0;
 }
 
@@ -140,6 +274,10 @@ std::string PathInDirectory(const std::string& dir, const std::string& name) {
   if (dir.empty()) return name;
   if (dir.back() == '/') return dir + name;
   return dir + '/' + name;
+}
+
+std::string_view NativePathDelimiters() {
+  return "/";
 }
 
 TMemoryBlock::TMemoryBlock(std::size_t size) {

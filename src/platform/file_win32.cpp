@@ -1,6 +1,7 @@
 // Windows file layer: paths are UTF-8 and go to the wide API.
 #include <windows.h>
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
 #include <new>
@@ -8,6 +9,7 @@
 #include <string>
 
 #include "platform/file.h"
+#include "platform/file_names.h"
 #include "platform/utf8_win32.h"
 
 namespace platform {
@@ -30,9 +32,9 @@ std::wstring W(const std::string& path) {
 
 TFileKind KindOf(const std::string& path) {
   const DWORD attributes = ::GetFileAttributesW(W(path).c_str());
-  if (attributes == INVALID_FILE_ATTRIBUTES) return TFileKind::kMissing;
-  if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) return TFileKind::kDirectory;
-  return (attributes & FILE_ATTRIBUTE_DEVICE) != 0 ? TFileKind::kOther : TFileKind::kRegular;
+  if (attributes == INVALID_FILE_ATTRIBUTES) return TFileKind::ftMissing;
+  if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) return TFileKind::ftDirectory;
+  return (attributes & FILE_ATTRIBUTE_DEVICE) != 0 ? TFileKind::ftOther : TFileKind::ftRegular;
 }
 
 bool RenameNoReplace(const std::string& from, const std::string& to) {
@@ -46,6 +48,45 @@ TErrorCode RenameReplacing(const std::string& from, const std::string& to) {
   // sends that image.
   if (!::MoveFileExW(W(from).c_str(), W(to).c_str(), MOVEFILE_REPLACE_EXISTING)) return LastError();
   return 0;
+}
+
+TErrorCode ReplaceFileContents(const std::string& path, std::string_view data) {
+  const DWORD attributes = ::GetFileAttributesW(W(path).c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) {
+    if (const TErrorCode error = LastError(); !IsNotFound(error)) return error;
+  } else if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+    return kIsDirectory;
+  } else if ((attributes & FILE_ATTRIBUTE_DEVICE) != 0) {
+    return kNotRegularFile;
+  } else if ((attributes & FILE_ATTRIBUTE_READONLY) != 0) {
+    return ERROR_ACCESS_DENIED;
+  }
+  const std::string name = FileNamePart(path);
+  const std::string temp = path.substr(0, path.size() - name.size()) + "." + name + ".tmp";
+  // Shared with nobody while it is written: another writer's open fails (a sharing
+  // violation) instead of sharing it, and one left by an interrupted write is cut and reused.
+  const HANDLE file = ::CreateFileW(W(temp).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return LastError();
+  TErrorCode error = 0;
+  while (error == 0 && !data.empty()) {
+    const DWORD piece = static_cast<DWORD>(std::min<std::size_t>(data.size(), 1u << 30));
+    DWORD done = 0;
+    if (!::WriteFile(file, data.data(), piece, &done, nullptr)) {
+      error = LastError();
+    } else if (done == 0) {
+      error = ERROR_DISK_FULL;
+    }
+    data.remove_prefix(done);
+  }
+  if (error == 0 && !::FlushFileBuffers(file)) error = LastError();
+  ::CloseHandle(file);
+  if (error == 0 && !::MoveFileExW(W(temp).c_str(), W(path).c_str(),
+                                   MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+    error = LastError();
+  }
+  if (error != 0) ::DeleteFileW(W(temp).c_str());
+  return error;
 }
 
 bool RemoveFile(const std::string& path) {
@@ -125,6 +166,10 @@ std::string PathInDirectory(const std::string& dir, const std::string& name) {
   return dir + '\\' + name;
 }
 
+std::string_view NativePathDelimiters() {
+  return kPathDelimiters;
+}
+
 TMemoryBlock::TMemoryBlock(std::size_t size) {
   if (size == 0) return;
   void* data = ::VirtualAlloc(nullptr, size, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE);
@@ -146,16 +191,16 @@ TErrorCode TFile::OpenToRead(const std::string& path, TShare share) {
   // CreateFileW refuses a directory with "Access is denied"; say what it is instead. A
   // device is refused before it is opened: opening one can act on what it drives.
   switch (KindOf(path)) {
-    case TFileKind::kDirectory:
+    case TFileKind::ftDirectory:
       return kIsDirectory;
-    case TFileKind::kOther:
+    case TFileKind::ftOther:
       return kNotRegularFile;
-    case TFileKind::kMissing:
-    case TFileKind::kRegular:
+    case TFileKind::ftMissing:
+    case TFileKind::ftRegular:
       break;
   }
   const HANDLE file = ::CreateFileW(
-      W(path).c_str(), GENERIC_READ, share == TShare::kReaders ? FILE_SHARE_READ : 0, nullptr,
+      W(path).c_str(), GENERIC_READ, share == TShare::shReaders ? FILE_SHARE_READ : 0, nullptr,
       OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
   if (file == INVALID_HANDLE_VALUE) return LastError();
   // Pipes, consoles and devices such as NUL or COM1 open as files too.

@@ -22,9 +22,9 @@ TTransferSession::~TTransferSession() {
   comm_.SetErrorDisplay(nullptr);
 }
 
-void TTransferSession::Start(const std::string& hexFileName) {
+void TTransferSession::Start(const std::string& hexFileName, const std::string& imageFolder) {
   try {
-    engine_.Start(hexFileName);
+    engine_.Start(hexFileName, imageFolder);
   } catch (...) {
     FollowEngine();
     throw;

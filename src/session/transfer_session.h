@@ -64,8 +64,9 @@ class TTransferSession : private engine::ITransport {
   engine::TTransferEngine& Engine() { return engine_; }
   const engine::TTransferEngine& Engine() const { return engine_; }
 
-  // The start action (see TTransferEngine::Start); errors propagate.
-  void Start(const std::string& hexFileName);
+  // The start action: hexFileName converted into imageFolder (see TTransferEngine::Start);
+  // errors propagate.
+  void Start(const std::string& hexFileName, const std::string& imageFolder);
   // The same for an image converted already (see TTransferEngine::StartConverted).
   void StartConverted(const oh2b::TConvertedImage& image);
   // The operator has given up waiting for the device: the engine goes idle, the controls

@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <system_error>
 
+#include "platform/file.h"
 #include "settings/platform.h"
 #include "settings/settings_types.h"
 
@@ -14,7 +15,9 @@ std::string ExecutablePath() {
   std::error_code ec;
   const auto path = std::filesystem::read_symlink("/proc/self/exe", ec);
   if (ec || path.empty()) {
-    throw EIniFileException("Cannot determine the program's file name: " + ec.message());
+    throw EIniFileException(
+        "Cannot determine the program's file name: " +
+        platform::SystemErrorText(static_cast<platform::TErrorCode>(ec.value())));
   }
   return path.string();
 }
@@ -43,12 +46,6 @@ bool FileWritable(const std::string& file) {
 void MakeFolderFor(const std::string& file) {
   std::error_code ec;
   std::filesystem::create_directories(std::filesystem::path(file).parent_path(), ec);
-}
-
-// '/' separates directories; '\' and ':' are kept as stops too, so names behave alike
-// wherever the settings file is named.
-std::string_view PlatformPathDelimiters() {
-  return "\\:/";
 }
 
 }  // namespace settings

@@ -64,9 +64,4 @@ void MakeFolderFor(const std::string& file) {
   CreateDirectoryW(platform::Utf8ToWide(folder).c_str(), nullptr);
 }
 
-// A drive ends with ':', a folder with '\'; Windows takes '/' for '\' as well.
-std::string_view PlatformPathDelimiters() {
-  return "\\:/";
-}
-
 }  // namespace settings

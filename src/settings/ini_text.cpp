@@ -25,11 +25,11 @@ bool SameName(std::string_view a, std::string_view b) {
                                             [](char x, char y) { return Lower(x) == Lower(y); });
 }
 
-enum class LineKind { kOther, kSection, kKey };
+enum class TLineKind { lkOther, lkSection, lkKey };
 
 struct TLine {
   std::string_view raw;  // without its line end
-  LineKind kind = LineKind::kOther;
+  TLineKind kind = TLineKind::lkOther;
   std::string_view name;   // section or key name, trimmed
   std::string_view value;  // key value, trimmed, quotes removed
 };
@@ -41,7 +41,7 @@ TLine Classify(std::string_view raw) {
   if (body.empty() || body.front() == ';' || body.front() == '#') return line;
   // A '[' without its ']' opens no section; the line is read as any other line.
   if (const auto close = body.find(']'); body.front() == '[' && close != std::string_view::npos) {
-    line.kind = LineKind::kSection;
+    line.kind = TLineKind::lkSection;
     line.name = Trim(body.substr(1, close - 1));
     return line;
   }
@@ -50,7 +50,7 @@ TLine Classify(std::string_view raw) {
   // A key with an empty name is a key all the same: it ends the section's list of names,
   // as the profile functions' list ends at its first empty name.
   line.name = Trim(body.substr(0, eq));
-  line.kind = LineKind::kKey;
+  line.kind = TLineKind::lkKey;
   std::string_view value = Trim(body.substr(eq + 1));
   if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') &&
       value.back() == value.front()) {
@@ -92,10 +92,10 @@ TPlace Locate(std::string_view text, std::string_view section, std::string_view 
   const std::string_view wantedKey = Trim(key);
   TPlace place;
   ForEachLine(text, [&](const TLine& l, std::size_t i) {
-    if (l.kind == LineKind::kSection) {
+    if (l.kind == TLineKind::lkSection) {
       if (place.header != kNone) return false;  // only the first section of that name counts
       if (SameName(l.name, wantedSection)) place.header = i;
-    } else if (place.header != kNone && l.kind == LineKind::kKey) {
+    } else if (place.header != kNone && l.kind == TLineKind::lkKey) {
       if (place.key == kNone && SameName(l.name, wantedKey)) place.key = i;
       place.lastKey = i;
     }
@@ -132,10 +132,10 @@ std::string ReadText(std::string_view text, std::string_view section, std::strin
   std::string_view result = fallback;
   bool inSection = false;
   ForEachLine(text, [&](const TLine& l, std::size_t) {
-    if (l.kind == LineKind::kSection) {
+    if (l.kind == TLineKind::lkSection) {
       if (inSection) return false;  // only the first section of that name counts
       inSection = SameName(l.name, wantedSection);
-    } else if (inSection && l.kind == LineKind::kKey && !l.name.empty() &&
+    } else if (inSection && l.kind == TLineKind::lkKey && !l.name.empty() &&
                SameName(l.name, wantedKey)) {
       result = l.value;
       return false;
@@ -150,10 +150,10 @@ std::vector<std::string> KeyNames(std::string_view text, std::string_view sectio
   std::vector<std::string> names;
   bool inSection = false;
   ForEachLine(text, [&](const TLine& l, std::size_t) {
-    if (l.kind == LineKind::kSection) {
+    if (l.kind == TLineKind::lkSection) {
       if (inSection) return false;
       inSection = SameName(l.name, wantedSection);
-    } else if (inSection && l.kind == LineKind::kKey) {
+    } else if (inSection && l.kind == TLineKind::lkKey) {
       if (l.name.empty()) return false;
       const bool seen = std::any_of(names.begin(), names.end(),
                                     [&](const std::string& n) { return SameName(n, l.name); });

@@ -2,7 +2,6 @@
 #pragma once
 
 #include <string>
-#include <string_view>
 
 namespace settings {
 
@@ -24,8 +23,5 @@ bool FileWritable(const std::string& file);
 
 // Makes the folder that will hold `file`, with its parents; failures are left to the write.
 void MakeFolderFor(const std::string& file);
-
-// The characters that end a directory or drive part of a file name on this platform.
-std::string_view PlatformPathDelimiters();
 
 }  // namespace settings

@@ -2,36 +2,19 @@
 
 #include <array>
 
+#include "platform/file_names.h"
+
 namespace settings {
 
-namespace {
-
-std::string::size_type LastOf(const std::string& name, std::string_view chars) {
-  return name.find_last_of(chars.data(), std::string::npos, chars.size());
-}
-
-}  // namespace
-
-std::string ChangeFileExt(const std::string& name, const std::string& ext,
-                          std::string_view delimiters) {
-  std::string stops = ".";
-  stops.append(delimiters);
-  const auto pos = LastOf(name, stops);
-  std::string result = (pos != std::string::npos && name[pos] == '.') ? name.substr(0, pos) : name;
-  return result + ext;
-}
-
-std::string ExtractFileName(const std::string& name, std::string_view delimiters) {
-  const auto pos = LastOf(name, delimiters);
-  return pos == std::string::npos ? name : name.substr(pos + 1);
-}
+using platform::ChangeExtension;
+using platform::FileNamePart;
 
 TIniPlaces IniPlaces(const std::string& exePath, const std::string& userConfigDir,
                      std::string_view delimiters) {
   TIniPlaces places;
-  places.beside = ChangeFileExt(exePath, ".ini", delimiters);
+  places.beside = ChangeExtension(exePath, ".ini", delimiters);
   if (!userConfigDir.empty()) {
-    const std::string program = ChangeFileExt(ExtractFileName(exePath, delimiters), "", delimiters);
+    const std::string program = ChangeExtension(FileNamePart(exePath, delimiters), "", delimiters);
     std::string dir = userConfigDir;
     // Continue the folder in its own style: backslashes for a Windows folder.
     const char separator =
@@ -53,7 +36,7 @@ std::string DefaultRegistryKeyName(const std::string& appTitle, const std::strin
                                    std::string_view delimiters) {
   const std::string prefix = "\\Software\\Temp\\";
   if (!appTitle.empty()) return prefix + appTitle;
-  return prefix + ChangeFileExt(ExtractFileName(exePath, delimiters), "", delimiters);
+  return prefix + ChangeExtension(FileNamePart(exePath, delimiters), "", delimiters);
 }
 
 std::string KeyPathBelowRoot(const std::string& name) {

@@ -10,15 +10,6 @@
 
 namespace settings {
 
-// Replaces the extension of `name` with `ext` ("" removes it). The extension starts at the
-// last '.' of the name, unless a directory or drive delimiter (one of `delimiters`) comes
-// after that dot, in which case `ext` is appended to the whole name.
-std::string ChangeFileExt(const std::string& name, const std::string& ext,
-                          std::string_view delimiters);
-
-// The part of `name` after its last directory or drive delimiter.
-std::string ExtractFileName(const std::string& name, std::string_view delimiters);
-
 // Where the INI file lives when the store's Path is empty. Beside the executable (named
 // like it, with ".ini") when this user may write that file, or, where it does not exist,
 // make it in its folder: portable use. Otherwise (an installed program in a folder its user

@@ -1,6 +1,7 @@
 #include "settings/ui_reg_ini_file.h"
 
 #include "platform/file.h"
+#include "platform/file_names.h"
 #include "settings/platform.h"
 #include "settings/store_rules.h"
 
@@ -53,7 +54,7 @@ void TUiRegIniFile::EnsureOpen() {
   } else {
     if (name.empty()) {
       const std::string exe = appTitle_.empty() ? ExecutablePath() : std::string();
-      name = DefaultRegistryKeyName(appTitle_, exe, PlatformPathDelimiters());
+      name = DefaultRegistryKeyName(appTitle_, exe, platform::kPathDelimiters);
     }
     auto registry = std::make_unique<TRegistryIniFile>("", RegAccessMask(regAccess_));
     registry->OpenRoot(regKey_, name);
@@ -64,10 +65,10 @@ void TUiRegIniFile::EnsureOpen() {
 }
 
 std::string TUiRegIniFile::DefaultIniPath() {
-  const TIniPlaces places = IniPlaces(ExecutablePath(), UserConfigDir(), PlatformPathDelimiters());
-  const std::string besideFolder = places.beside.substr(
-      0, places.beside.size() - ExtractFileName(places.beside, PlatformPathDelimiters()).size());
-  const bool exists = platform::KindOf(places.beside) != platform::TFileKind::kMissing;
+  const TIniPlaces places = IniPlaces(ExecutablePath(), UserConfigDir(), platform::kPathDelimiters);
+  const std::string besideFolder =
+      places.beside.substr(0, places.beside.size() - platform::FileNamePart(places.beside).size());
+  const bool exists = platform::KindOf(places.beside) != platform::TFileKind::ftMissing;
   // A file beside the program that another user made (one `sudo loader`) is not this
   // user's to read choices from or write them to.
   const std::string name =

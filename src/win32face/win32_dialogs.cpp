@@ -59,7 +59,7 @@ void TWin32Face::ShowBox(const std::string& text, window::TBoxIcon icon) {
   // Over whatever window of ours is active: the file dialog at start-up, else the main one.
   HWND owner = ::GetActiveWindow();
   if (owner == nullptr) owner = main_;
-  const UINT type = MB_OK | (icon == window::TBoxIcon::Error ? MB_ICONERROR : 0);
+  const UINT type = MB_OK | (icon == window::TBoxIcon::biError ? MB_ICONERROR : 0);
   ::MessageBoxW(owner, Utf8ToWide(text).c_str(), Utf8ToWide(window::kAppTitle).c_str(), type);
 }
 

@@ -223,7 +223,7 @@ void TWin32Face::FilesDropped(HDROP drop) {
     files.push_back(platform::WideToUtf8(name));
   }
   ::DragFinish(drop);
-  if (logic_) logic_->FilesDropped(files);
+  if (logic_) Handle([this, &files] { logic_->FilesDropped(files); });
 }
 
 void TWin32Face::SetCaption(const std::string& text) {

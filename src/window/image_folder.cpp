@@ -68,16 +68,4 @@ void TImageFolder::Remove() noexcept {
   private_.clear();
 }
 
-TWorkingFolder::TWorkingFolder(const fs::path& folder) {
-  if (folder.empty()) return;
-  previous_ = fs::current_path();
-  fs::current_path(folder);
-}
-
-TWorkingFolder::~TWorkingFolder() {
-  if (previous_.empty()) return;
-  std::error_code ec;
-  fs::current_path(previous_, ec);
-}
-
 }  // namespace window

@@ -35,17 +35,4 @@ class TImageFolder {
   std::filesystem::path private_;
 };
 
-// Makes `folder` the current directory for as long as it lives; an empty path changes
-// nothing. The earlier directory comes back at its end.
-class TWorkingFolder {
- public:
-  explicit TWorkingFolder(const std::filesystem::path& folder);
-  ~TWorkingFolder();
-  TWorkingFolder(const TWorkingFolder&) = delete;
-  TWorkingFolder& operator=(const TWorkingFolder&) = delete;
-
- private:
-  std::filesystem::path previous_;
-};
-
 }  // namespace window

@@ -7,6 +7,7 @@
 
 #include "platform/file.h"
 #include "platform/file_errors.h"
+#include "platform/file_names.h"
 #include "serial/port_info.h"
 #include "session/error_text.h"
 #include "window/image_aside.h"
@@ -31,8 +32,9 @@ std::string Utf8(const std::filesystem::path& path) {
   return std::string(text.begin(), text.end());
 }
 
+// The caption and the status line name the file as this system's paths do.
 std::string FileNamePart(const std::string& path) {
-  return Utf8(Utf8Path(path).filename());
+  return platform::FileNamePart(path, platform::NativePathDelimiters());
 }
 
 }  // namespace
@@ -138,7 +140,7 @@ void TMainWindow::RestoreFile() {
   }
   if (uiRegIniFile1_.SectionHasKeys("FileName")) {
     const std::string name = uiRegIniFile1_.ReadText("FileName", "Name", "");
-    if (platform::KindOf(name) == platform::TFileKind::kRegular) {
+    if (platform::KindOf(name) == platform::TFileKind::ftRegular) {
       NoteFile(name);
       face_.SetBeginEnabled(true);
       return;
@@ -168,7 +170,7 @@ void TMainWindow::TakeFile(const std::string& path) {
 
 bool TMainWindow::TakesDroppedFiles(const std::vector<std::string>& paths) const {
   return paths.size() == 1 && !session_->Engine().Transferring() &&
-         platform::KindOf(paths.front()) == platform::TFileKind::kRegular;
+         platform::KindOf(paths.front()) == platform::TFileKind::ftRegular;
 }
 
 void TMainWindow::FilesDropped(const std::vector<std::string>& paths) {
@@ -192,7 +194,7 @@ void TMainWindow::ABeginExecute() {
     // notice of the last transfer, which stays until the next start, makes way for the
     // file being sent.
     if (!serComm1_.HasChosenName()) {
-      face_.ShowBox(kNoPortMessage, TBoxIcon::None);
+      face_.ShowBox(kNoPortMessage, TBoxIcon::biNone);
       return;
     }
     ShowReadyStatus();
@@ -200,10 +202,13 @@ void TMainWindow::ABeginExecute() {
     // open no device may find the engine waiting.
     session_->EndWait();
     TImageFolder folder = TImageFolder::Choose();
+    // The current directory: beside a file chosen in the dialog, which makes the folder it
+    // shows current, else where the program started; the private folder where that takes no
+    // new files.
+    const std::string into =
+        folder.Private().empty() ? platform::CurrentDirectory() : Utf8(folder.Private());
     try {
-      // The converter writes, and the engine opens, the image in the folder chosen.
-      const TWorkingFolder there(folder.Private());
-      ConvertAndStart();
+      ConvertAndStart(into);
     } catch (...) {
       KeepImageFolder(std::move(folder));
       throw;
@@ -212,10 +217,10 @@ void TMainWindow::ABeginExecute() {
   });
 }
 
-void TMainWindow::ConvertAndStart() {
-  const oh2b::TConvertedImage image =
-      oh2b::ConvertHex(hexFileName_, oh2b::THexOptions{false, Engine().ConversionCancel()});
-  if (image.name.empty()) platform::ThrowOpenError(hexFileName_, platform::NotFoundError());
+void TMainWindow::ConvertAndStart(const std::string& folder) {
+  const oh2b::TConvertedImage image = oh2b::ConvertHex(
+      hexFileName_, folder, oh2b::THexOptions{false, Engine().ConversionCancel()});
+  if (image.path.empty()) platform::ThrowOpenError(hexFileName_, platform::NotFoundError());
   image_ = image;
   ShowReadyStatus();
   // Nothing to send is never sent: the device would get a block of zeros.
@@ -278,7 +283,7 @@ void TMainWindow::PendingMessageArrived() {
   const std::string text = pendingMessage_;
   pendingMessage_.clear();
   // A second posting before the loop ran has nothing left to show: no empty box.
-  if (!text.empty()) face_.ShowBox(text, TBoxIcon::None);
+  if (!text.empty()) face_.ShowBox(text, TBoxIcon::biNone);
 }
 
 // ---- the error display -------------------------------------------------------------------------
@@ -290,7 +295,7 @@ void TMainWindow::ShowException(const std::exception& error) {
       dynamic_cast<const engine::EImageReadError*>(&error) != nullptr ||
       dynamic_cast<const engine::ELineFault*>(&error) != nullptr)
     face_.SetStatusText(FirstLine(error.what()), error.what());
-  face_.ShowBox(session::ErrorBoxText(error.what()), TBoxIcon::Error);
+  face_.ShowBox(session::ErrorBoxText(error.what()), TBoxIcon::biError);
 }
 
 void TMainWindow::RunHandler(const std::function<void()>& fn) {
@@ -345,35 +350,39 @@ void TMainWindow::SetPartsComplete(std::uint32_t parts) {
 
 void TMainWindow::SetProgressVisible(bool visible) {
   face_.SetProgressVisible(visible);
-  if (visible) return;
-  // The transfer has ended: what it came to stays in the status line until the next start.
-  const engine::TTransferEngine& engine = Engine();
-  switch (engine.Outcome()) {
-    case engine::TOutcome::Finished: {
+}
+
+void TMainWindow::SetControlsEnabled(bool enabled) {
+  face_.SetTransferControlsEnabled(enabled);
+}
+
+void TMainWindow::TransferBegan() {
+  transferBegan_ = std::chrono::steady_clock::now();
+}
+
+void TMainWindow::TransferEnded(engine::TOutcome outcome, const engine::TStopDetail& stop) {
+  // What the transfer came to stays in the status line until the next start.
+  switch (outcome) {
+    case engine::TOutcome::ocFinished: {
       const std::chrono::duration<double> took = std::chrono::steady_clock::now() - transferBegan_;
       // The file and image sent, which a file chosen while waiting did not replace.
-      const std::string notice = FinishedNotice(FileNamePart(sendingFile_), engine.ImageSize(),
+      const std::string notice = FinishedNotice(FileNamePart(sendingFile_), Engine().ImageSize(),
                                                 took.count(), sending_ ? sending_->crc32 : 0);
       face_.SetStatusText(notice, notice + "\n" + sendingFile_);
       break;
     }
-    case engine::TOutcome::ErrorStop:
-    case engine::TOutcome::NoReply: {
+    case engine::TOutcome::ocErrorStop:
+    case engine::TOutcome::ocNoReply: {
       // The line may cut it: the tooltip has it whole.
-      const std::string reason = StopReason(engine.Outcome(), engine.LastStop());
+      const std::string reason = StopReason(outcome, stop);
       face_.SetStatusText(reason, reason + "\n" + hexFileName_);
       break;
     }
-    case engine::TOutcome::None:
-    case engine::TOutcome::Abandoned:
-    case engine::TOutcome::LineFault:  // the error box that follows says why
+    case engine::TOutcome::ocNone:
+    case engine::TOutcome::ocAbandoned:
+    case engine::TOutcome::ocLineFault:  // the error box that follows says why
       break;
   }
-}
-
-void TMainWindow::SetControlsEnabled(bool enabled) {
-  if (!enabled) transferBegan_ = std::chrono::steady_clock::now();
-  face_.SetTransferControlsEnabled(enabled);
 }
 
 void TMainWindow::SetPromptVisible(bool visible) {
@@ -383,7 +392,7 @@ void TMainWindow::SetPromptVisible(bool visible) {
 void TMainWindow::ShowMessage(const std::string& text) {
   // A stop: what was awaited and what came, on a second line.
   const std::string detail = StopDetail(Engine().LastStop());
-  face_.ShowBox(detail.empty() ? text : text + "\n" + detail, TBoxIcon::Error);
+  face_.ShowBox(detail.empty() ? text : text + "\n" + detail, TBoxIcon::biError);
 }
 
 }  // namespace window

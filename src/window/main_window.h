@@ -125,6 +125,8 @@ class TMainWindow : private engine::IControls {
   void SetControlsEnabled(bool enabled) override;
   void SetPromptVisible(bool visible) override;
   void ShowMessage(const std::string& text) override;
+  void TransferBegan() override;
+  void TransferEnded(engine::TOutcome outcome, const engine::TStopDetail& stop) override;
 
   void BuildPortMenu();
   void RestorePort();
@@ -136,7 +138,7 @@ class TMainWindow : private engine::IControls {
   // The file and what image it makes, for the status line.
   void NoteFile(const std::string& path);
   std::vector<TPortInfo> ListPorts() const;
-  void ConvertAndStart();
+  void ConvertAndStart(const std::string& folder);
   void KeepImageFolder(TImageFolder folder);
 
   IWindowFace& face_;

@@ -119,7 +119,7 @@ std::string FinishedNotice(const std::string& fileName, std::uint64_t bytes, dou
 
 std::string StopReason(engine::TOutcome outcome, const engine::TStopDetail& stop) {
   const std::string what = Awaited(stop);
-  if (outcome == engine::TOutcome::NoReply)
+  if (outcome == engine::TOutcome::ocNoReply)
     return std::string(engine::kNoReplyText) + (what.empty() ? "" : ": " + what);
   std::string text = engine::kReplyErrorText;
   if (!what.empty()) text += ": " + what;

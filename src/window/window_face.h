@@ -18,7 +18,7 @@ struct TPortItem {
   bool enabled = true;      // false: a note in the menu's place, not a port
 };
 
-enum class TBoxIcon { None, Error };
+enum class TBoxIcon { biNone, biError };
 
 class IWindowFace {
  public:

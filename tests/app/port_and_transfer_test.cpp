@@ -68,7 +68,7 @@ TEST_F(BootsimTest, FullTransferFollowsProgressAndReturnsToReady) {
   EXPECT_TRUE(std::filesystem::exists(dir.File("fw.BIN")));
   PowerOn();
 
-  ASSERT_TRUE(WaitFor([&] { return form->Engine().Outcome() == engine::TOutcome::Finished; }))
+  ASSERT_TRUE(WaitFor([&] { return form->Engine().Outcome() == engine::TOutcome::ocFinished; }))
       << "state " << int(form->Engine().TransferState());
   EXPECT_EQ(percents, (std::vector<int>{25, 50, 75, 100}));
   EXPECT_EQ(barShown, std::vector<bool>(percents.size(), true));
@@ -109,7 +109,7 @@ TEST_F(BootsimTest, WrongReplyStopsAndReturnsToReady) {
       << driver.Seen[0].text.toStdString();
   EXPECT_EQ(driver.Seen[0].icon, QMessageBox::Critical);
   EXPECT_EQ(driver.Seen[0].title, QString::fromUtf8("Загрузчик"));
-  EXPECT_EQ(form->Engine().Outcome(), engine::TOutcome::ErrorStop);
+  EXPECT_EQ(form->Engine().Outcome(), engine::TOutcome::ocErrorStop);
   EXPECT_EQ(form->Engine().TransferState(), engine::tsIdle);
   EXPECT_TRUE(disabledDuringTransfer);
   EXPECT_TRUE(form->UiProgressBar1->isHidden());
@@ -152,7 +152,7 @@ TEST_F(BootsimTest, SilentDeviceEndsTheTransferAfterTheReplyLimit) {
   ASSERT_TRUE(WaitFor([&] { return driver.Count("box") == 1; }, std::chrono::seconds(15)));
   EXPECT_TRUE(driver.Seen[0].text.startsWith(QString::fromUtf8("Нет ответа от устройства\n")))
       << driver.Seen[0].text.toStdString();
-  EXPECT_EQ(form->Engine().Outcome(), engine::TOutcome::NoReply);
+  EXPECT_EQ(form->Engine().Outcome(), engine::TOutcome::ocNoReply);
   EXPECT_TRUE(form->UiProgressBar1->isHidden());
   EXPECT_TRUE(form->ABegin->isEnabled());
   EXPECT_TRUE(form->UiToolButton2->isEnabled());
@@ -205,7 +205,7 @@ TEST_F(BootsimTest, WrongChecksumIsSentOnlyAfterYes) {
     apptest::Spin(std::chrono::milliseconds(50));
     PowerOn();
     const bool sent = *answer != '\0';
-    EXPECT_EQ(WaitFor([&] { return form->Engine().Outcome() == engine::TOutcome::Finished; },
+    EXPECT_EQ(WaitFor([&] { return form->Engine().Outcome() == engine::TOutcome::ocFinished; },
                       std::chrono::milliseconds(sent ? 10000 : 300)),
               sent);
     EXPECT_EQ(apptest::ReadFile(outFile).empty(), !sent);
@@ -245,7 +245,7 @@ TEST_F(BootsimTest, ExitAsksOnlyInTheMiddleOfATransfer) {
   form->AExit->trigger();  // answered as by Esc: go on
   EXPECT_EQ(driver.Count("question"), 1);
   EXPECT_TRUE(form->isVisible());
-  EXPECT_TRUE(WaitFor([&] { return form->Engine().Outcome() == engine::TOutcome::Finished; },
+  EXPECT_TRUE(WaitFor([&] { return form->Engine().Outcome() == engine::TOutcome::ocFinished; },
                       std::chrono::seconds(20)));
 }
 

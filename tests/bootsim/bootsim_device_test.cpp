@@ -122,7 +122,7 @@ TEST_P(BootDeviceViolation, IsReportedAndStopsTheAnswers) {
   ASSERT_EQ(v.size(), 1u);
   EXPECT_EQ(v[0], c.text);
   EXPECT_FALSE(d.Clean());
-  EXPECT_EQ(d.Phase(), TPhase::Stopped);
+  EXPECT_EQ(d.Phase(), TPhase::phStopped);
   // Echo only from now on.
   EXPECT_EQ(Line(d, Page(0)), Page(0));
   EXPECT_TRUE(d.TakeViolations().empty());
@@ -255,7 +255,7 @@ TEST(BootsimOptions, ParsesEveryOption) {
   EXPECT_EQ(o.statsFile, "s.txt");
   EXPECT_EQ(o.announceEvery, std::chrono::milliseconds(250));
   EXPECT_TRUE(o.announceAtStart);
-  EXPECT_EQ(o.afterFinish, TAfterFinish::KeepGoing);
+  EXPECT_EQ(o.afterFinish, TAfterFinish::afKeepGoing);
   EXPECT_EQ(o.publishName, "dev");
   EXPECT_EQ(o.device.wrongSumAt, 3);
   EXPECT_TRUE(o.device.wrongHandshakeReply);
@@ -265,7 +265,7 @@ TEST(BootsimOptions, ParsesEveryOption) {
   EXPECT_EQ(o.device.delay, std::chrono::milliseconds(7));
   EXPECT_EQ(o.device.silentAfter, 9);
   EXPECT_TRUE(o.pace);
-  EXPECT_EQ(ParseOptions({"--once"}).afterFinish, TAfterFinish::Exit);
+  EXPECT_EQ(ParseOptions({"--once"}).afterFinish, TAfterFinish::afExit);
   EXPECT_FALSE(ParseOptions({"--no-publish"}).publish);
 }
 

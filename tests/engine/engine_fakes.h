@@ -76,6 +76,18 @@ class FakeControls : public engine::IControls {
   void SetControlsEnabled(bool e) override { log_.push_back(e ? "controls on" : "controls off"); }
   void SetPromptVisible(bool v) override { log_.push_back(v ? "prompt on" : "prompt off"); }
   void ShowMessage(const std::string& text) override { log_.push_back("message " + text); }
+  // Kept apart from the log, each with the log's length when it came.
+  void TransferBegan() override { events.push_back({"began", log_.size(), {}}); }
+  void TransferEnded(engine::TOutcome outcome, const engine::TStopDetail& stop) override {
+    events.push_back({"ended " + std::to_string(static_cast<int>(outcome)), log_.size(), stop});
+  }
+
+  struct TEvent {
+    std::string what;
+    std::size_t logged;
+    engine::TStopDetail stop;
+  };
+  std::vector<TEvent> events;
 
  private:
   std::vector<std::string>& log_;

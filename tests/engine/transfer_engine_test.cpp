@@ -34,9 +34,12 @@ class EngineTest : public ::testing::Test {
     return (dir_ / name).string();
   }
 
+  // Where the images go: the test's own folder.
+  std::string Folder() const { return dir_.string(); }
+
   // Starts a transfer of `image` and lets the device announce itself.
   void Transfer(const Bytes& image, std::size_t chunk = 0) {
-    engine.Start(WriteHex(image));
+    engine.Start(WriteHex(image), Folder());
     line.DeviceSends({0x55});
     line.Deliver(engine, chunk);
   }
@@ -50,7 +53,7 @@ class EngineTest : public ::testing::Test {
   // The state after an error stop: reset, idle, back to ready, image released.
   void ExpectErrorStopped() {
     EXPECT_EQ(engine.TransferState(), engine::tsIdle);
-    EXPECT_EQ(engine.Outcome(), TOutcome::ErrorStop);
+    EXPECT_EQ(engine.Outcome(), TOutcome::ocErrorStop);
     EXPECT_EQ(engine.BlockCount(), 0);
     EXPECT_EQ(engine.BlockAddress(), 0);
     EXPECT_FALSE(engine.HasImage());
@@ -117,7 +120,7 @@ TEST_F(EngineTest, Exchange600BytesByteForByte) {
                       "controls on",
                       "send 99 00 00"}));
   EXPECT_EQ(engine.TransferState(), engine::tsIdle);
-  EXPECT_EQ(engine.Outcome(), TOutcome::Finished);
+  EXPECT_EQ(engine.Outcome(), TOutcome::ocFinished);
   EXPECT_FALSE(engine.HasImage());
   EXPECT_EQ(engine.BlockCount(), 5);
   EXPECT_EQ(engine.BlockAddress(), 0x0280);
@@ -139,7 +142,7 @@ TEST_P(TransferTest, SendsEveryBlockAndFinishes) {
   Transfer(image, chunk);
 
   ExpectPackets(ExpectedPackets(image));
-  EXPECT_EQ(engine.Outcome(), TOutcome::Finished);
+  EXPECT_EQ(engine.Outcome(), TOutcome::ocFinished);
   EXPECT_EQ(engine.TransferState(), engine::tsIdle);
   EXPECT_FALSE(engine.HasImage());
   // The preview of a transfer (loader-cli flash --dry-run) counts what was sent.
@@ -178,14 +181,14 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(EngineTest, NoReplyAndAbandonEndOnlyWhatIsRunning) {
   engine.NoReply();  // idle: nothing happens
   EXPECT_TRUE(log.empty());
-  engine.Start(WriteHex(enginetest::Pattern(300)));
+  engine.Start(WriteHex(enginetest::Pattern(300)), Folder());
   log.clear();
   engine.NoReply();  // waiting for the announcement has no limit
   EXPECT_TRUE(log.empty());
   EXPECT_EQ(engine.TransferState(), engine::tsAwaitDevice);
   engine.Abandon();
   EXPECT_EQ(log, (Log{"parts 0", "progress off", "controls on", "prompt off"}));
-  EXPECT_EQ(engine.Outcome(), TOutcome::Abandoned);
+  EXPECT_EQ(engine.Outcome(), TOutcome::ocAbandoned);
   EXPECT_FALSE(engine.HasImage());
 
   log.clear();
@@ -193,7 +196,7 @@ TEST_F(EngineTest, NoReplyAndAbandonEndOnlyWhatIsRunning) {
   Transfer(enginetest::Pattern(300));
   ASSERT_EQ(engine.TransferState(), engine::tsAwaitPageAck);
   engine.NoReply();
-  EXPECT_EQ(engine.Outcome(), TOutcome::NoReply);
+  EXPECT_EQ(engine.Outcome(), TOutcome::ocNoReply);
   EXPECT_EQ(engine.LastStop().state, engine::tsAwaitPageAck);
   EXPECT_FALSE(engine.LastStop().received);
   EXPECT_EQ(Log(log.end() - 5, log.end()),
@@ -207,7 +210,7 @@ TEST_F(EngineTest, EmptyImageSendsOneZeroBlock) {
   zeroBlock.resize(131, 0x00);
   ExpectPackets({{0x55, 0x33, 0xCC}, {0x11, 0x00, 0x00}, zeroBlock, {0x99, 0x00, 0x00}});
   EXPECT_EQ(line.deviceSent, (Bytes{0x55, 0xAA, 0xAA, 0x00}));
-  EXPECT_EQ(engine.Outcome(), TOutcome::Finished);
+  EXPECT_EQ(engine.Outcome(), TOutcome::ocFinished);
 }
 
 TEST_F(EngineTest, ExactMultipleEndsWithAnExtraZeroBlockWhoseSumFinishes) {
@@ -223,13 +226,13 @@ TEST_F(EngineTest, ExactMultipleEndsWithAnExtraZeroBlockWhoseSumFinishes) {
   EXPECT_EQ(line.packets[4], extra);
   EXPECT_EQ(engine.ExpectedReply(), 0x00);
   EXPECT_EQ(engine.TransferState(), engine::tsAwaitBlockSum);
-  EXPECT_EQ(engine.Outcome(), TOutcome::None);
+  EXPECT_EQ(engine.Outcome(), TOutcome::ocNone);
 
   line.DeviceSends({0x00});
   line.Deliver(engine);
   ASSERT_EQ(line.packets.size(), 6u);
   EXPECT_EQ(line.packets[5], (Bytes{0x99, 0x00, 0x00}));
-  EXPECT_EQ(engine.Outcome(), TOutcome::Finished);
+  EXPECT_EQ(engine.Outcome(), TOutcome::ocFinished);
 }
 
 TEST_F(EngineTest, AddressesWrapAbove64KiB) {
@@ -251,7 +254,7 @@ TEST_F(EngineTest, AddressesWrapAbove64KiB) {
 }
 
 TEST_F(EngineTest, ReplyArrivingWithItsEchoInOneNotification) {
-  engine.Start(WriteHex(Pattern(600)));
+  engine.Start(WriteHex(Pattern(600)), Folder());
   line.replyOverride[0] = {};  // hold the handshake's answer back
   line.waiting = {0x55};
   engine.RxChar(1);
@@ -263,7 +266,7 @@ TEST_F(EngineTest, ReplyArrivingWithItsEchoInOneNotification) {
   EXPECT_EQ(line.readSizes.at(1), 4);
   ASSERT_GE(line.packets.size(), 2u);
   EXPECT_EQ(line.packets[1], (Bytes{0x11, 0x00, 0x00}));
-  EXPECT_EQ(engine.Outcome(), TOutcome::Finished);
+  EXPECT_EQ(engine.Outcome(), TOutcome::ocFinished);
 }
 
 // The packet that answers a byte goes out after the bytes read with that byte had arrived,
@@ -279,7 +282,7 @@ TEST_F(EngineTest, BytesReadWithTheAnsweredOneAreNoEchoOfTheAnswer) {
     SCOPED_TRACE(&c - cases);
     line.packets.clear();
     line.replyOverride = {{0, {}}};  // the case plays the handshake's answer
-    engine.Start(WriteHex(Pattern(600)));
+    engine.Start(WriteHex(Pattern(600)), Folder());
     line.waiting.assign(c.announcement.begin(), c.announcement.end());
     engine.RxChar(static_cast<int>(c.announcement.size()));
     line.Deliver(engine);  // the handshake's echo
@@ -287,14 +290,14 @@ TEST_F(EngineTest, BytesReadWithTheAnsweredOneAreNoEchoOfTheAnswer) {
     engine.RxChar(static_cast<int>(c.answer.size()));
     line.Deliver(engine);
     ExpectPackets(ExpectedPackets(Pattern(600)));
-    EXPECT_EQ(engine.Outcome(), TOutcome::Finished);
+    EXPECT_EQ(engine.Outcome(), TOutcome::ocFinished);
   }
 }
 
 // A noisy line while the loader was stalled: everything reported is read, 1024 bytes at a
 // time, the announcement behind the noise included.
 TEST_F(EngineTest, EveryByteReportedIsReadIn1024BytePieces) {
-  engine.Start(WriteHex(Pattern(600)));
+  engine.Start(WriteHex(Pattern(600)), Folder());
   line.waiting.assign(2100, 0x00);
   line.waiting.push_back(0x55);
   engine.RxChar(2101);
@@ -325,7 +328,7 @@ TEST_F(EngineTest, AnEchoThatDiffersStopsTheTransferNamingPacketAndOffset) {
     } catch (const engine::ELineFault& e) {
       EXPECT_EQ(std::string(e.what()), std::string("Искажение на линии ttyTEST0: эхо ") + c.text);
     }
-    EXPECT_EQ(engine.Outcome(), TOutcome::LineFault);
+    EXPECT_EQ(engine.Outcome(), TOutcome::ocLineFault);
     EXPECT_FALSE(engine.HasImage());
     EXPECT_EQ(line.packets.size(), c.packet + 1);
     EXPECT_EQ(Log(log.end() - 2, log.end()), (Log{"controls on", "prompt off"}));
@@ -336,11 +339,11 @@ TEST_F(EngineTest, NoiseBeforeTheAnnouncementIsIgnored) {
   for (std::size_t chunk : {0, 1}) {
     SCOPED_TRACE(chunk);
     line.packets.clear();
-    engine.Start(WriteHex(Pattern(300)));
+    engine.Start(WriteHex(Pattern(300)), Folder());
     line.DeviceSends({0x00, 0xFF, 0xFF, 0x00, 0x55});
     line.Deliver(engine, chunk);
     ExpectPackets(ExpectedPackets(Pattern(300)));
-    EXPECT_EQ(engine.Outcome(), TOutcome::Finished);
+    EXPECT_EQ(engine.Outcome(), TOutcome::ocFinished);
   }
 }
 
@@ -356,7 +359,7 @@ TEST_P(WrongReplyTest, StopsTransferAndReturnsToReady) {
   const WrongReplyCase& c = GetParam();
   const Bytes image = Pattern(600);
   const std::vector<Bytes> expected = ExpectedPackets(image);
-  engine.Start(WriteHex(image));
+  engine.Start(WriteHex(image), Folder());
   if (c.packet >= 0) {
     const Bytes& p = expected[static_cast<std::size_t>(c.packet)];
     line.replyOverride[static_cast<std::size_t>(c.packet)] = {
@@ -383,7 +386,7 @@ TEST_P(WrongReplyTest, StopsTransferAndReturnsToReady) {
   line.replyOverride.clear();
   Transfer(image);
   ExpectPackets(expected);
-  EXPECT_EQ(engine.Outcome(), TOutcome::Finished);
+  EXPECT_EQ(engine.Outcome(), TOutcome::ocFinished);
 }
 
 // Packets of the 600-byte image: 0 handshake, 1 page, 2-5 blocks, 6 page, 7 last block.
@@ -406,7 +409,7 @@ INSTANTIATE_TEST_SUITE_P(EachState, WrongReplyTest,
 
 TEST_F(EngineTest, BytesAfterFinishAreIgnored) {
   Transfer(Pattern(300));
-  ASSERT_EQ(engine.Outcome(), TOutcome::Finished);
+  ASSERT_EQ(engine.Outcome(), TOutcome::ocFinished);
   const std::size_t packets = line.packets.size();
   const std::size_t logSize = log.size();
   line.DeviceSends({0x55, 0xAA, 0x00, 0x12, 0xFF, 0x55, 0xAA});
@@ -416,21 +419,21 @@ TEST_F(EngineTest, BytesAfterFinishAreIgnored) {
   EXPECT_EQ(line.packets.size(), packets);
   EXPECT_EQ(log.size(), logSize);
   EXPECT_EQ(engine.TransferState(), engine::tsIdle);
-  EXPECT_EQ(engine.Outcome(), TOutcome::Finished);
+  EXPECT_EQ(engine.Outcome(), TOutcome::ocFinished);
 }
 
 TEST_F(EngineTest, StartWithoutAChosenPortDoesNothing) {
   line.chosen = false;
   line.open = false;
   const std::string hex = WriteHex(Pattern(300));
-  engine.Start(hex);
-  engine.Start((dir_ / "missing.hex").string());  // not even converted, so no error
+  engine.Start(hex, Folder());
+  engine.Start((dir_ / "missing.hex").string(), Folder());  // not even converted, so no error
   EXPECT_FALSE(fs::exists(dir_ / "fw.BIN"));
   EXPECT_TRUE(log.empty());
   EXPECT_EQ(line.opens, 0);
   EXPECT_FALSE(engine.HasImage());
   EXPECT_EQ(engine.TransferState(), engine::tsIdle);
-  EXPECT_EQ(engine.Outcome(), TOutcome::None);
+  EXPECT_EQ(engine.Outcome(), TOutcome::ocNone);
   line.DeviceSends({0x55});
   line.Deliver(engine);
   EXPECT_TRUE(line.packets.empty());
@@ -438,22 +441,84 @@ TEST_F(EngineTest, StartWithoutAChosenPortDoesNothing) {
 
 TEST_F(EngineTest, StartOpensAClosedPortBeforeThePrompt) {
   line.open = false;
-  engine.Start(WriteHex(Pattern(600)));
+  engine.Start(WriteHex(Pattern(600)), Folder());
   EXPECT_EQ(line.opens, 1);
   EXPECT_EQ(log, (Log{"total 4", "parts 0", "prompt on"}));
   EXPECT_EQ(engine.TransferState(), engine::tsAwaitDevice);
   EXPECT_EQ(engine.ExpectedReply(), 0x55);
-  EXPECT_EQ(engine.Outcome(), TOutcome::None);
+  EXPECT_EQ(engine.Outcome(), TOutcome::ocNone);
   EXPECT_TRUE(line.packets.empty());  // nothing is sent before the device speaks
+}
+
+// The image is converted into the folder the caller gives, whatever the current directory,
+// and sent from there.
+TEST_F(EngineTest, ImageIsMadeAndReadInTheFolderGiven) {
+  const fs::path out = dir_ / "out";
+  fs::create_directory(out);
+  const Bytes image = Pattern(300);
+  engine.Start(WriteHex(image), out.string());
+  EXPECT_TRUE(fs::exists(out / "fw.BIN"));
+  EXPECT_FALSE(fs::exists(dir_ / "fw.BIN"));
+  line.DeviceSends({0x55});
+  line.Deliver(engine);
+  ExpectPackets(ExpectedPackets(image));
+  EXPECT_EQ(engine.Outcome(), TOutcome::ocFinished);
+}
+
+// The start and the end are told as events: the start when the device has announced itself,
+// before the progress bar shows; the end, of a transfer or of the wait, once the bar is
+// hidden and before any box, with the outcome and where it stopped.
+TEST_F(EngineTest, StartAndEndAreToldOnceInTheirPlace) {
+  using enginetest::FakeLine;
+  const struct {
+    const char* name;
+    bool announce;
+    void (*end)(TTransferEngine&, FakeLine&);
+    TOutcome outcome;
+    TTransferState stoppedIn;
+  } cases[] = {
+      {"Finished", true, [](TTransferEngine&, FakeLine&) {}, TOutcome::ocFinished, engine::tsIdle},
+      {"ErrorStop", true, [](TTransferEngine&, FakeLine&) {}, TOutcome::ocErrorStop,
+       engine::tsAwaitPageAck},
+      {"NoReply", true, [](TTransferEngine& e, FakeLine&) { e.NoReply(); }, TOutcome::ocNoReply,
+       engine::tsAwaitHandshakeAck},
+      {"Abandoned", true, [](TTransferEngine& e, FakeLine&) { e.Abandon(); }, TOutcome::ocAbandoned,
+       engine::tsAwaitHandshakeAck},
+      {"WaitAbandoned", false, [](TTransferEngine& e, FakeLine&) { e.Abandon(); },
+       TOutcome::ocAbandoned, engine::tsAwaitDevice},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    Log caseLog;
+    enginetest::FakeControls caseControls{caseLog};
+    FakeLine caseLine{caseLog};
+    TTransferEngine caseEngine{caseLine, caseControls};
+    if (c.outcome == TOutcome::ocErrorStop) caseLine.replyOverride[1] = {0x00};
+    if (c.outcome != TOutcome::ocFinished && c.outcome != TOutcome::ocErrorStop)
+      caseLine.replyOverride[0] = {};
+    caseEngine.Start(WriteHex(Pattern(600)), Folder());
+    if (c.announce) caseLine.DeviceSends({0x55});
+    caseLine.Deliver(caseEngine);
+    c.end(caseEngine, caseLine);
+    const auto& events = caseControls.events;
+    ASSERT_EQ(events.size(), c.announce ? 2u : 1u);
+    if (c.announce) {
+      EXPECT_EQ(events[0].what, "began");
+      EXPECT_EQ(caseLog.at(events[0].logged), "progress on");
+    }
+    EXPECT_EQ(events.back().what, "ended " + std::to_string(static_cast<int>(c.outcome)));
+    EXPECT_EQ(caseLog.at(events.back().logged - 1), "progress off");
+    EXPECT_EQ(events.back().stop.state, c.stoppedIn);
+  }
 }
 
 TEST_F(EngineTest, RestartWhileWaitingUsesTheNewImage) {
   line.open = false;
-  engine.Start(WriteHex(Pattern(600), "a.hex"));
+  engine.Start(WriteHex(Pattern(600), "a.hex"), Folder());
   const Bytes second = Pattern(300, 42);
   line.DeviceSends({0x00});
   line.Deliver(engine);
-  engine.Start(WriteHex(second, "b.hex"));
+  engine.Start(WriteHex(second, "b.hex"), Folder());
   EXPECT_EQ(line.opens, 1);
   EXPECT_EQ(log, (Log{"total 4", "parts 0", "prompt on", "total 2", "parts 0", "prompt on"}));
   line.DeviceSends({0x55});
@@ -475,7 +540,7 @@ TEST_F(EngineTest, PortOpenFailureLeavesTheEngineWaitingWithItsImage) {
   line.openError = "Specified device not found (bootsim7).";
   const Bytes image = Pattern(600);
   try {
-    engine.Start(WriteHex(image));
+    engine.Start(WriteHex(image), Folder());
     FAIL() << "no error";
   } catch (const std::runtime_error& e) {
     EXPECT_STREQ(e.what(), "Specified device not found (bootsim7).");
@@ -490,7 +555,7 @@ TEST_F(EngineTest, PortOpenFailureLeavesTheEngineWaitingWithItsImage) {
   line.DeviceSends({0x55});
   line.Deliver(engine);
   ExpectPackets(ExpectedPackets(image));
-  EXPECT_EQ(engine.Outcome(), TOutcome::Finished);
+  EXPECT_EQ(engine.Outcome(), TOutcome::ocFinished);
 }
 
 struct FailedStartCase {
@@ -505,7 +570,7 @@ class FailedStartTest : public EngineTest, public ::testing::WithParamInterface<
 
 TEST_P(FailedStartTest, NoImageMeansNoWait) {
   const FailedStartCase& c = GetParam();
-  if (c.earlierStart) engine.Start(WriteHex(Pattern(600)));
+  if (c.earlierStart) engine.Start(WriteHex(Pattern(600)), Folder());
   log.clear();
 
   std::string hex = (dir_ / "gone.hex").string();
@@ -523,7 +588,7 @@ TEST_P(FailedStartTest, NoImageMeansNoWait) {
     engine.SetRecordChecks(true);
   }
   try {
-    engine.Start(hex);
+    engine.Start(hex, Folder());
     FAIL() << "no error";
   } catch (const oh2b::EConvertCancelled& e) {
     EXPECT_TRUE(c.cancelled);
@@ -543,7 +608,7 @@ TEST_P(FailedStartTest, NoImageMeansNoWait) {
 
   EXPECT_EQ(engine.TransferState(), engine::tsIdle);
   EXPECT_FALSE(engine.HasImage());
-  EXPECT_EQ(engine.Outcome(), TOutcome::None);
+  EXPECT_EQ(engine.Outcome(), TOutcome::ocNone);
   EXPECT_EQ(log, c.earlierStart ? Log{"prompt off"} : Log{});
 
   // The device's announcement now finds nothing waiting for it.
@@ -577,7 +642,7 @@ class WriteFailureTest : public EngineTest,
 TEST_P(WriteFailureTest, PropagatesAndDropsTheRestOfTheNotification) {
   const WriteFailureCase& c = GetParam();
   const Bytes image = Pattern(600);
-  engine.Start(WriteHex(image));
+  engine.Start(WriteHex(image), Folder());
   line.failWriteAt = static_cast<int>(c.packet);
   // The reply that provokes the failing write comes with bytes that, if handled,
   // would pass for the next packet's echo and its acknowledgement.
@@ -615,7 +680,7 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(EngineTest, ReadFailurePropagatesAndChangesNothing) {
-  engine.Start(WriteHex(Pattern(600)));
+  engine.Start(WriteHex(Pattern(600)), Folder());
   line.failRead = true;
   line.DeviceSends({0x55});
   EXPECT_THROW(line.Deliver(engine), std::runtime_error);
@@ -627,7 +692,7 @@ TEST_F(EngineTest, ReadFailurePropagatesAndChangesNothing) {
 // must not pass for a complete image.
 TEST_F(EngineTest, ImageCutShortDuringTransferIsAReadError) {
   engine.SetImageCopyLimit(0);  // read from the file as it is sent
-  engine.Start(WriteHex(Pattern(600)));
+  engine.Start(WriteHex(Pattern(600)), Folder());
   std::error_code ec;
   fs::resize_file(dir_ / "fw.BIN", 100, ec);
   if (ec) GTEST_SKIP() << "the image is held unshared: " << ec.message();
@@ -642,7 +707,7 @@ TEST_F(EngineTest, ImageCutShortDuringTransferIsAReadError) {
   }
   EXPECT_EQ(line.packets.size(), 2u);  // handshake and page command; no block
   EXPECT_EQ(engine.TransferState(), engine::tsIdle);
-  EXPECT_EQ(engine.Outcome(), TOutcome::Abandoned);
+  EXPECT_EQ(engine.Outcome(), TOutcome::ocAbandoned);
   EXPECT_FALSE(engine.HasImage());
   EXPECT_EQ(log.back(), "prompt off");
 }
@@ -666,7 +731,7 @@ TEST_F(EngineTest, ImageRewrittenAtTheSameSizeIsNeverSentAsConverted) {
     enginetest::FakeLine caseLine{caseLog};
     TTransferEngine caseEngine{caseLine, caseControls};
     caseEngine.SetImageCopyLimit(c.copyLimit);
-    const oh2b::TConvertedImage converted = oh2b::ConvertHex(WriteHex(image), {});
+    const oh2b::TConvertedImage converted = oh2b::ConvertHex(WriteHex(image), Folder());
     if (!c.beforeStart) caseEngine.StartConverted(converted);
     try {
       testsupport::WriteFile(dir_ / "fw.BIN", std::string(image.rbegin(), image.rend()));
@@ -683,7 +748,7 @@ TEST_F(EngineTest, ImageRewrittenAtTheSameSizeIsNeverSentAsConverted) {
       EXPECT_FALSE(c.finishes);
       EXPECT_EQ(e.what(), changed);
     }
-    EXPECT_EQ(caseEngine.Outcome() == TOutcome::Finished, c.finishes) << c.copyLimit;
+    EXPECT_EQ(caseEngine.Outcome() == TOutcome::ocFinished, c.finishes) << c.copyLimit;
     Bytes sent;
     for (const Bytes& p : caseLine.packets) {
       if (p.size() == 131) sent.insert(sent.end(), p.begin() + 3, p.end());
@@ -695,7 +760,7 @@ TEST_F(EngineTest, ImageRewrittenAtTheSameSizeIsNeverSentAsConverted) {
 }
 
 TEST_F(EngineTest, ReleasingTheImageEndsATransfer) {
-  engine.Start(WriteHex(Pattern(600)));
+  engine.Start(WriteHex(Pattern(600)), Folder());
   line.replyOverride[1] = {};  // the page command's answer is late
   line.DeviceSends({0x55});
   line.Deliver(engine);
@@ -709,7 +774,7 @@ TEST_F(EngineTest, ReleasingTheImageEndsATransfer) {
 }
 
 TEST_F(EngineTest, ResetMakesTheEngineIdle) {
-  engine.Start(WriteHex(Pattern(600)));
+  engine.Start(WriteHex(Pattern(600)), Folder());
   engine.Reset();
   EXPECT_EQ(engine.TransferState(), engine::tsIdle);
   line.DeviceSends({0x55});
@@ -718,12 +783,12 @@ TEST_F(EngineTest, ResetMakesTheEngineIdle) {
 }
 
 TEST_F(EngineTest, StartClearsTheOutcomeOfAnErrorStop) {
-  engine.Start(WriteHex(Pattern(600)));
+  engine.Start(WriteHex(Pattern(600)), Folder());
   line.DeviceSends({0x12});
   line.Deliver(engine);
-  ASSERT_EQ(engine.Outcome(), TOutcome::ErrorStop);
-  engine.Start(WriteHex(Pattern(600)));
-  EXPECT_EQ(engine.Outcome(), TOutcome::None);
+  ASSERT_EQ(engine.Outcome(), TOutcome::ocErrorStop);
+  engine.Start(WriteHex(Pattern(600)), Folder());
+  EXPECT_EQ(engine.Outcome(), TOutcome::ocNone);
   EXPECT_TRUE(engine.HasImage());
 }
 

@@ -5,11 +5,15 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <filesystem>
+#include <iterator>
 #include <sstream>
 #include <system_error>
 
 #include "cli_commands.h"
+#include "test_pty.h"
+#include "test_support.h"
 
 namespace cli {
 namespace {
@@ -38,6 +42,24 @@ TEST(Convert, UnreachableFileSaysWhy) {
     EXPECT_NE(err.str().find(std::generic_category().message(error)), std::string::npos)
         << err.str();
   }
+}
+
+// A port named by a relative path is found from the folder loader-cli was started in: the
+// image's private folder is handed to the converter, never made the current directory.
+TEST(Flash, RelativePortPathIsFoundFromTheStartingFolder) {
+  testsupport::TTestPty pty;
+  testsupport::TTempWorkDir dir;
+  fs::create_symlink(pty.SlavePath(), "mydev");
+  testsupport::WriteFile("fw.hex", ":0100000011EE\n:00000001FF\n");
+  TCommand command;
+  command.file = "fw.hex";
+  command.ports = {"./mydev"};
+  command.timeout = std::chrono::seconds(1);
+  std::ostringstream out, err;
+  // Opened: the device's silence ends it, not a port that cannot be found.
+  EXPECT_EQ(RunFlash(command, out, err, false), kExitTimeout) << err.str();
+  EXPECT_EQ(fs::current_path(), dir.Path());
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir.Path()), fs::directory_iterator()), 2);
 }
 
 // A published name holding a line end would read as two ports in a listing of one name a

@@ -27,7 +27,7 @@ TEST(CommandLine, FlashForms) {
   };
   for (const auto& c : cases) {
     const TCommand cmd = ParseCommandLine(c.args);
-    EXPECT_EQ(cmd.kind, TCommand::TKind::Flash);
+    EXPECT_EQ(cmd.kind, TCommand::TKind::ckFlash);
     EXPECT_EQ(cmd.ports, std::vector<std::string>{c.port});
     EXPECT_EQ(cmd.timeout, c.timeout);
     EXPECT_EQ(cmd.file, "a.hex");
@@ -46,14 +46,17 @@ TEST(CommandLine, GetoptForms) {
     TCommand::TVerbosity verbosity;
     std::chrono::seconds timeout;
   } cases[] = {
-      {{"flash", "-pCOM3", "a.hex"}, {"COM3"}, TCommand::TVerbosity::Normal, 30s},
+      {{"flash", "-pCOM3", "a.hex"}, {"COM3"}, TCommand::TVerbosity::vbNormal, 30s},
       {{"flash", "-p/dev/ttyUSB0", "-pCOM3", "a.hex"},
        {"/dev/ttyUSB0", "COM3"},
-       TCommand::TVerbosity::Normal,
+       TCommand::TVerbosity::vbNormal,
        30s},
-      {{"flash", "-qpCOM3", "--timeout=0", "a.hex"}, {"COM3"}, TCommand::TVerbosity::Quiet, 0s},
-      {{"flash", "-vp", "x", "--timeout", "7", "a.hex"}, {"x"}, TCommand::TVerbosity::Verbose, 7s},
-      {{"flash", "--port=a=b", "a.hex"}, {"a=b"}, TCommand::TVerbosity::Normal, 30s},
+      {{"flash", "-qpCOM3", "--timeout=0", "a.hex"}, {"COM3"}, TCommand::TVerbosity::vbQuiet, 0s},
+      {{"flash", "-vp", "x", "--timeout", "7", "a.hex"},
+       {"x"},
+       TCommand::TVerbosity::vbVerbose,
+       7s},
+      {{"flash", "--port=a=b", "a.hex"}, {"a=b"}, TCommand::TVerbosity::vbNormal, 30s},
   };
   for (const auto& c : cases) {
     const TCommand cmd = ParseCommandLine(c.args);
@@ -198,9 +201,9 @@ TEST(Controls, StopKeepsTheLastStateAndQuietHidesThePrompt) {
 }
 
 TEST(CommandLine, OtherCommands) {
-  EXPECT_EQ(ParseCommandLine({"convert", "x.hex"}).kind, TCommand::TKind::Convert);
-  EXPECT_EQ(ParseCommandLine({"ports"}).kind, TCommand::TKind::Ports);
-  EXPECT_EQ(ParseCommandLine({"--help"}).kind, TCommand::TKind::Help);
+  EXPECT_EQ(ParseCommandLine({"convert", "x.hex"}).kind, TCommand::TKind::ckConvert);
+  EXPECT_EQ(ParseCommandLine({"ports"}).kind, TCommand::TKind::ckPorts);
+  EXPECT_EQ(ParseCommandLine({"--help"}).kind, TCommand::TKind::ckHelp);
 }
 
 TEST(CommandLine, Rejects) {

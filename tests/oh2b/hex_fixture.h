@@ -4,9 +4,11 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <functional>
 #include <set>
 #include <string>
 
+#include "oh2b/oh2b.h"
 #include "test_support.h"
 
 namespace oh2b::test {
@@ -19,6 +21,27 @@ using testsupport::WriteFile;
 
 inline std::string Fill(std::size_t count) {
   return std::string(count, '\xFF');
+}
+
+// The conversions of these tests write into the test's own folder, which is also the
+// current directory; they give back the image's name in it (its whole path if elsewhere).
+inline std::string NameInCurrentDirectory(const std::string& path) {
+  const std::string folder = fs::current_path().string();
+  if (path.size() > folder.size() + 1 && path.starts_with(folder)) {
+    return path.substr(folder.size() + 1);
+  }
+  return path;
+}
+inline TConvertedImage ConvertHex(const std::string& hexPath, const THexOptions& options) {
+  TConvertedImage image = oh2b::ConvertHex(hexPath, fs::current_path().string(), options);
+  image.path = NameInCurrentDirectory(image.path);
+  return image;
+}
+inline std::string HexToBin(const std::string& hexPath, const THexOptions& options = {}) {
+  return ConvertHex(hexPath, options).path;
+}
+inline std::string HexToBin(const std::string& hexPath, const std::function<bool()>& cancelled) {
+  return HexToBin(hexPath, THexOptions{false, cancelled});
 }
 
 class TempDirTest : public ::testing::Test {

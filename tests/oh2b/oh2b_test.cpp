@@ -254,7 +254,7 @@ TEST_F(RecordChecksTest, TruncationAndHiddenRecordsAreFound) {
     SCOPED_TRACE(c.name);
     const std::string hexPath = PutHex(c.hex);
     const TConvertedImage tolerated = ConvertHex(hexPath, THexOptions{});
-    EXPECT_EQ(tolerated.name, "app.BIN");
+    EXPECT_EQ(tolerated.path, "app.BIN");
     ASSERT_EQ(tolerated.finding.has_value(), c.finding.has_value());
     if (!c.finding) {
       EXPECT_NO_THROW(ConvertHex(hexPath, THexOptions{true, {}}));
@@ -355,6 +355,30 @@ TEST_F(HexToBinNaming, RelativeHexPathStillWritesIntoCurrentDirectory) {
   EXPECT_EQ(HexToBin("in/rel.hex"), "rel.BIN");
   EXPECT_TRUE(fs::exists(dir_ / "rel.BIN"));
   EXPECT_FALSE(fs::exists(dir_ / "in" / "rel.BIN"));
+}
+
+// The image, its backup and what killed conversions left are in the folder given, not in
+// the current directory; the path returned and the errors name that folder.
+TEST_F(HexToBinNaming, WritesIntoTheFolderGiven) {
+  const fs::path out = dir_ / "out";
+  fs::create_directory(out);
+  WriteFile(out / "app.BIN", "old image");
+  WriteFile(out / "~oh2b0badf00d.tmp", "left");
+  const std::string image = oh2b::HexToBin(PutHex(":0100000011EE\n"), out.string());
+  EXPECT_EQ(image, (out / "app.BIN").string());
+  EXPECT_EQ(ReadFile(image), "\x11");
+  EXPECT_EQ(ReadFile(out / "app.BAK"), "old image");
+  EXPECT_FALSE(fs::exists(out / "~oh2b0badf00d.tmp"));
+  EXPECT_EQ(Entries(), (std::set<std::string>{"in", "out"}));
+  const std::string missing = (dir_ / "missing").string();
+  try {
+    oh2b::HexToBin(PutHex(":0100000011EE\n"), missing);
+    ADD_FAILURE() << "no error";
+  } catch (const EFCreateError& e) {
+    EXPECT_TRUE(std::string(e.what()).starts_with("Cannot create file \"" +
+                                                  (dir_ / "missing" / "app.BIN").string() + "\""))
+        << e.what();
+  }
 }
 
 TEST_F(HexToBinNaming, MissingHexPathDoesNothing) {

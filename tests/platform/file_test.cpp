@@ -63,6 +63,49 @@ TEST(ReadWholeFile, ReadsTheSizeAtOpenAndStopsWhenTheHookThrows) {
                std::runtime_error);
 }
 
+// A replacement either puts the whole new text in place or leaves the file as it was;
+// either way no temporary file stays beside it.
+TEST(ReplaceFileContents, ReplacesWholeOrLeavesTheFileAsItWas) {
+  namespace fs = std::filesystem;
+  struct {
+    const char* name;
+    void (*make)(const fs::path& path);  // what stands under the name before
+    bool refused;
+    std::string after;  // the file's text afterwards ("" for a folder)
+  } const cases[] = {
+      {"New", [](const fs::path&) {}, false, "new"},
+      {"Replaced", [](const fs::path& p) { testsupport::WriteFile(p, "old text"); }, false, "new"},
+      {"LeftOverTemporary",
+       [](const fs::path& p) {
+         testsupport::WriteFile(p, "old");
+         testsupport::WriteFile(p.parent_path() / ("." + p.filename().string() + ".tmp"), "[h");
+       },
+       false, "new"},
+      {"ReadOnly",
+       [](const fs::path& p) {
+         testsupport::WriteFile(p, "old");
+         fs::permissions(p, fs::perms::owner_write, fs::perm_options::remove);
+       },
+       true, "old"},
+      {"Folder", [](const fs::path& p) { fs::create_directory(p); }, true, ""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    testsupport::TTempDir dir;
+    const fs::path path = dir.Path() / "prog.ini";
+    c.make(path);
+    const platform::TErrorCode error = platform::ReplaceFileContents(path.string(), "new");
+    EXPECT_EQ(error != 0, c.refused) << platform::SystemErrorText(error);
+    if (!c.after.empty()) {
+      EXPECT_EQ(testsupport::ReadFile(path), c.after);
+    }
+    std::size_t entries = 0;
+    for ([[maybe_unused]] const auto& entry : fs::directory_iterator(dir.Path())) ++entries;
+    EXPECT_EQ(entries, 1u);
+    fs::permissions(path, fs::perms::owner_write, fs::perm_options::add);
+  }
+}
+
 // The system's message cut to a length is a prefix of the whole one and never ends in a
 // blank or a full stop, wherever the cut falls.
 TEST(SystemMessage, CutToAtMostTheLengthAndTrimmed) {

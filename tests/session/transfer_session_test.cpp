@@ -44,7 +44,7 @@ class SessionTest : public ::testing::Test {
     comm.SetSynchronizer(&sync);
     comm.SetDeviceFactory([this] { return device; });
     testsupport::WriteFile("fw.hex", testsupport::IntelHex(enginetest::Pattern(600)));
-    transfer.Start("fw.hex");
+    transfer.Start("fw.hex", dir.Path().string());
   }
   void TearDown() override {
     comm.Close();
@@ -82,7 +82,7 @@ TEST_F(SessionTest, EachPacketMustBeAnsweredWithinTheLimit) {
   log.clear();
   EXPECT_FALSE(timer.FireIfDue(*timer.Deadline() - 1ms));
   EXPECT_TRUE(timer.FireIfDue(*timer.Deadline()));
-  EXPECT_EQ(transfer.Engine().Outcome(), engine::TOutcome::NoReply);
+  EXPECT_EQ(transfer.Engine().Outcome(), engine::TOutcome::ocNoReply);
   EXPECT_EQ(transfer.Engine().TransferState(), engine::tsIdle);
   EXPECT_TRUE(Logged(std::string("message ") + engine::kNoReplyText));
   EXPECT_TRUE(Logged("controls on"));
@@ -124,7 +124,7 @@ TEST_F(SessionTest, ANotificationReadsUntilTheQueueIsEmpty) {
 TEST_F(SessionTest, AWrongReplyStopsTheClock) {
   Play(kRx, "\x55");
   Play(kRx, std::string("\x55\x33\xCC\x01", 4));
-  EXPECT_EQ(transfer.Engine().Outcome(), engine::TOutcome::ErrorStop);
+  EXPECT_EQ(transfer.Engine().Outcome(), engine::TOutcome::ocErrorStop);
   EXPECT_FALSE(timer.Deadline());
 }
 
@@ -143,7 +143,7 @@ TEST_F(SessionTest, ALostPortEndsTheTransferAndIsReportedOnceByName) {
       << shown[0];
   EXPECT_FALSE(comm.IsOpen());
   EXPECT_EQ(transfer.Engine().TransferState(), engine::tsIdle);
-  EXPECT_EQ(transfer.Engine().Outcome(), engine::TOutcome::Abandoned);
+  EXPECT_EQ(transfer.Engine().Outcome(), engine::TOutcome::ocAbandoned);
   EXPECT_FALSE(transfer.Engine().HasImage());
   EXPECT_TRUE(Logged("controls on"));
   EXPECT_TRUE(Logged("prompt off"));
@@ -152,7 +152,7 @@ TEST_F(SessionTest, ALostPortEndsTheTransferAndIsReportedOnceByName) {
 
   // The next start opens the port again (a replugged adapter).
   device->statusRc = 0;
-  transfer.Start("fw.hex");
+  transfer.Start("fw.hex", dir.Path().string());
   EXPECT_TRUE(comm.IsOpen());
   EXPECT_EQ(transfer.Engine().TransferState(), engine::tsAwaitDevice);
 }

@@ -10,54 +10,6 @@ namespace {
 constexpr std::string_view kWindowsDelims = "\\:";
 constexpr std::string_view kPosixDelims = "\\:/";
 
-struct ExtCase {
-  const char* name;
-  std::string_view delims;
-  const char* ext;
-  const char* expected;
-};
-// Names the row in test listings instead of dumping its bytes.
-inline void PrintTo(const ExtCase& c, std::ostream* os) {
-  *os << c.name << " -> " << c.expected;
-}
-
-class ChangeFileExtTest : public ::testing::TestWithParam<ExtCase> {};
-
-TEST_P(ChangeFileExtTest, ReplacesOnlyTheLastComponentsExtension) {
-  const ExtCase& c = GetParam();
-  EXPECT_EQ(ChangeFileExt(c.name, c.ext, c.delims), c.expected);
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Cases, ChangeFileExtTest,
-    ::testing::Values(
-        ExtCase{"C:\\Tools\\prog.exe", kWindowsDelims, ".ini", "C:\\Tools\\prog.ini"},
-        ExtCase{"C:\\Tools\\prog", kWindowsDelims, ".ini", "C:\\Tools\\prog.ini"},
-        ExtCase{"C:\\My.Tools\\prog", kWindowsDelims, ".ini", "C:\\My.Tools\\prog.ini"},
-        ExtCase{"C:\\My.Tools\\prog.exe", kWindowsDelims, ".ini", "C:\\My.Tools\\prog.ini"},
-        ExtCase{"C:prog", kWindowsDelims, ".ini", "C:prog.ini"},
-        ExtCase{"a.b:c", kWindowsDelims, ".ini", "a.b:c.ini"},
-        ExtCase{"prog.tar.gz", kWindowsDelims, ".ini", "prog.tar.ini"},
-        ExtCase{"prog.", kWindowsDelims, ".ini", "prog.ini"},
-        ExtCase{".hidden", kWindowsDelims, ".ini", ".ini"},
-        ExtCase{"", kWindowsDelims, ".ini", ".ini"},
-        ExtCase{"prog.exe", kWindowsDelims, "", "prog"},
-        // A '/' ends a directory part only where it is a path delimiter.
-        ExtCase{"/opt/loader/bin/loader", kPosixDelims, ".ini", "/opt/loader/bin/loader.ini"},
-        ExtCase{"/opt/loader-1.0/loader", kPosixDelims, ".ini", "/opt/loader-1.0/loader.ini"},
-        ExtCase{"/opt/loader-1.0/loader.bin", kPosixDelims, ".ini", "/opt/loader-1.0/loader.ini"},
-        ExtCase{"/opt/loader-1.0/loader", kWindowsDelims, ".ini", "/opt/loader-1.ini"},
-        ExtCase{"/opt/x\\y.z\\loader", kPosixDelims, ".ini", "/opt/x\\y.z\\loader.ini"},
-        ExtCase{"/home/u/.local/loader", kPosixDelims, ".ini", "/home/u/.local/loader.ini"}));
-
-TEST(ExtractFileNameTest, TakesThePartAfterTheLastDelimiter) {
-  EXPECT_EQ(ExtractFileName("C:\\Tools\\prog.exe", kWindowsDelims), "prog.exe");
-  EXPECT_EQ(ExtractFileName("C:prog.exe", kWindowsDelims), "prog.exe");
-  EXPECT_EQ(ExtractFileName("/usr/bin/loader", kPosixDelims), "loader");
-  EXPECT_EQ(ExtractFileName("loader", kPosixDelims), "loader");
-  EXPECT_EQ(ExtractFileName("/usr/bin/", kPosixDelims), "");
-}
-
 TEST(DefaultRegistryKeyNameTest, UsesTheTitleElseTheExecutablesBaseName) {
   EXPECT_EQ(DefaultRegistryKeyName("Загрузчик", "C:\\Tools\\prog.exe", kWindowsDelims),
             "\\Software\\Temp\\Загрузчик");

@@ -44,7 +44,7 @@ class TRecordingFace : public window::IWindowFace {
   }
 
   void ShowBox(const std::string& text, window::TBoxIcon icon) override {
-    const char* kind = icon == window::TBoxIcon::Error ? "error " : "";
+    const char* kind = icon == window::TBoxIcon::biError ? "error " : "";
     log.push_back(std::string("ShowBox ") + kind + text + (inDialog_ ? " over dialog" : ""));
   }
   bool AskQuestion(const std::string& text) override {

@@ -31,16 +31,16 @@ TEST(StatusText, StopReasonNamesWhatWasAwaitedAndWhatCame) {
     const char* expected;
   };
   const TCase cases[] = {
-      {TOutcome::ErrorStop,
+      {TOutcome::ocErrorStop,
        {engine::tsAwaitBlockSum, 3, 0x0180, 0x5A, true, 0x12},
        "Ошибка ответа: блок 3 (0x0180), ожидалось 0x5A, получено 0x12"},
-      {TOutcome::ErrorStop,
+      {TOutcome::ocErrorStop,
        {engine::tsAwaitPageAck, -1, 0x0200, 0xAA, true, 0x00},
        "Ошибка ответа: команда страницы 0x0200, ожидалось 0xAA, получено 0x00"},
-      {TOutcome::ErrorStop,
+      {TOutcome::ocErrorStop,
        {engine::tsAwaitDevice, -1, 0, 0x55, true, 0x7E},
        "Ошибка ответа: включение устройства, ожидалось 0x55, получено 0x7E"},
-      {TOutcome::NoReply,
+      {TOutcome::ocNoReply,
        {engine::tsAwaitHandshakeAck, -1, 0, 0xAA, false, 0},
        "Нет ответа от устройства: рукопожатие"},
   };

@@ -44,7 +44,7 @@ std::string HexByte(std::uint8_t b) {
 TBootDevice::TBootDevice(TDeviceOptions options) : options_(options) {}
 
 std::vector<TOutput> TBootDevice::PowerOn() {
-  phase_ = TPhase::AwaitHandshake;
+  phase_ = TPhase::phAwaitHandshake;
   packet_.clear();
   image_.clear();
   blockCount_ = 0;
@@ -67,21 +67,21 @@ std::vector<TOutput> TBootDevice::Receive(std::span<const std::uint8_t> bytes) {
 
   for (std::uint8_t b : bytes) {
     switch (phase_) {
-      case TPhase::Stopped:
+      case TPhase::phStopped:
         continue;
-      case TPhase::Off:
+      case TPhase::phOff:
         Violation("byte " + HexByte(b) + " sent before the device announced itself");
         continue;
-      case TPhase::Finished:
+      case TPhase::phFinished:
         Violation("byte " + HexByte(b) + " sent after the finish command");
         continue;
-      case TPhase::AwaitHandshake:
-      case TPhase::Loading:
+      case TPhase::phAwaitHandshake:
+      case TPhase::phLoading:
         break;
     }
     packet_.push_back(b);
-    if (phase_ == TPhase::Loading && packet_.size() == 1 && b != kPageCommand && b != kDataBlock &&
-        b != kFinishCommand) {
+    if (phase_ == TPhase::phLoading && packet_.size() == 1 && b != kPageCommand &&
+        b != kDataBlock && b != kFinishCommand) {
       Violation("unknown command " + HexByte(b) + " after block " + std::to_string(blockCount_));
       continue;
     }
@@ -91,7 +91,7 @@ std::vector<TOutput> TBootDevice::Receive(std::span<const std::uint8_t> bytes) {
 }
 
 std::size_t TBootDevice::ExpectedLength() const {
-  if (phase_ == TPhase::Loading && !packet_.empty() && packet_[0] == kDataBlock) {
+  if (phase_ == TPhase::phLoading && !packet_.empty() && packet_[0] == kDataBlock) {
     return kCommandLength + kBlockSize;
   }
   return kCommandLength;
@@ -105,12 +105,12 @@ void TBootDevice::Packet(std::vector<TOutput>& out) {
   const std::vector<std::uint8_t> packet = std::exchange(packet_, {});
   const auto address = static_cast<std::uint16_t>((packet[1] << 8) | packet[2]);
 
-  if (phase_ == TPhase::AwaitHandshake) {
+  if (phase_ == TPhase::phAwaitHandshake) {
     if (!std::equal(packet.begin(), packet.end(), std::begin(kHandshake))) {
       Violation("expected the handshake 55 33 CC, got " + HexBytes(packet));
       return;
     }
-    phase_ = TPhase::Loading;
+    phase_ = TPhase::phLoading;
     Reply(out, options_.wrongHandshakeReply ? kWrongHandshakeReply : kAck);
     return;
   }
@@ -167,7 +167,7 @@ void TBootDevice::Packet(std::vector<TOutput>& out) {
         Violation("finish command before any data block");
         return;
       }
-      phase_ = TPhase::Finished;
+      phase_ = TPhase::phFinished;
       return;
 
     default:
@@ -185,7 +185,7 @@ void TBootDevice::Reply(std::vector<TOutput>& out, std::uint8_t byte) {
 void TBootDevice::Violation(const std::string& text) {
   ++violationCount_;
   newViolations_.push_back(text);
-  phase_ = TPhase::Stopped;
+  phase_ = TPhase::phStopped;
   packet_.clear();
 }
 

@@ -48,11 +48,11 @@ struct TOutput {
 };
 
 enum class TPhase {
-  Off,             // not powered on (or after finish): no answers
-  AwaitHandshake,  // announced, waiting for 55 33 CC
-  Loading,         // handshake done: pages, blocks, finish
-  Finished,        // finish command seen
-  Stopped,         // a protocol violation: echo only until the next power-on
+  phOff,             // not powered on (or after finish): no answers
+  phAwaitHandshake,  // announced, waiting for 55 33 CC
+  phLoading,         // handshake done: pages, blocks, finish
+  phFinished,        // finish command seen
+  phStopped,         // a protocol violation: echo only until the next power-on
 };
 
 class TBootDevice {
@@ -62,7 +62,7 @@ class TBootDevice {
   // Switches the device on (again): forgets the session and announces itself.
   std::vector<TOutput> PowerOn();
   // Switches the device off: it echoes but does not answer.
-  void PowerOff() { phase_ = TPhase::Off; }
+  void PowerOff() { phase_ = TPhase::phOff; }
 
   // The loader's bytes as they arrive on the line; returns the echo (first) and the
   // answers to every packet completed by them.
@@ -73,7 +73,7 @@ class TBootDevice {
 
   TPhase Phase() const { return phase_; }
   // True once the finish command of the current session has arrived.
-  bool Finished() const { return phase_ == TPhase::Finished; }
+  bool Finished() const { return phase_ == TPhase::phFinished; }
   // No violation since construction.
   bool Clean() const { return violationCount_ == 0; }
   int ViolationCount() const { return violationCount_; }
@@ -93,7 +93,7 @@ class TBootDevice {
   std::uint16_t NextAddress() const;
 
   TDeviceOptions options_;
-  TPhase phase_ = TPhase::Off;
+  TPhase phase_ = TPhase::phOff;
   std::vector<std::uint8_t> packet_;
   std::vector<std::uint8_t> image_;
   int blockCount_ = 0;

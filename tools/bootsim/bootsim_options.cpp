@@ -123,8 +123,8 @@ TSimOptions ParseOptions(const std::vector<std::string>& args) {
     }
   }
   if (once && keepGoing) throw EUsageError("--once and --keep-going exclude each other");
-  if (once) o.afterFinish = TAfterFinish::Exit;
-  if (keepGoing) o.afterFinish = TAfterFinish::KeepGoing;
+  if (once) o.afterFinish = TAfterFinish::afExit;
+  if (keepGoing) o.afterFinish = TAfterFinish::afKeepGoing;
   if (!o.publish && !o.publishName.empty()) {
     throw EUsageError("--no-publish and --publish-name exclude each other");
   }

@@ -18,9 +18,9 @@ class EUsageError : public std::runtime_error {
 };
 
 enum class TAfterFinish {
-  Stay,       // default: the device runs its firmware; only a manual power-on restarts
-  Exit,       // --once
-  KeepGoing,  // --keep-going: power-cycles itself, automatic announcements resume
+  afStay,       // default: the device runs its firmware; only a manual power-on restarts
+  afExit,       // --once
+  afKeepGoing,  // --keep-going: power-cycles itself, automatic announcements resume
 };
 
 struct TSimOptions {
@@ -29,7 +29,7 @@ struct TSimOptions {
   std::string statsFile;  // --stats: per-reply turnaround and line figures
   std::optional<std::chrono::milliseconds> announceEvery;
   bool announceAtStart = false;
-  TAfterFinish afterFinish = TAfterFinish::Stay;
+  TAfterFinish afterFinish = TAfterFinish::afStay;
   bool publish = true;
   std::string publishName;  // empty: the first free "bootsimN"
   bool pace = false;        // 10400 bit/s, 10 bits a byte

@@ -127,7 +127,7 @@ void TSimulator::OnLine() {
   if (n <= 0) return;
   if (stats_.LoaderSent(now)) nextAnnounce_.reset();  // the loader has answered
   for (const TPending& p : pending_) {
-    if (p.reply && device_.Phase() != TPhase::Stopped) {
+    if (p.reply && device_.Phase() != TPhase::phStopped) {
       device_.ReportViolation("the loader sent " + std::to_string(n) +
                               " byte(s) before the device's reply was on the line");
       break;
@@ -136,24 +136,24 @@ void TSimulator::OnLine() {
   const TPhase before = device_.Phase();
   Schedule(device_.Receive(std::span(buf, static_cast<std::size_t>(n))), now);
   ReportViolations();
-  if (device_.Phase() == TPhase::Stopped && options_.afterFinish == TAfterFinish::Exit) {
+  if (device_.Phase() == TPhase::phStopped && options_.afterFinish == TAfterFinish::afExit) {
     exitWhenDrained_ = true;
   }
-  if (before != TPhase::Finished && device_.Finished()) OnFinished(now);
+  if (before != TPhase::phFinished && device_.Finished()) OnFinished(now);
 }
 
 void TSimulator::OnFinished(Ns now) {
   std::fprintf(stderr, "bootsim: finish command after %d block(s)\n", device_.Blocks());
   if (!options_.outFile.empty()) WriteImage();
   switch (options_.afterFinish) {
-    case TAfterFinish::Exit:
+    case TAfterFinish::afExit:
       exitWhenDrained_ = true;
       break;
-    case TAfterFinish::KeepGoing:
+    case TAfterFinish::afKeepGoing:
       device_.PowerOff();
       if (options_.announceEvery) nextAnnounce_ = now + Ms(*options_.announceEvery);
       break;
-    case TAfterFinish::Stay:
+    case TAfterFinish::afStay:
       break;
   }
 }

@@ -7,6 +7,7 @@
 #include "cli_commands.h"
 #include "cli_usage.h"
 #include "oh2b/oh2b.h"
+#include "platform/file.h"
 #include "session/error_text.h"
 
 namespace cli {
@@ -44,7 +45,7 @@ TCommand ParseCommandLine(const std::vector<std::string>& args) {
   }
   if (verb == "--version") {
     if (args.size() > 1) throw EUsageError("--version takes no arguments");
-    c.kind = TCommand::TKind::Version;
+    c.kind = TCommand::TKind::ckVersion;
     return c;
   }
 
@@ -60,7 +61,7 @@ TCommand ParseCommandLine(const std::vector<std::string>& args) {
       continue;
     }
     switch (a.spec->id) {
-      case TOptionId::Port:
+      case TOptionId::opPort:
         if (a.value.empty()) throw EUsageError(a.spelling + " needs a port name");
         // Two transfers on one line would corrupt each other's packets.
         if (std::find(c.ports.begin(), c.ports.end(), a.value) != c.ports.end()) {
@@ -69,26 +70,26 @@ TCommand ParseCommandLine(const std::vector<std::string>& args) {
         c.ports.push_back(a.value);
         portGiven = true;
         break;
-      case TOptionId::Timeout:
+      case TOptionId::opTimeout:
         c.timeout = ParseSeconds(a.value);
         break;
-      case TOptionId::Long:
+      case TOptionId::opLong:
         longGiven = true;
         break;
-      case TOptionId::IgnoreChecksums:
+      case TOptionId::opIgnoreChecksums:
         ignoreGiven = true;
         break;
-      case TOptionId::DryRun:
+      case TOptionId::opDryRun:
         dryRunGiven = true;
         break;
-      case TOptionId::Trace:
+      case TOptionId::opTrace:
         c.trace = a.value;
         if (c.trace.empty()) throw EUsageError(a.spelling + " needs a file name");
         break;
-      case TOptionId::Quiet:
-      case TOptionId::Verbose: {
-        const auto level = a.spec->id == TOptionId::Quiet ? TCommand::TVerbosity::Quiet
-                                                          : TCommand::TVerbosity::Verbose;
+      case TOptionId::opQuiet:
+      case TOptionId::opVerbose: {
+        const auto level = a.spec->id == TOptionId::opQuiet ? TCommand::TVerbosity::vbQuiet
+                                                            : TCommand::TVerbosity::vbVerbose;
         if (verbosityGiven && c.verbosity != level) {
           throw EUsageError("-q and -v exclude each other");
         }
@@ -96,20 +97,20 @@ TCommand ParseCommandLine(const std::vector<std::string>& args) {
         verbosityGiven = true;
         break;
       }
-      case TOptionId::Output:
+      case TOptionId::opOutput:
         c.outputFolder = a.value;
         if (c.outputFolder.empty()) throw EUsageError(a.spelling + " needs a folder");
         break;
-      case TOptionId::Repeat:
+      case TOptionId::opRepeat:
         c.repeat = true;
         break;
-      case TOptionId::AllowEmpty:
+      case TOptionId::opAllowEmpty:
         c.allowEmpty = true;
         break;
-      case TOptionId::Json:
+      case TOptionId::opJson:
         c.json = true;
         break;
-      case TOptionId::Help:
+      case TOptionId::opHelp:
         break;  // seen before the options were read
     }
   }
@@ -126,12 +127,12 @@ TCommand ParseCommandLine(const std::vector<std::string>& args) {
     throw EUsageError("--dry-run sends nothing: no --repeat, --trace or --json with it");
   }
   if (verb == "convert") {
-    c.kind = TCommand::TKind::Convert;
+    c.kind = TCommand::TKind::ckConvert;
   } else if (verb == "flash") {
     if (!portGiven) throw EUsageError("flash needs -p PORT");
-    c.kind = TCommand::TKind::Flash;
+    c.kind = TCommand::TKind::ckFlash;
   } else {
-    c.kind = TCommand::TKind::Ports;
+    c.kind = TCommand::TKind::ckPorts;
     c.longListing = longGiven;
   }
   c.checkRecords = !ignoreGiven;
@@ -154,7 +155,7 @@ std::string MissingFileText(const std::string& path) {
   std::filesystem::path full = std::filesystem::absolute(PathOf(path), ec);
   if (ec) full = PathOf(path);
   return ErrorText("Cannot open file \"" + Utf8Of(full) + "\". " +
-                   std::generic_category().message(ENOENT));
+                   platform::SystemErrorText(platform::NotFoundError()));
 }
 
 }  // namespace cli

@@ -32,22 +32,22 @@ class EUsageError : public std::runtime_error {
 };
 
 struct TCommand {
-  enum class TKind { Help, Version, Convert, Flash, Ports };
-  enum class TVerbosity { Quiet, Normal, Verbose };
-  TKind kind = TKind::Help;
+  enum class TKind { ckHelp, ckVersion, ckConvert, ckFlash, ckPorts };
+  enum class TVerbosity { vbQuiet, vbNormal, vbVerbose };
+  TKind kind = TKind::ckHelp;
   std::string helpTopic;  // help: the command asked about, empty for all
   std::string file;
-  std::vector<std::string> ports;             // flash: one transfer per port, all at once
-  std::chrono::seconds timeout{30};           // 0: wait for ever, as the window does
-  bool longListing = false;                   // ports: each name with its description
-  bool checkRecords = true;                   // convert, flash: off with --ignore-checksums
-  bool dryRun = false;                        // flash: convert and check, open no port
-  std::string outputFolder;                   // convert -o: where the image goes
-  bool repeat = false;                        // flash: board after board on each port until Ctrl-C
-  bool allowEmpty = false;                    // flash: an image of no bytes is not refused
-  bool json = false;                          // flash: results as JSON on standard output
-  std::string trace;                          // flash: the file for every byte on the lines
-  TVerbosity verbosity = TVerbosity::Normal;  // flash: -q errors and result, -v each packet
+  std::vector<std::string> ports;    // flash: one transfer per port, all at once
+  std::chrono::seconds timeout{30};  // 0: wait for ever, as the window does
+  bool longListing = false;          // ports: each name with its description
+  bool checkRecords = true;          // convert, flash: off with --ignore-checksums
+  bool dryRun = false;               // flash: convert and check, open no port
+  std::string outputFolder;          // convert -o: where the image goes
+  bool repeat = false;               // flash: board after board on each port until Ctrl-C
+  bool allowEmpty = false;           // flash: an image of no bytes is not refused
+  bool json = false;                 // flash: results as JSON on standard output
+  std::string trace;                 // flash: the file for every byte on the lines
+  TVerbosity verbosity = TVerbosity::vbNormal;  // flash: -q errors and result, -v each packet
 };
 
 // How one device's transfer ended.
@@ -116,23 +116,11 @@ class TScratchFolder {
   int subfolders_ = 0;
 };
 
-// Makes `folder` the current directory, where the converter writes its image, until
-// destroyed; throws std::filesystem::filesystem_error.
-class TCurrentDirectory {
- public:
-  explicit TCurrentDirectory(const std::filesystem::path& folder);
-  ~TCurrentDirectory();
-  TCurrentDirectory(const TCurrentDirectory&) = delete;
-  TCurrentDirectory& operator=(const TCurrentDirectory&) = delete;
-
- private:
-  std::filesystem::path previous_;
-};
-
 // Converts command.file, with its record checks unless they are off, into `folder` (the
 // current directory when empty); Ctrl-C cancels. On failure prints the error and returns
-// its exit status, else puts the image's name (in `folder`) into `image`, and its CRC-32
-// into `crc32` when given, and returns kExitOk.
+// its exit status, else puts the image's path (`folder` and its name) into `image`, and its
+// CRC-32 into `crc32` when given, and returns kExitOk. The process's current directory is
+// never changed.
 int ConvertHexFile(const TCommand& command, std::ostream& err, std::string& image,
                    const std::filesystem::path& folder = {}, std::uint32_t* crc32 = nullptr);
 

@@ -1,11 +1,11 @@
 #include <atomic>
 #include <filesystem>
-#include <optional>
 
 #include "cli_commands.h"
 #include "cli_messages.h"
 #include "cli_platform.h"
 #include "oh2b/oh2b.h"
+#include "platform/file.h"
 
 namespace cli {
 
@@ -22,21 +22,10 @@ std::filesystem::path TScratchFolder::NewSubfolder() {
   return sub;
 }
 
-TCurrentDirectory::TCurrentDirectory(const std::filesystem::path& folder)
-    : previous_(std::filesystem::current_path()) {
-  std::filesystem::current_path(folder);
-}
-
-TCurrentDirectory::~TCurrentDirectory() {
-  std::error_code ec;
-  std::filesystem::current_path(previous_, ec);
-}
-
 int ConvertHexFile(const TCommand& command, std::ostream& err, std::string& image,
                    const std::filesystem::path& folder, std::uint32_t* crc32) {
   const std::string& file = command.file;
   std::error_code ec;
-  // Named from here, before the current directory changes.
   const std::filesystem::path hexPath = std::filesystem::absolute(PathOf(file), ec);
   // Ctrl-C cancels the conversion, which then leaves nothing half-written behind.
   std::atomic<bool> interrupted{false};
@@ -46,12 +35,10 @@ int ConvertHexFile(const TCommand& command, std::ostream& err, std::string& imag
     // The converter tells a name that names nothing (no image) from one it cannot reach,
     // and says why (a link loop, a folder closed to us, a path too long).
     if (!ec) {
-      std::optional<TCurrentDirectory> there;
-      if (!folder.empty()) there.emplace(folder);
       const oh2b::TConvertedImage converted = oh2b::ConvertHex(
-          Utf8Of(hexPath),
+          Utf8Of(hexPath), Utf8Of(folder),
           oh2b::THexOptions{command.checkRecords, [&interrupted] { return interrupted.load(); }});
-      image = converted.name;
+      image = converted.path;
       if (crc32 != nullptr) *crc32 = converted.crc32;
     }
     interrupts.Stop();
@@ -60,7 +47,6 @@ int ConvertHexFile(const TCommand& command, std::ostream& err, std::string& imag
       err << kProgramPrefix << MissingFileText(file) << '\n';
       return kExitFailure;
     }
-    if (!folder.empty()) image = Utf8Of(folder / PathOf(image));
     return kExitOk;
   } catch (const oh2b::EConvertCancelled&) {
     interrupts.Stop();
@@ -77,12 +63,11 @@ int RunConvert(const TCommand& command, std::ostream& out, std::ostream& err) {
   std::error_code ec;
   const std::filesystem::path folder = PathOf(command.outputFolder);
   if (!command.outputFolder.empty() && !std::filesystem::is_directory(folder, ec)) {
-    const std::errc why = std::filesystem::exists(folder, ec)
-                              ? std::errc::not_a_directory
-                              : std::errc::no_such_file_or_directory;
+    const platform::TErrorCode why =
+        std::filesystem::exists(folder, ec) ? platform::kNotDirectory : platform::NotFoundError();
     err << kProgramPrefix
         << ErrorText("Cannot open folder \"" + command.outputFolder + "\". " +
-                     std::make_error_code(why).message())
+                     platform::SystemErrorText(why))
         << '\n';
     return kExitFailure;
   }

@@ -19,6 +19,7 @@
 #include "cli_trace.h"
 #include "engine/transfer_engine.h"
 #include "oh2b/oh2b.h"
+#include "platform/file.h"
 #include "serial/ser_pump.h"
 
 namespace cli {
@@ -51,13 +52,14 @@ int DryRun(const TCommand& command, std::ostream& out, std::ostream& err) {
       status != kExitOk) {
     return status;
   }
-  std::error_code ec;
-  const std::uintmax_t size = std::filesystem::file_size(PathOf(image), ec);
-  if (ec) {
-    err << kProgramPrefix << ErrorText("Cannot open file \"" + image + "\". " + ec.message())
+  platform::TFile file;
+  if (const platform::TErrorCode error = file.OpenToRead(image); error != 0) {
+    err << kProgramPrefix
+        << ErrorText("Cannot open file \"" + image + "\". " + platform::SystemErrorText(error))
         << '\n';
     return kExitFailure;
   }
+  const std::uint64_t size = file.Size();
   if (size == 0 && !command.allowEmpty) {
     err << kProgramPrefix << EmptyImageText(command.file) << '\n';
     return kExitFailure;
@@ -157,25 +159,23 @@ class TFlashRun {
   // file replaced meanwhile cannot give two devices two images.
   int StartPorts() {
     oh2b::TConvertedImage image;
-    std::filesystem::path folder;
     try {
-      folder = scratch_->NewSubfolder();
-      TCurrentDirectory there(folder);
-      image = oh2b::ConvertHex(hexPath_, oh2b::THexOptions{command_.checkRecords, [this] {
-                                                             return interruptRequested_.load();
-                                                           }});
+      const std::filesystem::path folder = scratch_->NewSubfolder();
+      image = oh2b::ConvertHex(
+          hexPath_, Utf8Of(folder),
+          oh2b::THexOptions{command_.checkRecords, [this] { return interruptRequested_.load(); }});
     } catch (const oh2b::EConvertCancelled&) {
       return FailAll(kExitInterrupted, "interrupted", "interrupted; nothing sent");
     } catch (const std::exception& e) {
       return FailAll(kExitFailure, "failed", ConversionErrorText(command_.file, e));
     }
-    if (image.name.empty()) return FailAll(kExitFailure, "failed", MissingFileText(command_.file));
+    if (image.path.empty()) return FailAll(kExitFailure, "failed", MissingFileText(command_.file));
     for (std::size_t i = 0; i < command_.ports.size(); ++i) {
       ports_.push_back(std::make_unique<TPortFlash>(
           command_, command_.ports[i], sync_, command_.json ? &out_ : nullptr, err_, errIsTerminal_,
           board_ ? &*board_ : nullptr, i, interruptRequested_, trace_ ? &*trace_ : nullptr));
       try {
-        ports_.back()->Start(image, folder);
+        ports_.back()->Start(image);
       } catch (const oh2b::EConvertCancelled&) {
         return FailAll(kExitInterrupted, "interrupted", "interrupted; nothing sent");
       } catch (const std::exception& e) {
@@ -190,7 +190,7 @@ class TFlashRun {
 
   // The opening line, then each port's prompt.
   void Announce() {
-    if (command_.verbosity != TCommand::TVerbosity::Quiet) {
+    if (command_.verbosity != TCommand::TVerbosity::vbQuiet) {
       const std::uint64_t size = ports_.front()->Engine().ImageSize();
       const std::uint64_t blocks = engine::TTransferEngine::BlocksFor(size);
       err_ << "loader-cli: flashing " << command_.file << " (" << size << " byte"

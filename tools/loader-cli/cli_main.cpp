@@ -20,17 +20,17 @@ int main(int argc, char** argv) {
   }
   try {
     switch (command.kind) {
-      case cli::TCommand::TKind::Help:
+      case cli::TCommand::TKind::ckHelp:
         std::cout << cli::UsageText(command.helpTopic);
         return cli::kExitOk;
-      case cli::TCommand::TKind::Version:
+      case cli::TCommand::TKind::ckVersion:
         std::cout << "loader-cli " LOADER_VERSION "\n";
         return cli::kExitOk;
-      case cli::TCommand::TKind::Convert:
+      case cli::TCommand::TKind::ckConvert:
         return cli::RunConvert(command, std::cout, std::cerr);
-      case cli::TCommand::TKind::Flash:
+      case cli::TCommand::TKind::ckFlash:
         return cli::RunFlash(command, std::cout, std::cerr, cli::IsTerminal(stderr));
-      case cli::TCommand::TKind::Ports:
+      case cli::TCommand::TKind::ckPorts:
         return cli::RunPorts(std::cout, std::cerr, command.longListing, command.json);
     }
   } catch (const std::exception& e) {

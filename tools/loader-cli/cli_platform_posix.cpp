@@ -5,11 +5,13 @@
 #include <atomic>
 #include <cerrno>
 #include <cstdlib>
+#include <stdexcept>
 #include <string>
 #include <system_error>
 #include <thread>
 
 #include "cli_platform.h"
+#include "platform/file.h"
 
 namespace cli {
 
@@ -34,7 +36,8 @@ std::filesystem::path MakePrivateFolder() {
   // mkdtemp creates the folder with mode 0700 under a name no one else holds.
   std::string name = (std::filesystem::temp_directory_path() / "loader-cli-XXXXXX").string();
   if (mkdtemp(name.data()) == nullptr) {
-    throw std::system_error(errno, std::generic_category(), "Cannot create folder " + name);
+    throw std::runtime_error("Cannot create folder " + name + ": " +
+                             platform::SystemErrorText(static_cast<platform::TErrorCode>(errno)));
   }
   return name;
 }

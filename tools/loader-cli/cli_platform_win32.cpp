@@ -7,6 +7,7 @@
 #include <iostream>
 #include <mutex>
 #include <random>
+#include <stdexcept>
 #include <streambuf>
 #include <string>
 #include <string_view>
@@ -15,6 +16,7 @@
 
 #include "cli_commands.h"
 #include "cli_platform.h"
+#include "platform/file.h"
 #include "platform/utf8_win32.h"
 
 namespace cli {
@@ -150,8 +152,8 @@ std::filesystem::path MakePrivateFolder() {
     if (CreateDirectoryW(path.c_str(), nullptr)) return path;
     if (GetLastError() != ERROR_ALREADY_EXISTS) break;
   }
-  throw std::system_error(static_cast<int>(GetLastError()), std::system_category(),
-                          "Cannot create a folder in " + Utf8Of(base));
+  throw std::runtime_error("Cannot create a folder in " + Utf8Of(base) + ": " +
+                           platform::SystemErrorText(::GetLastError()));
 }
 
 namespace {

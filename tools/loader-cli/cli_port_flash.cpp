@@ -54,8 +54,11 @@ void TCliControls::SetPartsComplete(std::uint32_t parts) {
   progress_.SetPartsComplete(parts);
 }
 
+void TCliControls::TransferBegan() {
+  began_ = Clock::now();
+}
+
 void TCliControls::SetProgressVisible(bool visible) {
-  if (visible && !began_) began_ = Clock::now();
   progressShown_ = visible;
   if (!quiet_) progress_.SetVisible(visible);
 }
@@ -134,8 +137,8 @@ TPortFlash::TPortFlash(const TCommand& command, const std::string& port,
   transfer_.Engine().SetConversionCancel(
       [&interruptRequested] { return interruptRequested.load(); });
   transfer_.Engine().SetRecordChecks(command.checkRecords);
-  controls_.SetQuiet(command.verbosity == TCommand::TVerbosity::Quiet);
-  const bool verbose = command.verbosity == TCommand::TVerbosity::Verbose;
+  controls_.SetQuiet(command.verbosity == TCommand::TVerbosity::vbQuiet);
+  const bool verbose = command.verbosity == TCommand::TVerbosity::vbVerbose;
   if (trace != nullptr || verbose) {
     transfer_.SetByteObserver([this, trace, verbose, port](session::TByteDirection direction,
                                                            const std::uint8_t* bytes,
@@ -151,9 +154,8 @@ TPortFlash::TPortFlash(const TCommand& command, const std::string& port,
   }
 }
 
-void TPortFlash::Start(const oh2b::TConvertedImage& image, const std::filesystem::path& folder) {
+void TPortFlash::Start(const oh2b::TConvertedImage& image) {
   image_ = image;
-  folder_ = folder;
   controls_.HoldPrompt();
   try {
     Begin();
@@ -165,10 +167,7 @@ void TPortFlash::Start(const oh2b::TConvertedImage& image, const std::filesystem
 }
 
 void TPortFlash::Begin() {
-  {
-    TCurrentDirectory there(folder_);
-    transfer_.StartConverted(image_);
-  }
+  transfer_.StartConverted(image_);
   writesSeen_ = transfer_.Writes();
   deadline_ = Clock::now() + command_.timeout;
 }
@@ -181,11 +180,11 @@ void TPortFlash::Step(Clock::time_point now) {
                portLost_->Port() + ": port lost: " + ErrorText(portLost_->Detail()));
   }
   if (lineError_) return End(kExitFailure, "failed", *lineError_);
-  if (engine.Outcome() == engine::TOutcome::ErrorStop) {
+  if (engine.Outcome() == engine::TOutcome::ocErrorStop) {
     return End(kExitReplyError, "reply error",
                result_.port + ": " + ReplyErrorText(engine.LastStop()));
   }
-  if (engine.Outcome() == engine::TOutcome::NoReply) {
+  if (engine.Outcome() == engine::TOutcome::ocNoReply) {
     return End(
         kExitTimeout, "no reply",
         "no reply on " + result_.port + " within " +
@@ -193,7 +192,7 @@ void TPortFlash::Step(Clock::time_point now) {
                 std::chrono::duration_cast<std::chrono::seconds>(session::kReplyLimit).count()) +
             " s; waiting for " + awaited_);
   }
-  if (engine.Outcome() == engine::TOutcome::Finished) {
+  if (engine.Outcome() == engine::TOutcome::ocFinished) {
     // The finish command is queued; its echo proves it has left before the port closes.
     if (!drainUntil_) drainUntil_ = now + kFinishDrainLimit;
     if (transfer_.ReadSinceWrite() >= kFinishLength || now >= *drainUntil_) {

@@ -44,6 +44,10 @@ class TCliControls : public engine::IControls {
   void HoldPrompt() { holdPrompt_ = true; }
   void ReleasePrompt();
   void ShowMessage(const std::string& text) override;
+  // The clock of the transfer's time starts when the device has announced itself.
+  void TransferBegan() override;
+  // Each pass of the loop reads how the transfer ended from the engine.
+  void TransferEnded(engine::TOutcome, const engine::TStopDetail&) override {}
   void SetLabel(std::string label, std::string port) {
     label_ = std::move(label);
     port_ = std::move(port);
@@ -67,7 +71,7 @@ class TCliControls : public engine::IControls {
   bool promptPending_ = false;
   std::string lastMessage_;
   std::uint32_t peakParts_ = 0;
-  std::optional<Clock::time_point> began_;  // the transfer's first progress
+  std::optional<Clock::time_point> began_;  // the device's announcement
   std::ostream& err_;
   TConsoleProgress& progress_;
 };
@@ -97,10 +101,10 @@ class TPortFlash {
   TPortFlash(const TPortFlash&) = delete;
   TPortFlash& operator=(const TPortFlash&) = delete;
 
-  // Starts the transfer of `image`, converted once for every port into `folder`, and opens
-  // the port. An image error (the image changed since it was converted) is the same on every
-  // port: it is passed on; a port that cannot be opened ends this port only.
-  void Start(const oh2b::TConvertedImage& image, const std::filesystem::path& folder);
+  // Starts the transfer of `image`, converted once for every port, and opens the port. An
+  // image error (the image changed since it was converted) is the same on every port: it is
+  // passed on; a port that cannot be opened ends this port only.
+  void Start(const oh2b::TConvertedImage& image);
 
   bool Done() const { return done_; }
   void ReleasePrompt() { controls_.ReleasePrompt(); }
@@ -125,7 +129,7 @@ class TPortFlash {
   // which is the operator's.
   bool Timed() const;
 
-  // Starts the transfer of the converted image from its folder; the --timeout clock begins.
+  // Starts the transfer of the converted image; the --timeout clock begins.
   void Begin();
 
   // --repeat: the same image for the next device on this port.
@@ -156,7 +160,6 @@ class TPortFlash {
   std::vector<TFlashResult> results_;
   int boardsDone_ = 0;
   oh2b::TConvertedImage image_;
-  std::filesystem::path folder_;
   Clock::time_point created_ = Clock::now();
 };
 

@@ -13,32 +13,32 @@ namespace {
 constexpr unsigned kAll = kForConvert | kForFlash | kForPorts;
 
 constexpr std::array kOptions = {
-    TOptionSpec{TOptionId::Port, 'p', "port", "PORT", kForFlash,
+    TOptionSpec{TOptionId::opPort, 'p', "port", "PORT", kForFlash,
                 "PORT from 'loader-cli ports' or a path; repeatable"},
-    TOptionSpec{TOptionId::Timeout, 0, "timeout", "SECONDS", kForFlash,
+    TOptionSpec{TOptionId::opTimeout, 0, "timeout", "SECONDS", kForFlash,
                 "wait for each expected byte (30; 0: for ever)"},
-    TOptionSpec{TOptionId::Quiet, 'q', "quiet", nullptr, kForFlash,
+    TOptionSpec{TOptionId::opQuiet, 'q', "quiet", nullptr, kForFlash,
                 "print only errors and the result, not the prompt"},
-    TOptionSpec{TOptionId::Verbose, 'v', "verbose", nullptr, kForFlash,
+    TOptionSpec{TOptionId::opVerbose, 'v', "verbose", nullptr, kForFlash,
                 "print every packet as well"},
-    TOptionSpec{TOptionId::DryRun, 0, "dry-run", nullptr, kForFlash,
+    TOptionSpec{TOptionId::opDryRun, 0, "dry-run", nullptr, kForFlash,
                 "convert, open and close each PORT; send nothing"},
-    TOptionSpec{TOptionId::Json, 0, "json", nullptr, kForFlash,
+    TOptionSpec{TOptionId::opJson, 0, "json", nullptr, kForFlash,
                 "each port's result as a JSON line on standard output"},
-    TOptionSpec{TOptionId::Json, 0, "json", nullptr, kForPorts,
+    TOptionSpec{TOptionId::opJson, 0, "json", nullptr, kForPorts,
                 "a JSON object a line: port and description"},
-    TOptionSpec{TOptionId::Trace, 0, "trace", "FILE", kForFlash,
+    TOptionSpec{TOptionId::opTrace, 0, "trace", "FILE", kForFlash,
                 "write every byte sent and received into FILE"},
-    TOptionSpec{TOptionId::Repeat, 0, "repeat", nullptr, kForFlash,
+    TOptionSpec{TOptionId::opRepeat, 0, "repeat", nullptr, kForFlash,
                 "after each device wait for the next, until Ctrl-C"},
-    TOptionSpec{TOptionId::AllowEmpty, 0, "allow-empty", nullptr, kForFlash,
+    TOptionSpec{TOptionId::opAllowEmpty, 0, "allow-empty", nullptr, kForFlash,
                 "send one block of zeros for a FILE.hex without data"},
-    TOptionSpec{TOptionId::IgnoreChecksums, 0, "ignore-checksums", nullptr, kForConvert | kForFlash,
-                "take records with a wrong checksum or length"},
-    TOptionSpec{TOptionId::Output, 'o', "output", "FOLDER", kForConvert,
+    TOptionSpec{TOptionId::opIgnoreChecksums, 0, "ignore-checksums", nullptr,
+                kForConvert | kForFlash, "take records with a wrong checksum or length"},
+    TOptionSpec{TOptionId::opOutput, 'o', "output", "FOLDER", kForConvert,
                 "write the image into FOLDER, not the current folder"},
-    TOptionSpec{TOptionId::Long, 'l', "long", nullptr, kForPorts, "describe each port too"},
-    TOptionSpec{TOptionId::Help, 'h', "help", nullptr, kAll, "print this help and exit"},
+    TOptionSpec{TOptionId::opLong, 'l', "long", nullptr, kForPorts, "describe each port too"},
+    TOptionSpec{TOptionId::opHelp, 'h', "help", nullptr, kAll, "print this help and exit"},
 };
 
 struct TCommandText {
@@ -190,7 +190,7 @@ std::string UsageText(const std::string& command) {
     }
     text += "\noptions (see 'loader-cli COMMAND --help' for which command takes which):\n" +
             OptionLines(kForConvert | kForFlash | kForPorts) +
-            OptionLine({TOptionId::Help, 0, "version", nullptr, 0, "print the version and exit"});
+            OptionLine({TOptionId::opHelp, 0, "version", nullptr, 0, "print the version and exit"});
   } else {
     for (const TCommandText& c : kCommands) {
       if (command != c.name) continue;

@@ -9,19 +9,19 @@
 namespace cli {
 
 enum class TOptionId {
-  Help,
-  Port,
-  Timeout,
-  Quiet,
-  Verbose,
-  DryRun,
-  Json,
-  Trace,
-  Repeat,
-  AllowEmpty,
-  IgnoreChecksums,
-  Output,
-  Long,
+  opHelp,
+  opPort,
+  opTimeout,
+  opQuiet,
+  opVerbose,
+  opDryRun,
+  opJson,
+  opTrace,
+  opRepeat,
+  opAllowEmpty,
+  opIgnoreChecksums,
+  opOutput,
+  opLong,
 };
 
 // The commands an option belongs to, as bits.
