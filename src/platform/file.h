@@ -95,9 +95,13 @@ bool RemoveUnheld(const std::string& path);
 // The process's current directory, or "" when it cannot be determined.
 std::string CurrentDirectory();
 
-// A new, empty folder in the system's temporary folder that only this user may enter, under
-// a name no one else holds; "" when none can be made. The caller removes it.
-std::string MakePrivateFolder();
+// A new, empty folder in `base` (by default the system's temporary folder) that only this
+// user may enter, under a name no one else holds; "" when none can be made, with the reason
+// in LastErrorCode(). The caller removes it.
+std::string MakePrivateFolder(const std::string& base = {});
+
+// The calling thread's last system error: errno on POSIX, GetLastError() on Windows.
+TErrorCode LastErrorCode();
 
 // dir joined with name by the platform's separator; name alone when dir is "".
 std::string PathInDirectory(const std::string& dir, const std::string& name);

@@ -261,13 +261,18 @@ std::string CurrentDirectory() {
   }
 }
 
-std::string MakePrivateFolder() {
-  const char* base = std::getenv("TMPDIR");
-  std::string name =
-      PathInDirectory(base != nullptr && *base != '\0' ? base : "/tmp", "loader-XXXXXX");
+std::string MakePrivateFolder(const std::string& base) {
+  const char* tmpdir = std::getenv("TMPDIR");
+  const std::string in =
+      !base.empty() ? base : (tmpdir != nullptr && *tmpdir != '\0' ? tmpdir : "/tmp");
+  std::string name = PathInDirectory(in, "loader-XXXXXX");
   // mkdtemp makes the folder with mode 0700 under a fresh name.
   if (::mkdtemp(name.data()) == nullptr) return {};
   return name;
+}
+
+TErrorCode LastErrorCode() {
+  return static_cast<TErrorCode>(errno);
 }
 
 std::string PathInDirectory(const std::string& dir, const std::string& name) {

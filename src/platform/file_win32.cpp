@@ -144,13 +144,19 @@ std::string CurrentDirectory() {
   return {};
 }
 
-std::string MakePrivateFolder() {
+std::string MakePrivateFolder(const std::string& in) {
   // The user's temporary folder is the user's own; a fresh name per attempt, as
   // CreateDirectory fails on one that exists.
-  std::wstring base(MAX_PATH + 1, L'\0');
-  const DWORD length = ::GetTempPathW(static_cast<DWORD>(base.size()), base.data());
-  if (length == 0 || length > base.size()) return {};
-  base.resize(length);
+  std::wstring base;
+  if (in.empty()) {
+    base.assign(MAX_PATH + 1, L'\0');
+    const DWORD length = ::GetTempPathW(static_cast<DWORD>(base.size()), base.data());
+    if (length == 0 || length > base.size()) return {};
+    base.resize(length);
+  } else {
+    base = Utf8ToWide(in);
+    if (base.back() != L'\\' && base.back() != L'/') base += L'\\';
+  }
   std::random_device random;
   for (int attempt = 0; attempt < 100; ++attempt) {
     const std::wstring path = base + L"loader-" + std::to_wstring(random());
@@ -158,6 +164,10 @@ std::string MakePrivateFolder() {
     if (::GetLastError() != ERROR_ALREADY_EXISTS) break;
   }
   return {};
+}
+
+TErrorCode LastErrorCode() {
+  return ::GetLastError();
 }
 
 std::string PathInDirectory(const std::string& dir, const std::string& name) {

@@ -5,6 +5,8 @@
 #include <system_error>
 #include <utility>
 
+#include "platform/file.h"
+
 namespace window {
 
 namespace fs = std::filesystem;
@@ -53,11 +55,10 @@ TImageFolder TImageFolder::Choose(const fs::path& temporary) {
   std::error_code ec;
   const fs::path current = fs::current_path(ec);
   if (ec || FolderTakesNewFiles(current)) return folder;
-  const fs::path base = temporary.empty() ? fs::temp_directory_path(ec) : temporary;
-  if (ec) return folder;
-  folder.private_ = NewFolderIn(base, "loader-");
   // The image is this user's alone to read, as the HEX file it comes from may be.
-  if (!folder.private_.empty()) fs::permissions(folder.private_, fs::perms::owner_all, ec);
+  const std::u8string base = temporary.u8string();
+  const std::string made = platform::MakePrivateFolder(std::string(base.begin(), base.end()));
+  folder.private_ = fs::path(std::u8string(made.begin(), made.end()));
   return folder;
 }
 

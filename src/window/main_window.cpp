@@ -218,8 +218,8 @@ void TMainWindow::ABeginExecute() {
 }
 
 void TMainWindow::ConvertAndStart(const std::string& folder) {
-  const oh2b::TConvertedImage image = oh2b::ConvertHex(
-      hexFileName_, folder, oh2b::THexOptions{false, Engine().ConversionCancel()});
+  const oh2b::TConvertedImage image =
+      oh2b::ConvertHex(hexFileName_, folder, oh2b::THexOptions{false, Engine().ConversionCancel()});
   if (image.path.empty()) platform::ThrowOpenError(hexFileName_, platform::NotFoundError());
   image_ = image;
   ShowReadyStatus();

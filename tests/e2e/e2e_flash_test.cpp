@@ -487,13 +487,14 @@ TEST_F(FlashTest, DryRunOpensThePortAndSendsNothing) {
   char crc[32];
   std::snprintf(crc, sizeof crc, "0x%08X",
                 static_cast<unsigned>(platform::Crc32(0, image.data(), image.size())));
-  EXPECT_EQ(cli->Output(), "dry run: nothing sent (each port opened and closed)\n"
-                           "port:          bootsim0\n"
-                           "image:         d.BIN, 600 bytes, CRC-32 " +
-                               std::string(crc) +
-                               "\n"
-                               "data blocks:   5 of 128 bytes, the last one short or empty\n"
-                               "page commands: 2\n");
+  EXPECT_EQ(cli->Output(),
+            "dry run: nothing sent (each port opened and closed)\n"
+            "port:          bootsim0\n"
+            "image:         d.BIN, 600 bytes, CRC-32 " +
+                std::string(crc) +
+                "\n"
+                "data blocks:   5 of 128 bytes, the last one short or empty\n"
+                "page commands: 2\n");
   ExpectNoFilesLeft();
 }
 

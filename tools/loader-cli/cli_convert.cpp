@@ -1,5 +1,6 @@
 #include <atomic>
 #include <filesystem>
+#include <stdexcept>
 
 #include "cli_commands.h"
 #include "cli_messages.h"
@@ -9,7 +10,20 @@
 
 namespace cli {
 
-TScratchFolder::TScratchFolder() : path_(MakePrivateFolder()) {}
+namespace {
+
+std::filesystem::path NewPrivateFolder() {
+  const std::string folder = platform::MakePrivateFolder();
+  if (folder.empty()) {
+    throw std::runtime_error("Cannot create a private folder among the temporary files. " +
+                             platform::SystemErrorText(platform::LastErrorCode()));
+  }
+  return PathOf(folder);
+}
+
+}  // namespace
+
+TScratchFolder::TScratchFolder() : path_(NewPrivateFolder()) {}
 
 TScratchFolder::~TScratchFolder() {
   std::error_code ec;

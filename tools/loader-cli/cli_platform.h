@@ -37,10 +37,6 @@ class TConsoleSession {
 // only with virtual-terminal processing, which TConsoleSession asks for).
 bool TerminalSequences(std::FILE* stream);
 
-// A new, empty folder under the system's temporary folder that only this user may enter;
-// throws std::system_error.
-std::filesystem::path MakePrivateFolder();
-
 // Calls onInterrupt on a background thread each time the user interrupts the program
 // (Ctrl-C; on POSIX also SIGTERM and SIGHUP) instead of letting the program die with its
 // port open. Create it before any other thread: on POSIX the signals are blocked in the

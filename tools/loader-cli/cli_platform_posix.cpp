@@ -32,16 +32,6 @@ bool TerminalSequences(std::FILE*) {
   return true;
 }
 
-std::filesystem::path MakePrivateFolder() {
-  // mkdtemp creates the folder with mode 0700 under a name no one else holds.
-  std::string name = (std::filesystem::temp_directory_path() / "loader-cli-XXXXXX").string();
-  if (mkdtemp(name.data()) == nullptr) {
-    throw std::runtime_error("Cannot create folder " + name + ": " +
-                             platform::SystemErrorText(static_cast<platform::TErrorCode>(errno)));
-  }
-  return name;
-}
-
 struct TInterruptWatch::TImpl {
   sigset_t set{};
   std::atomic<bool> stop{false};

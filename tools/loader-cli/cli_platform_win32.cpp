@@ -142,20 +142,6 @@ bool TerminalSequences(std::FILE* stream) {
   return ConsoleMode(handle, mode) && (mode & ENABLE_VIRTUAL_TERMINAL_PROCESSING) != 0;
 }
 
-std::filesystem::path MakePrivateFolder() {
-  // The user's temporary folder is the user's own; a fresh name per attempt, as
-  // CreateDirectory fails on one that exists.
-  const std::filesystem::path base = std::filesystem::temp_directory_path();
-  std::random_device random;
-  for (int attempt = 0; attempt < 100; ++attempt) {
-    const std::filesystem::path path = base / ("loader-cli-" + std::to_string(random()));
-    if (CreateDirectoryW(path.c_str(), nullptr)) return path;
-    if (GetLastError() != ERROR_ALREADY_EXISTS) break;
-  }
-  throw std::runtime_error("Cannot create a folder in " + Utf8Of(base) + ": " +
-                           platform::SystemErrorText(::GetLastError()));
-}
-
 namespace {
 std::mutex gHandlerMutex;
 std::function<void()>* gHandler = nullptr;
