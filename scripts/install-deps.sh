@@ -10,9 +10,10 @@ wine=(g++-mingw-w64-x86-64-posix wine wine64 locales)
 # Clang and its runtime libraries, libFuzzer's among them.
 fuzz=(clang-14 libclang-rt-14-dev)
 zip=(zip)
-# The checkers of the desktop entry, the AppStream metainfo and the .deb (lintian), and what
-# cpack asks for the package's dependencies (dpkg-shlibdeps in dpkg-dev, file).
-package=(desktop-file-utils appstream lintian dpkg-dev file)
+# The checkers of the desktop entry, the MIME entry (xmllint), the AppStream metainfo and the
+# .deb (lintian), and what cpack asks for the package's dependencies (dpkg-shlibdeps in
+# dpkg-dev, file).
+package=(desktop-file-utils appstream lintian dpkg-dev file libxml2-utils)
 # The driver bench (scripts/driver-tests.sh): the emulator, the guest's shell and the tools
 # that pack its initramfs and index the kernel's modules (depmod, in kmod).
 drivers=(qemu-system-x86 busybox-static cpio kmod gzip)
