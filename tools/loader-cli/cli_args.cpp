@@ -56,11 +56,11 @@ TCommand ParseCommandLine(const std::vector<std::string>& args) {
   bool dryRunGiven = false;
   bool verbosityGiven = false;
   for (const TArgument& a : SplitArguments(verb, {args.begin() + 1, args.end()})) {
-    if (a.spec == nullptr) {
+    if (a.option == nullptr) {
       files.push_back(a.value);
       continue;
     }
-    switch (a.spec->id) {
+    switch (a.option->id) {
       case TOptionId::opPort:
         if (a.value.empty()) throw EUsageError(a.spelling + " needs a port name");
         // Two transfers on one line would corrupt each other's packets.
@@ -88,7 +88,7 @@ TCommand ParseCommandLine(const std::vector<std::string>& args) {
         break;
       case TOptionId::opQuiet:
       case TOptionId::opVerbose: {
-        const auto level = a.spec->id == TOptionId::opQuiet ? TCommand::TVerbosity::vbQuiet
+        const auto level = a.option->id == TOptionId::opQuiet ? TCommand::TVerbosity::vbQuiet
                                                             : TCommand::TVerbosity::vbVerbose;
         if (verbosityGiven && c.verbosity != level) {
           throw EUsageError("-q and -v exclude each other");

@@ -131,34 +131,34 @@ std::vector<TArgument> SplitArguments(const std::string& command,
     if (a[1] == '-') {
       const std::size_t eq = a.find('=');
       const std::string name = a.substr(2, eq == std::string::npos ? std::string::npos : eq - 2);
-      const TOptionSpec* spec = FindLong(name, bit);
+      const TOptionSpec* option = FindLong(name, bit);
       const std::string spelling = "--" + name;
-      if (spec == nullptr) throw unknown(spelling);
-      if (spec->argument == nullptr) {
+      if (option == nullptr) throw unknown(spelling);
+      if (option->argument == nullptr) {
         if (eq != std::string::npos) throw EUsageError(spelling + " takes no value");
-        out.push_back({spec, {}, spelling});
+        out.push_back({option, {}, spelling});
       } else if (eq != std::string::npos) {
-        out.push_back({spec, a.substr(eq + 1), spelling});
+        out.push_back({option, a.substr(eq + 1), spelling});
       } else {
-        if (i + 1 >= args.size()) throw EUsageError(spelling + " needs " + spec->argument);
-        out.push_back({spec, args[++i], spelling});
+        if (i + 1 >= args.size()) throw EUsageError(spelling + " needs " + option->argument);
+        out.push_back({option, args[++i], spelling});
       }
       continue;
     }
     // One or more short options: flags, the last one perhaps with its value attached.
     for (std::size_t k = 1; k < a.size(); ++k) {
       const std::string spelling = std::string("-") + a[k];
-      const TOptionSpec* spec = FindShort(a[k], bit);
-      if (spec == nullptr) throw unknown(spelling);
-      if (spec->argument == nullptr) {
-        out.push_back({spec, {}, spelling});
+      const TOptionSpec* option = FindShort(a[k], bit);
+      if (option == nullptr) throw unknown(spelling);
+      if (option->argument == nullptr) {
+        out.push_back({option, {}, spelling});
         continue;
       }
       if (k + 1 < a.size()) {
-        out.push_back({spec, a.substr(k + 1), spelling});
+        out.push_back({option, a.substr(k + 1), spelling});
       } else {
-        if (i + 1 >= args.size()) throw EUsageError(spelling + " needs " + spec->argument);
-        out.push_back({spec, args[++i], spelling});
+        if (i + 1 >= args.size()) throw EUsageError(spelling + " needs " + option->argument);
+        out.push_back({option, args[++i], spelling});
       }
       break;
     }

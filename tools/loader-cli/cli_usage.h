@@ -44,9 +44,9 @@ std::span<const TOptionSpec> Options();
 unsigned CommandBit(const std::string& command);
 
 // One element of a command line after the options have been told apart: an option with
-// its value, or an operand (spec == nullptr).
+// its value, or an operand (option == nullptr).
 struct TArgument {
-  const TOptionSpec* spec = nullptr;
+  const TOptionSpec* option = nullptr;
   std::string value;     // the option's value, or the operand
   std::string spelling;  // the option as written ("-p", "--port"), for error texts
 };
