@@ -89,7 +89,7 @@ TCommand ParseCommandLine(const std::vector<std::string>& args) {
       case TOptionId::opQuiet:
       case TOptionId::opVerbose: {
         const auto level = a.option->id == TOptionId::opQuiet ? TCommand::TVerbosity::vbQuiet
-                                                            : TCommand::TVerbosity::vbVerbose;
+                                                              : TCommand::TVerbosity::vbVerbose;
         if (verbosityGiven && c.verbosity != level) {
           throw EUsageError("-q and -v exclude each other");
         }
