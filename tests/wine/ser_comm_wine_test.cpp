@@ -102,9 +102,9 @@ TEST(SerCommWine, CloseWithThreadsRunningReturnsAndTheLineCanBeOpenedAgain) {
 // A device switched on before the port was opened: its announcement waits in the queue, and
 // no further byte will come to bring it to notice.
 TEST(SerCommWine, BytesQueuedBeforeTheOpenReachOnRxChar) {
-  if (EchoPort().empty()) GTEST_SKIP() << "LOADER_WINE_ECHO_PORT is not set";
+  if (WineEchoPort().empty()) GTEST_SKIP() << "LOADER_WINE_ECHO_PORT is not set";
   auto device = CreateSerDevice();
-  ASSERT_EQ(device->Open(EchoPort()), kSerOk);
+  ASSERT_EQ(device->Open(WineEchoPort()), kSerOk);
   std::int32_t put = 0;
   ASSERT_EQ(device->Write("\x55", 1, 1000, put), kSerOk);
   TSerStatus status;
@@ -114,7 +114,7 @@ TEST(SerCommWine, BytesQueuedBeforeTheOpenReachOnRxChar) {
   }
   device->Close();  // the echo stays queued on the line
   Rig r;
-  r.comm.SetDeviceName(EchoPort());
+  r.comm.SetDeviceName(WineEchoPort());
   r.comm.Open();
   EXPECT_TRUE(r.PumpUntil([&] { return !r.received.empty() && r.received.back() == '\x55'; }));
 }
