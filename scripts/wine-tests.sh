@@ -328,9 +328,11 @@ gui_power() { # bootsim's pid
   (sleep 120 && kill "$1" 2>/dev/null) &
 }
 
-# The device receives the image, then zeros up to the next 128-byte block.
+# The device receives the image, then zeros up to the next 128-byte block. The window's
+# folders take copies of the HEX file loader-cli.exe flashed.
 cp "$work/payload.dat" "$work/expected.bin"
 head -c 24 /dev/zero >>"$work/expected.bin"
+cp "$work/Прошивка/образ.hex" "$work/image.hex"
 
 say "window (a): first run in an empty folder"
 mkdir -p "$work/gui-a"

@@ -1,14 +1,14 @@
 // What the face shows over the main window: the power-on prompt, message boxes and the
 // file-open dialog.
 #include <windows.h>
-// after windows.h, whose types it uses
-#include <commdlg.h>
 
 #include <filesystem>
 #include <stdexcept>
 #include <string>
+#include <system_error>
 
 #include "platform/utf8_win32.h"
+#include "win32face/shell_dialog.h"
 #include "win32face/win32_face.h"
 #include "win32face/win32_face_shared.h"
 
@@ -19,25 +19,6 @@ using platform::Utf8ToWide;
 using platform::WideToUtf8;
 using window::kOpenDialog;
 using window::kPromptClientSize;
-
-namespace {
-
-// Keeps the folder the dialog shows (in lCustData), so that it becomes the current one also
-// when the dialog is cancelled.
-UINT_PTR CALLBACK FolderWatch(HWND dialog, UINT message, WPARAM /*wParam*/, LPARAM lParam) {
-  if (message != WM_NOTIFY) return 0;
-  const auto& notice = *reinterpret_cast<const OFNOTIFYW*>(lParam);
-  if (notice.hdr.code != CDN_FOLDERCHANGE) return 0;
-  auto& folder = *reinterpret_cast<std::wstring*>(notice.lpOFN->lCustData);
-  std::wstring path(32768, L'\0');
-  const LRESULT n =
-      ::SendMessageW(::GetParent(dialog), CDM_GETFOLDERPATH, static_cast<WPARAM>(path.size()),
-                     reinterpret_cast<LPARAM>(path.data()));
-  if (n > 0) folder.assign(path.c_str());
-  return 0;
-}
-
-}  // namespace
 
 void TWin32Face::CentrePrompt() {
   const UINT dpi = ::GetDpiForWindow(main_);
@@ -104,40 +85,51 @@ void TWin32Face::SetPromptVisible(bool visible) {
 }
 
 std::optional<std::string> TWin32Face::RunFileDialog() {
-  std::wstring file(32768, L'\0');
-  // Pairs of description and pattern, each ended by a NUL, the list by one more.
-  std::wstring filter = Utf8ToWide(kOpenDialog.filterName);
-  filter += L'\0';
-  filter += Utf8ToWide(kOpenDialog.filterPattern);
-  filter += L'\0';
+  // The folder shown becomes the current directory, where the converter writes the image,
+  // confirmed or cancelled: the watch follows it. It outlives the dialog it is advised to.
+  TFolderWatch watch;
+  // The common item dialog: a hook on the older dialog would bring back its old look.
+  TComRef<IFileOpenDialog> dialog = CreateOpenDialog();
   const std::wstring title = Utf8ToWide(kOpenDialog.title);
+  const std::wstring filterName = Utf8ToWide(kOpenDialog.filterName);
+  const std::wstring filterPattern = Utf8ToWide(kOpenDialog.filterPattern);
   const std::wstring extension = Utf8ToWide(kOpenDialog.defaultExtension);
-  OPENFILENAMEW dialog{};
-  dialog.lStructSize = sizeof dialog;
-  dialog.hwndOwner = main_;
-  dialog.lpstrFilter = filter.c_str();
-  dialog.nFilterIndex = 1;
-  dialog.lpstrFile = file.data();
-  dialog.nMaxFile = static_cast<DWORD>(file.size());
-  dialog.lpstrTitle = title.c_str();
-  dialog.lpstrDefExt = extension.c_str();
-  // No OFN_FILEMUSTEXIST: a typed name of a file that does not exist is taken too. The
-  // folder shown becomes the current directory, where the converter writes the image,
-  // confirmed or cancelled: the hook follows it.
-  std::wstring shown;
-  dialog.Flags = OFN_EXPLORER | OFN_HIDEREADONLY | OFN_ENABLESIZING | OFN_ENABLEHOOK;
-  dialog.lpfnHook = &FolderWatch;
-  dialog.lCustData = reinterpret_cast<LPARAM>(&shown);
-  if (!::GetOpenFileNameW(&dialog)) {
-    const DWORD error = ::CommDlgExtendedError();
-    if (error != 0) {
-      throw std::runtime_error("Cannot show the file dialog (error " + std::to_string(error) + ")");
+  const COMDLG_FILTERSPEC filter{filterName.c_str(), filterPattern.c_str()};
+  CheckDialogCall(dialog->SetTitle(title.c_str()));
+  CheckDialogCall(dialog->SetFileTypes(1, &filter));
+  CheckDialogCall(dialog->SetFileTypeIndex(1));
+  CheckDialogCall(dialog->SetDefaultExtension(extension.c_str()));
+  // A typed name of a file that does not exist is taken too; only file-system paths, which
+  // the converter can open.
+  FILEOPENDIALOGOPTIONS options = 0;
+  CheckDialogCall(dialog->GetOptions(&options));
+  options &= ~static_cast<FILEOPENDIALOGOPTIONS>(FOS_FILEMUSTEXIST | FOS_PATHMUSTEXIST);
+  CheckDialogCall(dialog->SetOptions(options | FOS_FORCEFILESYSTEM | FOS_NOCHANGEDIR));
+  // It opens in the current folder, which a file dropped or named on the command line may
+  // have changed, not in the one the system remembers for this program.
+  std::error_code noFolder;
+  const std::filesystem::path current = std::filesystem::current_path(noFolder);
+  if (const TComRef<IShellItem> start = PathItem(current.wstring())) dialog->SetFolder(start.Get());
+
+  DWORD cookie = 0;
+  const bool watching = SUCCEEDED(dialog->Advise(&watch, &cookie));
+  const HRESULT shown = dialog->Show(main_);
+  if (watching) dialog->Unadvise(cookie);
+  if (shown == HRESULT_FROM_WIN32(ERROR_CANCELLED)) {
+    std::wstring folder = watch.Folder();
+    if (folder.empty()) {
+      TComRef<IShellItem> last;
+      if (SUCCEEDED(dialog->GetFolder(last.Put()))) folder = ItemPath(last.Get());
     }
-    if (!shown.empty()) ::SetCurrentDirectoryW(shown.c_str());
+    if (!folder.empty()) ::SetCurrentDirectoryW(folder.c_str());
     return std::nullopt;
   }
-  const std::filesystem::path chosen(file.c_str());
-  // The dialog changes the directory itself; this makes it certain on every system.
+  CheckDialogCall(shown);
+  TComRef<IShellItem> result;
+  CheckDialogCall(dialog->GetResult(result.Put()));
+  const std::wstring path = ItemPath(result.Get());
+  if (path.empty()) return std::nullopt;
+  const std::filesystem::path chosen(WithDefaultExtension(path, extension));
   ::SetCurrentDirectoryW(chosen.parent_path().c_str());
   return WideToUtf8(chosen.wstring());
 }

@@ -8,6 +8,7 @@
 #include "platform/file.h"
 #include "platform/utf8_win32.h"
 #include "win32face/resource.h"
+#include "win32face/shell_dialog.h"
 #include "win32face/toolbar_images.h"
 #include "win32face/win32_face_shared.h"
 
@@ -62,6 +63,8 @@ void TWin32Face::Handle(const std::function<void()>& handler) {
 }
 
 int TWin32Face::Run(int show) {
+  // The file dialog is a COM object of the shell, made and shown on this thread.
+  const TComApartment com;
   INITCOMMONCONTROLSEX controls{sizeof controls, ICC_BAR_CLASSES | ICC_WIN95_CLASSES};
   ::InitCommonControlsEx(&controls);
   RegisterClasses();
