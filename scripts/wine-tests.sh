@@ -228,8 +228,6 @@ od -An -v -tu1 -w16 "$work/payload.dat" | awk '
     for (i = 1; i <= n; i++) { sum += $i; line = line sprintf("%02X", $i) }
     printf "%s%02X\r\n", line, (256 - sum % 256) % 256 }
   END { print ":00000001FF\r" }' >"$work/Прошивка/образ.hex"
-# The window's runs below start from the same file under a plain name.
-cp "$work/Прошивка/образ.hex" "$work/image.hex"
 (
   cd "$work"
   with_shim env LANG=ru_RU.UTF-8 LC_ALL=ru_RU.UTF-8 timeout 120 wine "$cli_exe" flash \
