@@ -8,10 +8,15 @@ namespace window {
 
 namespace {
 
-std::string Hex(std::uint32_t value, int digits) {
-  char text[16];
-  std::snprintf(text, sizeof text, "0x%0*lX", digits, static_cast<unsigned long>(value));
-  return text;
+// "0x" and at least `digits` upper-case hex digits.
+std::string Hex(std::uint64_t value, int digits) {
+  std::string text;
+  do {
+    text.insert(text.begin(), "0123456789ABCDEF"[value & 0xF]);
+    value >>= 4;
+  } while (value != 0);
+  if (static_cast<int>(text.size()) < digits) text.insert(0, digits - text.size(), '0');
+  return "0x" + text;
 }
 
 // Russian numerals take "байт" after 1 and 5-20, "байта" after 2-4 (but not 12-14).
@@ -83,10 +88,7 @@ std::string IdentityText(std::uint64_t bytes, std::uint32_t crc32) {
     // As wide as the last address needs, at least the device's four digits.
     int digits = 4;
     while (digits < 16 && ((bytes - 1) >> (4 * digits)) != 0) ++digits;
-    char range[64];
-    std::snprintf(range, sizeof range, "0x%0*llX–0x%0*llX, ", digits, 0ull, digits,
-                  static_cast<unsigned long long>(bytes - 1));
-    text += range;
+    text += Hex(0, digits) + "–" + Hex(bytes - 1, digits) + ", ";
   }
   return text + "CRC-32 " + Hex(crc32, 8);
 }
