@@ -7,11 +7,16 @@ std::string ShortcutText(const TShortcut& shortcut) {
   if (shortcut.letter >= 'A' && shortcut.letter <= 'Z') {
     key = shortcut.letter;
   } else if (shortcut.functionKey >= 1 && shortcut.functionKey <= 24) {
-    key = "F" + std::to_string(shortcut.functionKey);
+    // Appended, not "F" + the number: GCC 12 at -O3 takes that form for an overlapping copy.
+    key = 'F';
+    key += std::to_string(shortcut.functionKey);
   } else {
     return {};
   }
-  return shortcut.control ? "Ctrl+" + key : key;
+  if (!shortcut.control) return key;
+  std::string text = "Ctrl+";
+  text += key;
+  return text;
 }
 
 }  // namespace window
