@@ -134,8 +134,9 @@ class FakeLine : public engine::ITransport {
     const auto* bytes = static_cast<const std::uint8_t*>(p);
     Bytes packet(bytes, bytes + n);
     std::string entry = "send";
-    for (int i = 0; i < std::min(n, 3); ++i) entry += " " + HexByte(packet[i]);
-    if (n > 3) entry += " +" + std::to_string(n - 3);
+    // Appended piece by piece: GCC 12 at -O3 takes "literal" + string for an overlapping copy.
+    for (int i = 0; i < std::min(n, 3); ++i) (entry += ' ') += HexByte(packet[i]);
+    if (n > 3) (entry += " +") += std::to_string(n - 3);
     log_.push_back(entry);
     packets.push_back(packet);
     const auto echo = echoOverride.find(packets.size() - 1);
