@@ -85,6 +85,10 @@ void ForEachLine(std::string_view text, Fn fn) {
 constexpr std::size_t kNone = std::string_view::npos;
 struct TPlace {
   std::size_t header = kNone, key = kNone, lastKey = kNone;
+  // A key with an empty name ends the section's key list, as the Windows profile functions
+  // list it: the last line before it (header or key), and whether there is one.
+  std::size_t lastListed = kNone;
+  bool unnamedKey = false;
 };
 
 TPlace Locate(std::string_view text, std::string_view section, std::string_view key) {
@@ -94,9 +98,13 @@ TPlace Locate(std::string_view text, std::string_view section, std::string_view 
   ForEachLine(text, [&](const TLine& l, std::size_t i) {
     if (l.kind == TLineKind::lkSection) {
       if (place.header != kNone) return false;  // only the first section of that name counts
-      if (SameName(l.name, wantedSection)) place.header = i;
+      if (SameName(l.name, wantedSection)) place.header = place.lastListed = i;
     } else if (place.header != kNone && l.kind == TLineKind::lkKey) {
-      if (place.key == kNone && SameName(l.name, wantedKey)) place.key = i;
+      if (l.name.empty()) place.unnamedKey = true;
+      // A key behind the unnamed one would be stored out of the key list: it is stored anew
+      // before it, and reads find that first.
+      if (place.key == kNone && !place.unnamedKey && SameName(l.name, wantedKey)) place.key = i;
+      if (!place.unnamedKey) place.lastListed = i;
       place.lastKey = i;
     }
     return true;
@@ -177,9 +185,12 @@ std::optional<std::string> WithValue(std::string_view text, std::string_view sec
 
   const TPlace place = Locate(text, section, key);
   const std::string keyLine = std::string(keyName) + "=" + EncodeValue(value);
-  // A new key goes right after the section's last key, or after its header if it has none.
-  const std::size_t insertAfter =
-      place.key != kNone ? kNone : (place.lastKey != kNone ? place.lastKey : place.header);
+  // A new key goes right after the section's last key, or after its header if it has none;
+  // in a section with an unnamed key, before that one, so that the key list holds it.
+  const std::size_t insertAfter = place.key != kNone       ? kNone
+                                  : place.unnamedKey       ? place.lastListed
+                                  : place.lastKey != kNone ? place.lastKey
+                                                           : place.header;
 
   std::string result = text.starts_with(kUtf8Bom) ? std::string(kUtf8Bom) : std::string();
   result.reserve(text.size() + keyLine.size() + sectionName.size() + 8);

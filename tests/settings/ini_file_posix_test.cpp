@@ -100,6 +100,11 @@ INSTANTIATE_TEST_SUITE_P(
                   "[PortName]\r\nBaud=1\r\nName=COM3\r\n; tail\r\n\r\n[FileName]\r\nName=x\r\n"},
         WriteCase{"NewKeyUnderAnEmptyHeader", "[PortName]\r\n[FileName]\r\nName=x\r\n", "PortName",
                   "Name", "COM3", "[PortName]\r\nName=COM3\r\n[FileName]\r\nName=x\r\n"},
+        // A key with an empty name ends the key list: a key written goes before it, so that
+        // the section still lists it (a stale copy behind it stays, read second).
+        WriteCase{"NewKeyBeforeAnUnnamedOne", "[PortName]\r\nBaud=1\r\n=x\r\nName=COM1\r\n",
+                  "PortName", "Name", "COM3",
+                  "[PortName]\r\nBaud=1\r\nName=COM3\r\n=x\r\nName=COM1\r\n"},
         WriteCase{"MissingFinalLineEnd", "[A]\r\na=1", "B", "b", "2",
                   "[A]\r\na=1\r\n[B]\r\nb=2\r\n"},
         WriteCase{"OnlyTheFirstOfDuplicateSections", "[S]\r\nk=1\r\n[S]\r\nk=2\r\n", "S", "k", "3",
