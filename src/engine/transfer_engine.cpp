@@ -9,6 +9,7 @@
 #include "oh2b/oh2b.h"
 #include "platform/file.h"
 #include "platform/file_errors.h"
+#include "platform/hex_text.h"
 
 namespace engine {
 
@@ -22,12 +23,6 @@ constexpr std::uint8_t kPageCommand = 0x11;
 constexpr std::uint8_t kDataBlock = 0x22;
 constexpr std::uint8_t kFinishCommand = 0x99;
 constexpr int kCommandLength = 3;
-
-std::string Hex(unsigned value, int digits) {
-  char text[16];
-  std::snprintf(text, sizeof text, "0x%0*X", digits, value);
-  return text;
-}
 
 }  // namespace
 
@@ -249,7 +244,8 @@ void TTransferEngine::LineFault(std::int32_t offset, std::uint8_t received) {
   const auto at = static_cast<std::size_t>(offset);
   const std::string text = std::string(kLineFaultText) + " " + transport_.PortName() + ": эхо " +
                            SentPacketName() + ", байт " + std::to_string(offset) + ": отправлен " +
-                           Hex(txBuffer_[at], 2) + ", получен " + Hex(received, 2);
+                           platform::HexText(txBuffer_[at], 2) + ", получен " +
+                           platform::HexText(received, 2);
   NoteStop(true, received);
   // Nothing more is sent: the controls return to ready and the error says why.
   StopTransfer(nullptr, TOutcome::ocLineFault);
@@ -261,9 +257,10 @@ std::string TTransferEngine::SentPacketName() const {
   const unsigned address = (unsigned{txBuffer_[1]} << 8) | txBuffer_[2];
   switch (txBuffer_[0]) {
     case kPageCommand:
-      return "команды страницы " + Hex(address, 4);
+      return "команды страницы " + platform::HexText(address, 4);
     case kDataBlock:
-      return "блока " + std::to_string(blockCount_ - 1) + " (" + Hex(address, 4) + ")";
+      return "блока " + std::to_string(blockCount_ - 1) + " (" + platform::HexText(address, 4) +
+             ")";
     default:
       return "рукопожатия";
   }

@@ -2,22 +2,12 @@
 
 #include <cstdio>
 
+#include "platform/hex_text.h"
 #include "window/window_look.h"
 
 namespace window {
 
 namespace {
-
-// "0x" and at least `digits` upper-case hex digits.
-std::string Hex(std::uint64_t value, int digits) {
-  std::string text;
-  do {
-    text.insert(text.begin(), "0123456789ABCDEF"[value & 0xF]);
-    value >>= 4;
-  } while (value != 0);
-  if (static_cast<int>(text.size()) < digits) text.insert(0, digits - text.size(), '0');
-  return "0x" + text;
-}
 
 // Russian numerals take "байт" after 1 and 5-20, "байта" after 2-4 (but not 12-14).
 const char* BytesWord(std::uint64_t n) {
@@ -35,9 +25,9 @@ std::string Awaited(const engine::TStopDetail& stop) {
     case engine::tsAwaitHandshakeAck:
       return "рукопожатие";
     case engine::tsAwaitPageAck:
-      return "команда страницы " + Hex(stop.address, 4);
+      return "команда страницы " + platform::HexText(stop.address, 4);
     case engine::tsAwaitBlockSum:
-      return "блок " + std::to_string(stop.block) + " (" + Hex(stop.address, 4) + ")";
+      return "блок " + std::to_string(stop.block) + " (" + platform::HexText(stop.address, 4) + ")";
     case engine::tsIdle:
       break;
   }
@@ -79,7 +69,7 @@ const char* FindingWords(oh2b::TFindingKind kind) {
 
 std::string FinishedNotice(const std::string& fileName, std::uint64_t bytes, double seconds,
                            std::uint32_t crc32) {
-  return FinishedNotice(fileName, bytes, seconds) + ", CRC-32 " + Hex(crc32, 8);
+  return FinishedNotice(fileName, bytes, seconds) + ", CRC-32 " + platform::HexText(crc32, 8);
 }
 
 std::string IdentityText(std::uint64_t bytes, std::uint32_t crc32) {
@@ -88,16 +78,17 @@ std::string IdentityText(std::uint64_t bytes, std::uint32_t crc32) {
     // As wide as the last address needs, at least the device's four digits.
     int digits = 4;
     while (digits < 16 && ((bytes - 1) >> (4 * digits)) != 0) ++digits;
-    text += Hex(0, digits) + "–" + Hex(bytes - 1, digits) + ", ";
+    text += platform::HexText(0, digits) + "–" + platform::HexText(bytes - 1, digits) + ", ";
   }
-  return text + "CRC-32 " + Hex(crc32, 8);
+  return text + "CRC-32 " + platform::HexText(crc32, 8);
 }
 
 std::string StopDetail(const engine::TStopDetail& stop) {
   std::string text = Awaited(stop);
   if (stop.received) {
-    text += (text.empty() ? "" : ", ") + std::string("ожидалось ") + Hex(stop.expected, 2) +
-            ", получено " + Hex(stop.receivedByte, 2);
+    text += (text.empty() ? "" : ", ") + std::string("ожидалось ") +
+            platform::HexText(stop.expected, 2) + ", получено " +
+            platform::HexText(stop.receivedByte, 2);
   }
   return text;
 }
@@ -105,7 +96,8 @@ std::string StopDetail(const engine::TStopDetail& stop) {
 std::string FindingQuestion(const std::string& hexPath, const oh2b::TRecordFinding& finding) {
   std::string what = FindingWords(finding.kind);
   if (finding.kind == oh2b::TFindingKind::fkChecksum)
-    what = Filled(kChecksumText, {Hex(finding.checksum, 2), Hex(finding.wanted, 2)});
+    what = Filled(kChecksumText,
+                  {platform::HexText(finding.checksum, 2), platform::HexText(finding.wanted, 2)});
   return Filled(kFindingIntro, {hexPath, std::to_string(finding.line), what}) + "\n" +
          kFindingQuestion;
 }
@@ -126,7 +118,8 @@ std::string StopReason(engine::TOutcome outcome, const engine::TStopDetail& stop
   std::string text = engine::kReplyErrorText;
   if (!what.empty()) text += ": " + what;
   if (stop.received)
-    text += ", ожидалось " + Hex(stop.expected, 2) + ", получено " + Hex(stop.receivedByte, 2);
+    text += ", ожидалось " + platform::HexText(stop.expected, 2) + ", получено " +
+            platform::HexText(stop.receivedByte, 2);
   return text;
 }
 

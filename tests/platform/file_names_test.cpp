@@ -2,7 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <ostream>
+#include <utility>
+
+#include "platform/hex_text.h"
 
 namespace {
 
@@ -58,3 +62,15 @@ TEST(FileNamePartTest, TakesThePartAfterTheLastDelimiter) {
 }
 
 }  // namespace
+
+TEST(HexText, AtLeastTheDigitsAskedForAndNeverCut) {
+  const std::pair<std::pair<std::uint64_t, int>, const char*> cases[] = {
+      {{0, 2}, "0x00"},
+      {{0x5A, 2}, "0x5A"},
+      {{0x180, 4}, "0x0180"},
+      {{0x12345, 4}, "0x12345"},
+      {{0xFFFFFFFF, 8}, "0xFFFFFFFF"},
+      {{~0ull, 2}, "0xFFFFFFFFFFFFFFFF"},
+  };
+  for (const auto& [in, want] : cases) EXPECT_EQ(platform::HexText(in.first, in.second), want);
+}

@@ -3,19 +3,12 @@
 #include <cstdio>
 
 #include "cli_commands.h"
+#include "platform/hex_text.h"
 #include "serial/ser_comm.h"
 
 namespace cli {
 
-namespace {
-
-std::string Hex(unsigned value, int digits) {
-  char text[16];
-  std::snprintf(text, sizeof text, "0x%0*X", digits, value);
-  return text;
-}
-
-}  // namespace
+namespace {}  // namespace
 
 std::string PortErrorText(const std::string& port, const std::exception& error) {
   std::string text = port + ": " + ErrorText(error.what());
@@ -35,16 +28,18 @@ std::string ReplyErrorText(const engine::TStopDetail& stop) {
       text += ": handshake";
       break;
     case engine::tsAwaitPageAck:
-      text += ": page command " + Hex(stop.address, 4);
+      text += ": page command " + platform::HexText(stop.address, 4);
       break;
     case engine::tsAwaitBlockSum:
-      text += ": block " + std::to_string(stop.block) + " (" + Hex(stop.address, 4) + ")";
+      text +=
+          ": block " + std::to_string(stop.block) + " (" + platform::HexText(stop.address, 4) + ")";
       break;
     case engine::tsIdle:
       break;
   }
   if (stop.received) {
-    text += ", expected " + Hex(stop.expected, 2) + ", received " + Hex(stop.receivedByte, 2);
+    text += ", expected " + platform::HexText(stop.expected, 2) + ", received " +
+            platform::HexText(stop.receivedByte, 2);
   }
   return text;
 }

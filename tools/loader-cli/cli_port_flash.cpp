@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "cli_platform.h"
+#include "platform/hex_text.h"
 
 namespace cli::detail {
 
@@ -17,12 +18,6 @@ namespace {
 constexpr auto kFinishDrainLimit = std::chrono::seconds(2);
 constexpr std::int64_t kFinishLength = 3;
 
-std::string Hex(unsigned value, int digits) {
-  char text[16];
-  std::snprintf(text, sizeof text, "0x%0*X", digits, value);
-  return text;
-}
-
 // What the engine is waiting for, in words.
 std::string AwaitedReply(const engine::TTransferEngine& e) {
   switch (e.TransferState()) {
@@ -31,13 +26,14 @@ std::string AwaitedReply(const engine::TTransferEngine& e) {
     case engine::tsAwaitHandshakeAck:
       return "the reply 0xAA to the handshake";
     case engine::tsAwaitPageAck:
-      return "the reply 0xAA to the page command for address " + Hex(e.BlockAddress(), 4);
+      return "the reply 0xAA to the page command for address " +
+             platform::HexText(e.BlockAddress(), 4);
     case engine::tsAwaitBlockSum: {
       const int block = e.BlockCount() - 1;
       const auto address =
           static_cast<unsigned>(block * engine::TTransferEngine::kBlockSize) & 0xFFFFu;
-      return "the sum " + Hex(e.ExpectedReply(), 2) + " of block " + std::to_string(block) +
-             " (address " + Hex(address, 4) + ")";
+      return "the sum " + platform::HexText(e.ExpectedReply(), 2) + " of block " +
+             std::to_string(block) + " (address " + platform::HexText(address, 4) + ")";
     }
     case engine::tsIdle:
       break;
