@@ -218,16 +218,20 @@ for test in ser_device_wine_test win32_layers_test; do
   fi
 done
 
+# Intel HEX of a binary file: 16 data bytes a record, then the end record.
+hex_of() {
+  od -An -v -tu1 -w16 "$1" | awk '
+    { n = NF; addr = (NR - 1) * 16; sum = n + int(addr / 256) + addr % 256
+      line = sprintf(":%02X%04X00", n, addr)
+      for (i = 1; i <= n; i++) { sum += $i; line = line sprintf("%02X", $i) }
+      printf "%s%02X\r\n", line, (256 - sum % 256) % 256 }
+    END { print ":00000001FF\r" }'
+}
+
 say "end to end: loader-cli.exe flash of a Cyrillic path on COM5 and COM10 against bootsim"
-# Intel HEX of the image: 16 data bytes a record, then the end record. In a folder whose
-# name the Russian ANSI code page cannot take from a UTF-8 command line as it stands.
+# The image's HEX file, in a folder whose name the Russian ANSI code page cannot take from a UTF-8 command line as it stands.
 mkdir -p "$work/Прошивка"
-od -An -v -tu1 -w16 "$work/payload.dat" | awk '
-  { n = NF; addr = (NR - 1) * 16; sum = n + int(addr / 256) + addr % 256
-    line = sprintf(":%02X%04X00", n, addr)
-    for (i = 1; i <= n; i++) { sum += $i; line = line sprintf("%02X", $i) }
-    printf "%s%02X\r\n", line, (256 - sum % 256) % 256 }
-  END { print ":00000001FF\r" }' >"$work/Прошивка/образ.hex"
+hex_of "$work/payload.dat" >"$work/Прошивка/образ.hex"
 (
   cd "$work"
   with_shim env LANG=ru_RU.UTF-8 LC_ALL=ru_RU.UTF-8 timeout 120 wine "$cli_exe" flash \
@@ -500,12 +504,7 @@ gui_stop
 say "window (e): Esc on the prompt ends the wait; Ctrl+Q in a transfer asks first"
 mkdir -p "$work/gui-s"
 head -c 3000 /dev/urandom >"$work/stop.dat"
-od -An -v -tu1 -w16 "$work/stop.dat" | awk '
-  { n = NF; addr = (NR - 1) * 16; sum = n + int(addr / 256) + addr % 256
-    line = sprintf(":%02X%04X00", n, addr)
-    for (i = 1; i <= n; i++) { sum += $i; line = line sprintf("%02X", $i) }
-    printf "%s%02X\r\n", line, (256 - sum % 256) % 256 }
-  END { print ":00000001FF\r" }' >"$work/gui-s/image.hex"
+hex_of "$work/stop.dat" >"$work/gui-s/image.hex"
 saved_settings COM11 "$work/gui-s/image.hex" >"$work/gui-s/loader.ini"
 gui_start "$work/gui-s"
 if main=$(gui_window '^image\.hex$') && [ -n "$main" ]; then

@@ -89,7 +89,7 @@ constexpr std::string_view kTempSuffix = ".tmp";
 // Paths are UTF-8; a plain std::string would be read in the ANSI code page on Windows.
 std::filesystem::path FolderPath(const std::string& folder) {
   if (folder.empty()) return ".";
-  return std::filesystem::path(std::u8string(folder.begin(), folder.end()));
+  return platform::PathOf(folder);
 }
 
 // Removes what conversions killed outright left in the folder: only names of the

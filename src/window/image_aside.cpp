@@ -4,6 +4,7 @@
 #include <system_error>
 
 #include "platform/file.h"
+#include "platform/file_names.h"
 
 namespace window {
 
@@ -19,8 +20,7 @@ std::optional<oh2b::TConvertedImage> ConvertAside(const std::string& hexPath,
   }
   if (image && image->path.empty()) image.reset();
   std::error_code error;
-  std::filesystem::remove_all(std::filesystem::path(std::u8string(folder.begin(), folder.end())),
-                              error);
+  std::filesystem::remove_all(platform::PathOf(folder), error);
   return image;
 }
 

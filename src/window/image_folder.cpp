@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "platform/file.h"
+#include "platform/file_names.h"
 
 namespace window {
 
@@ -56,9 +57,8 @@ TImageFolder TImageFolder::Choose(const fs::path& temporary) {
   const fs::path current = fs::current_path(ec);
   if (ec || FolderTakesNewFiles(current)) return folder;
   // The image is this user's alone to read, as the HEX file it comes from may be.
-  const std::u8string base = temporary.u8string();
-  const std::string made = platform::MakePrivateFolder(std::string(base.begin(), base.end()));
-  folder.private_ = fs::path(std::u8string(made.begin(), made.end()));
+  const std::string made = platform::MakePrivateFolder(platform::Utf8Of(temporary));
+  folder.private_ = platform::PathOf(made);
   return folder;
 }
 

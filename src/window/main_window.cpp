@@ -22,16 +22,6 @@ constexpr int kPortPaneWidth = 47;
 // The pane's frame and the gap before its text, left and right together.
 constexpr int kPortPaneMargins = 8;
 
-// Paths are UTF-8; a plain std::string would be read in the ANSI code page on Windows.
-std::filesystem::path Utf8Path(const std::string& path) {
-  return std::filesystem::path(std::u8string(path.begin(), path.end()));
-}
-
-std::string Utf8(const std::filesystem::path& path) {
-  const std::u8string text = path.u8string();
-  return std::string(text.begin(), text.end());
-}
-
 // The caption and the status line name the file as this system's paths do.
 std::string FileNamePart(const std::string& path) {
   return platform::FileNamePart(path, platform::NativePathDelimiters());
@@ -132,10 +122,10 @@ void TMainWindow::RestoreFile() {
     // As the dialog resolves a typed name: against the folder shown, the current one.
     std::error_code error;
     const std::filesystem::path path =
-        std::filesystem::absolute(Utf8Path(options_.openFile), error).lexically_normal();
+        std::filesystem::absolute(platform::PathOf(options_.openFile), error).lexically_normal();
     // The file's folder becomes the current one, as the dialog leaves it.
     if (!error) std::filesystem::current_path(path.parent_path(), error);
-    TakeFile(path.empty() ? options_.openFile : Utf8(path));
+    TakeFile(path.empty() ? options_.openFile : platform::Utf8Of(path));
     return;
   }
   if (uiRegIniFile1_.SectionHasKeys("FileName")) {
@@ -178,7 +168,7 @@ void TMainWindow::FilesDropped(const std::vector<std::string>& paths) {
   RunHandler([this, &paths] {
     // The file's folder becomes the current one, as the dialog leaves it.
     std::error_code error;
-    std::filesystem::current_path(Utf8Path(paths.front()).parent_path(), error);
+    std::filesystem::current_path(platform::PathOf(paths.front()).parent_path(), error);
     TakeFile(paths.front());
   });
 }
@@ -205,8 +195,8 @@ void TMainWindow::ABeginExecute() {
     // The current directory: beside a file chosen in the dialog, which makes the folder it
     // shows current, else where the program started; the private folder where that takes no
     // new files.
-    const std::string into =
-        folder.Private().empty() ? platform::CurrentDirectory() : Utf8(folder.Private());
+    const std::string into = folder.Private().empty() ? platform::CurrentDirectory()
+                                                      : platform::Utf8Of(folder.Private());
     try {
       ConvertAndStart(into);
     } catch (...) {

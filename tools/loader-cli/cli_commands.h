@@ -14,6 +14,8 @@
 #include <utility>
 #include <vector>
 
+#include "platform/file_names.h"
+
 namespace cli {
 
 inline constexpr int kExitOk = 0;
@@ -63,15 +65,9 @@ struct TFlashResult {
   std::optional<std::uint32_t> crc32;  // the image's, once converted
 };
 
-// A path given as UTF-8 (the command line, the converter's names), and back: a narrow
-// string alone would be read in the ANSI code page on Windows.
-inline std::filesystem::path PathOf(const std::string& utf8) {
-  return std::filesystem::path(std::u8string(utf8.begin(), utf8.end()));
-}
-inline std::string Utf8Of(const std::filesystem::path& path) {
-  const std::u8string text = path.u8string();
-  return std::string(text.begin(), text.end());
-}
+// Paths on the command line and from the converter are UTF-8.
+using platform::PathOf;
+using platform::Utf8Of;
 
 // A CRC-32 as loader-cli and the window write it: "0x1A2B3C4D".
 inline std::string CrcText(std::uint32_t crc32) {
